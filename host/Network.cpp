@@ -1,0 +1,132 @@
+#include "fd/Network.h"
+
+#include <algorithm>
+#include <exception>
+#include <set>
+
+namespace FD {
+
+Network::~Network() {
+  for (auto& kv : nodes_) kv.second->unref();
+}
+
+Node& Network::addNode(const std::string& type, const std::string& name, const ParameterSet& params) {
+  if (nodes_.count(name))
+    throw new GeneralException("duplicate node name \"" + name + "\"", __FILE__, __LINE__);
+  _NodeFactory* factory = Node::getFactory(type);
+  if (!factory)
+    throw new GeneralException("node \"" + name + "\": unknown node type \"" + type + "\"", __FILE__, __LINE__);
+  ParameterSet owned = params;
+  owned.setOwner(name);
+  Node* node = nullptr;
+  try {
+    node = factory->Create(name, owned);
+  } catch (BaseException* e) {
+    throw e->add(new GeneralException("while creating node \"" + name + "\" (" + type + ")"));
+  } catch (const std::exception& e) {
+    throw new GeneralException("while creating node \"" + name + "\" (" + type + "): " + e.what());
+  }
+  nodes_[name] = node;
+  order_.push_back(name);
+  return *node;
+}
+
+Node& Network::checkedNode(const std::string& name) const {
+  auto it = nodes_.find(name);
+  if (it == nodes_.end()) throw new GeneralException("no node named \"" + name + "\"", __FILE__, __LINE__);
+  return *it->second;
+}
+
+void Network::connect(const std::string& from, const std::string& output, const std::string& to,
+                      const std::string& input) {
+  Node& source = checkedNode(from);
+  Node& target = checkedNode(to);
+  int out = source.outputId(output);
+  if (out < 0)
+    throw new GeneralException("node \"" + from + "\" has no output \"" + output + "\"", __FILE__, __LINE__);
+  int in = target.inputId(input);
+  if (in < 0)
+    throw new GeneralException("node \"" + to + "\" has no input \"" + input + "\"", __FILE__, __LINE__);
+  target.connectInput(in, &source, out);
+}
+
+void Network::addOutput(const std::string& node, const std::string& output) {
+  Node& n = checkedNode(node);
+  int out = n.outputId(output);
+  if (out < 0)
+    throw new GeneralException("node \"" + node + "\" has no output \"" + output + "\"", __FILE__, __LINE__);
+  outputs_.push_back({&n, out});
+}
+
+void Network::checkAcyclic() const {
+  // Depth-first search over input links; a node met again on the current path closes a cycle.
+  enum Mark { Unseen, OnPath, Done };
+  std::map<const Node*, Mark> mark;
+  std::function<void(const Node*)> visit = [&](const Node* n) {
+    mark[n] = OnPath;
+    for (int i = 0; i < static_cast<int>(n->inputNames().size()); ++i) {
+      const Node* up = n->inputNode(i);
+      if (!up) continue;
+      if (mark[up] == OnPath)
+        throw new GeneralException("the network has a cycle through node \"" + up->getName() +
+                                       "\" (input \"" + n->inputNames()[i] + "\" of node \"" + n->getName() + "\")",
+                                   __FILE__, __LINE__);
+      if (mark[up] == Unseen) visit(up);
+    }
+    mark[n] = Done;
+  };
+  for (const auto& kv : nodes_)
+    if (mark[kv.second] == Unseen) visit(kv.second);
+}
+
+void Network::initialize() {
+  if (outputs_.empty()) throw new GeneralException("the network declares no output to drive", __FILE__, __LINE__);
+  for (const std::string& name : order_) nodes_.at(name)->verifyConnect();
+  checkAcyclic();
+  ParameterSet none;
+  for (auto& out : outputs_) out.first->request(out.second, none);
+  for (const std::string& name : order_) nodes_.at(name)->initialize();
+  initialized_ = true;
+}
+
+void Network::process(int count) {
+  if (!initialized_) initialize();
+  for (auto& out : outputs_) out.first->getOutput(out.second, count);
+}
+
+long Network::length() const {
+  long shortest = -1;
+  for (const auto& kv : nodes_) {
+    long n = kv.second->streamLength();
+    if (n >= 0 && (shortest < 0 || n < shortest)) shortest = n;
+  }
+  return shortest;
+}
+
+long Network::run(long maxFrames, const std::function<void(long, long)>& progress) {
+  if (!initialized_) initialize();
+  long total = length();
+  if (maxFrames >= 0 && (total < 0 || maxFrames < total)) total = maxFrames;
+  if (total < 0)
+    throw new GeneralException("the network has no source with an end; give a frame count", __FILE__, __LINE__);
+  for (long count = 0; count < total; ++count) {
+    process(static_cast<int>(count));
+    if (progress) progress(count + 1, total);
+  }
+  return total;
+}
+
+Node* Network::node(const std::string& name) const {
+  auto it = nodes_.find(name);
+  return it == nodes_.end() ? nullptr : it->second;
+}
+
+ObjectRef Network::output(const std::string& node, const std::string& output, int count) {
+  Node& n = checkedNode(node);
+  int out = n.outputId(output);
+  if (out < 0)
+    throw new GeneralException("node \"" + node + "\" has no output \"" + output + "\"", __FILE__, __LINE__);
+  return n.getOutput(out, count);
+}
+
+}  // namespace FD

@@ -1,0 +1,57 @@
+// A network of nodes: created by type name through the registry, connected output -> input, and
+// driven frame by frame by pulling its declared outputs.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fd/Node.h"
+
+namespace FD {
+
+class Network {
+ public:
+  Network() = default;
+  Network(const Network&) = delete;
+  Network& operator=(const Network&) = delete;
+  ~Network();
+
+  // Creates a node of registered type `type` named `name`. Errors (unknown type, duplicate
+  // name, a constructor failure) are thrown as host exceptions that name the node.
+  Node& addNode(const std::string& type, const std::string& name, const ParameterSet& params);
+  // Feeds `input` of node `to` from `output` of node `from`.
+  void connect(const std::string& from, const std::string& output, const std::string& to,
+               const std::string& input);
+  // Declares an output that the network drives on every frame.
+  void addOutput(const std::string& node, const std::string& output);
+
+  // Checks that every input is connected and that there is no cycle, propagates look-ahead
+  // requests and initialises every node. Must be called once before processing.
+  void initialize();
+  // Computes frame `count` of every driven output.
+  void process(int count);
+  // Frames the sources can deliver: the shortest finite stream, or -1 when none ends.
+  long length() const;
+  // Processes frames 0, 1, ... until the sources end (or `maxFrames` when >= 0 and shorter).
+  // `progress(done, total)` is called after every frame when given. Returns the frames processed.
+  long run(long maxFrames = -1, const std::function<void(long, long)>& progress = {});
+
+  Node* node(const std::string& name) const;
+  const std::vector<std::string>& nodeNames() const { return order_; }
+  // The object of a driven output at a frame (valid while the node's buffer holds it).
+  ObjectRef output(const std::string& node, const std::string& output, int count);
+
+ private:
+  Node& checkedNode(const std::string& name) const;
+  void checkAcyclic() const;
+
+  std::map<std::string, Node*> nodes_;
+  std::vector<std::string> order_;
+  std::vector<std::pair<Node*, int>> outputs_;
+  bool initialized_ = false;
+};
+
+}  // namespace FD

@@ -1,0 +1,40 @@
+// The source record that travels between nodes: a direction and an identifier.
+//
+// Header-only, because both the plug-in and the host's standard nodes (the source recorder) read
+// it. Azimuth a (radians, positive to the left) is stored as x = (cos a, sin a, 0).
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+
+#include "fd/Values.h"
+
+namespace FD {
+
+class Source : public Object {
+ public:
+  Source() = default;
+
+  // The printed form: five lines, each ended by a newline and a flush.
+  void printOn(std::ostream& out = std::cout) const override {
+    out << "<Source " << std::endl;
+    out << "<x " << x[0] << " " << x[1] << " " << x[2] << " >" << std::endl;
+    out << "<power " << power << " >" << std::endl;
+    out << "<id " << id << " >" << std::endl;
+    out << ">" << std::endl;
+  }
+  void readFrom(std::istream& = std::cin) override {}
+  ObjectRef clone() override { return ObjectRef(new Source(*this)); }
+  std::string className() const override { return "Source"; }
+
+  float x[3] = {0.0f, 0.0f, 0.0f};
+  float power = 0.0f;
+  int id = 0;
+  // Carried and copied with the record; no node of this library reads or writes them.
+  float extraFloat0 = 0.0f;
+  std::int32_t extraWord0 = 0, extraWord1 = 0;
+  std::int32_t extraTriple0[3] = {0, 0, 0}, extraTriple1[3] = {0, 0, 0}, extraTriple2[3] = {0, 0, 0};
+  float extraFloat1 = 0.0f;
+};
+
+}  // namespace FD

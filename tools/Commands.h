@@ -1,0 +1,18 @@
+// Command groups of the `velk-binaural` tool. Each group adds its subcommands to the app; a
+// subcommand's callback stores its exit status in `status` (0 success, 1 processing failure).
+#pragma once
+
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+namespace velktool {
+
+struct Status {
+  int code = 0;
+};
+
+// Prints "velk-binaural: <message>" as one line on standard error and returns 1.
+int fail(const std::string& message);
+
+}  // namespace velktool
