@@ -1,11 +1,24 @@
 // Registration of the plug-in with the host, run by the loader when the library is loaded:
 // the module record first, then one factory (and no picture) per node class.
-#include "fd/Node.h"
+#include "DelaySourceFilter.h"
+#include "LoggerInitializer.h"
+#include "SourceMaker.h"
 
 namespace {
 
+template <class NodeClass>
+void registerNode(const char* name) {
+  FD::Node::addFactory(name, new FD::NodeFactory<NodeClass>(name));
+  FD::Node::addXPM(name, nullptr);
+}
+
 struct ModuleRegistration {
-  ModuleRegistration() { FD::Object::setModuleVersion("VELK_BINAURAL", "8326", "2.3.0"); }
+  ModuleRegistration() {
+    FD::Object::setModuleVersion("VELK_BINAURAL", "8326", "2.3.0");
+    registerNode<SourceMaker>("SourceMaker");
+    registerNode<LoggerInitializer>("LoggerInitializer");
+    registerNode<DelaySourceFilter>("DelaySourceFilter");
+  }
 };
 
 const ModuleRegistration registration;

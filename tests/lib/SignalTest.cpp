@@ -1,0 +1,72 @@
+// Signal containers and their conversions to and from host values.
+#include <gtest/gtest.h>
+
+#include "LogCapture.h"
+#include "Signal.h"
+
+namespace {
+
+using namespace NSVelkBinaural;
+
+TEST(Signal, AccessIsTestedEvenOnAnEmptySignal) {
+  FloatSignal empty(0, 0.0f);
+  EXPECT_THROW(empty.At(0), std::out_of_range);
+  FloatSignal three(3, 1.5f);
+  EXPECT_FLOAT_EQ(three.At(2), 1.5f);
+  try {
+    three.At(3);
+    FAIL();
+  } catch (const std::out_of_range& e) {
+    EXPECT_STREQ(e.what(), "index is out of range");
+  }
+}
+
+TEST(Signal, EqualSizeNeedsBothChannels) {
+  FloatSignalPtr left(new FloatSignal(0, 0.0f)), none;
+  EXPECT_FALSE(IsEqualSignalSize<float>(FloatPairPtr()));
+  EXPECT_FALSE(IsEqualSignalSize<float>(FloatPairPtr(new FloatPair(left, none))));
+  FloatSignalPtr other(new FloatSignal(0, 0.0f));
+  EXPECT_TRUE(IsEqualSignalSize<float>(FloatPairPtr(new FloatPair(left, other))));
+  FloatSignalPtr longer(new FloatSignal(2, 0.0f));
+  EXPECT_FALSE(IsEqualSignalSize<float>(FloatPairPtr(new FloatPair(left, longer))));
+}
+
+TEST(Signal, MatrixRowsBecomeSignalsInRowOrder) {
+  FD::Matrix<std::complex<float>> m(2, 513);
+  m(0, 4) = {1.0f, 2.0f};
+  m(1, 512) = {-3.0f, 0.5f};
+  testsupport::LogCapture capture(LogLevel::FINEST);
+  auto rows = ToSignalArray(m);
+  ASSERT_EQ(rows->size(), 2u);
+  EXPECT_EQ((*rows)[0]->size, 513u);
+  EXPECT_EQ((*rows)[0]->At(4), std::complex<float>(1.0f, 2.0f));
+  EXPECT_EQ((*rows)[1]->At(512), std::complex<float>(-3.0f, 0.5f));
+  EXPECT_EQ(capture.count("FINEST: SignalBase::SignalBase(size_t, const T*) "), 2);
+  EXPECT_TRUE(ToSignalArray(FD::Matrix<float>())->empty());
+}
+
+TEST(Signal, FactoryTracesTwoSignalsThenThePair) {
+  testsupport::LogCapture capture(LogLevel::FINEST);
+  FloatPairPtr pair = LRSignalFactory<float>::Create(4);
+  std::string t = capture.text();
+  size_t first = t.find("SignalBase::SignalBase(size_t, const T&)");
+  size_t second = t.find("SignalBase::SignalBase(size_t, const T&)", first + 1);
+  size_t holder = t.find("ChannelHolder::ChannelHolder");
+  EXPECT_TRUE(first < second && second < holder && holder != std::string::npos) << t;
+  EXPECT_EQ(pair->left->size, 4u);
+  EXPECT_EQ(pair->right->At(3), 0.0f);
+}
+
+TEST(Signal, ToHostVectorCopiesAndAnEmptyPointerGivesNil) {
+  ComplexSignalPtr none;
+  EXPECT_TRUE(ToFDVector(none).isNil());
+  std::complex<float> values[] = {{1, 2}, {3, 4}};
+  ComplexSignalPtr s(new ComplexSignal(2, values));
+  auto v = ToFDVector(s);
+  ASSERT_FALSE(v.isNil());
+  EXPECT_EQ(*v, (std::vector<std::complex<float>>{{1, 2}, {3, 4}}));
+  s->At(0) = 0;
+  EXPECT_EQ((*v)[0], std::complex<float>(1, 2));
+}
+
+}  // namespace
