@@ -15,4 +15,6 @@ struct Status {
 // Prints "velk-binaural: <message>" as one line on standard error and returns 1.
 int fail(const std::string& message);
 
+void addScoreCommands(CLI::App& app, Status& status);
+
 }  // namespace velktool

@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   velktool::Status status;
   // Command groups register here.
+  velktool::addScoreCommands(app, status);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
