@@ -1,0 +1,47 @@
+#include "Cluster.h"
+
+#include <stdexcept>
+
+#include "Logger.h"
+
+namespace NSVelkBinaural {
+
+namespace {
+
+Logger* GetGlobalLogger() {
+  static Logger* logger = Logger::GetLogger(Logger::GLOBAL_LOGGER_NAME);
+  return logger;
+}
+
+}  // namespace
+
+Cluster::Cluster(const Band& band, double power) : bandPowers{BandAndPower{band, power}} {}
+
+void Cluster::Merge(const Cluster& other) {
+  Logger* logger = GetGlobalLogger();
+  if (logger->IsLoggable(LogLevel::FINE)) logger->Log(LogLevel::FINE, "merging cluster", "Cluster", "Merge");
+  // Indexed, with the count taken first, so that merging a cluster with itself stays defined.
+  const size_t count = other.bandPowers.size();
+  bandPowers.reserve(bandPowers.size() + count);
+  for (size_t i = 0; i < count; ++i) {
+    const BandAndPower bp = other.bandPowers[i];
+    if (logger->IsLoggable(LogLevel::FINEST))
+      logger->Log(LogLevel::FINEST, boost::format("merging band %d") % bp.band.index, "Cluster", "Merge");
+    bandPowers.push_back(bp);
+  }
+}
+
+float Cluster::CostF(const Cluster& next) const {
+  if (bandPowers.empty() || next.bandPowers.empty())
+    throw std::invalid_argument("cannot compute the cost of an empty cluster");
+  const int back = bandPowers.back().band.index;
+  const int front = next.bandPowers.front().band.index;
+  Logger* logger = GetGlobalLogger();
+  if (logger->IsLoggable(LogLevel::FINE))
+    logger->Log(LogLevel::FINE, boost::format("this back band is %d, next front band is %d") % back % front, "Cluster",
+                "CostF");
+  // Widened so that extreme indices cannot overflow the subtraction.
+  return static_cast<long long>(front) - back == 1 ? 0.0f : 100.0f;
+}
+
+}  // namespace NSVelkBinaural
