@@ -16,5 +16,6 @@ struct Status {
 int fail(const std::string& message);
 
 void addScoreCommands(CLI::App& app, Status& status);
+void addSeparateCommands(CLI::App& app, Status& status);
 
 }  // namespace velktool

@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
   velktool::Status status;
   // Command groups register here.
   velktool::addScoreCommands(app, status);
+  velktool::addSeparateCommands(app, status);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
