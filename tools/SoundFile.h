@@ -1,0 +1,27 @@
+// Small libsndfile helpers for the commands that read or write whole sound files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace velktool {
+
+struct SoundInfo {
+  int channels = 0;
+  int sampleRate = 0;
+  long frames = 0;
+};
+
+struct Sound {
+  SoundInfo info;
+  std::vector<float> samples;  // interleaved, info.frames x info.channels
+};
+
+// The format of a sound file without reading its samples. Throws std::runtime_error with the
+// file name and libsndfile's reason when it cannot be opened.
+SoundInfo probeSound(const std::string& path);
+Sound readSound(const std::string& path);
+// Writes interleaved float samples as 32-bit float WAV (no clipping of loud renders).
+void writeSoundFloat(const std::string& path, int sampleRate, int channels, const std::vector<float>& samples);
+
+}  // namespace velktool

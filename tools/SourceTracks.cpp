@@ -1,0 +1,77 @@
+#include "SourceTracks.h"
+
+#include <algorithm>
+#include <fstream>
+#include <stdexcept>
+
+#include <nlohmann/json.hpp>
+
+namespace velktool {
+
+namespace {
+
+FrameSources parseFrame(const nlohmann::json& line) {
+  FrameSources frame;
+  frame.frame = line.at("frame").get<long>();
+  frame.timeSec = line.at("time").get<double>();
+  for (const auto& source : line.at("sources"))
+    frame.sources.push_back({source.at("id").get<int>(), source.at("azimuth").get<double>()});
+  return frame;
+}
+
+}  // namespace
+
+std::vector<FrameSources> readSourceLines(std::istream& in, const std::string& name) {
+  std::vector<FrameSources> frames;
+  std::string text;
+  for (long lineNo = 1; std::getline(in, text); ++lineNo) {
+    if (text.find_first_not_of(" \t\r") == std::string::npos) continue;
+    try {
+      frames.push_back(parseFrame(nlohmann::json::parse(text)));
+    } catch (const nlohmann::json::exception& e) {
+      throw std::runtime_error(name + ":" + std::to_string(lineNo) + ": " + e.what());
+    }
+  }
+  return frames;
+}
+
+std::vector<FrameSources> readSourceFile(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  return readSourceLines(in, path);
+}
+
+double median(std::vector<double> values) {
+  if (values.empty()) return 0.0;
+  const size_t mid = values.size() / 2;
+  std::nth_element(values.begin(), values.begin() + mid, values.end());
+  if (values.size() % 2 == 1) return values[mid];
+  const double upper = values[mid];
+  return 0.5 * (upper + *std::max_element(values.begin(), values.begin() + mid));
+}
+
+std::vector<Track> summarizeTracks(const std::vector<FrameSources>& frames) {
+  std::map<int, Track> tracks;
+  std::map<int, std::vector<double>> azimuths;
+  for (const FrameSources& frame : frames) {
+    for (const SourceAt& source : frame.sources) {
+      auto inserted = tracks.emplace(source.id, Track{});
+      Track& track = inserted.first->second;
+      if (inserted.second) {
+        track.id = source.id;
+        track.firstSec = frame.timeSec;
+      }
+      track.lastSec = frame.timeSec;
+      ++track.frames;
+      azimuths[source.id].push_back(source.azimuthDeg);
+    }
+  }
+  std::vector<Track> result;
+  for (auto& entry : tracks) {
+    entry.second.medianAzimuthDeg = median(std::move(azimuths[entry.first]));
+    result.push_back(entry.second);
+  }
+  return result;
+}
+
+}  // namespace velktool
