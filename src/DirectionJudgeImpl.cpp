@@ -358,13 +358,16 @@ std::vector<Probability> JudgeEpipolar::CalcProbabilityFromIID(const HarmonicLis
   for (const BandAndHarmonicRatio& harmonic : *iidh) sum += iid->data[CheckedBin(harmonic, iid->size)];
 
   // A fixed preference: 0.65 for the third of the grid on the louder side, 0.35 for the third on
-  // the other side, 0.5 in between.
+  // the other side, 0.5 in between. The thirds are counted from the left end of the grid, which
+  // is index 0 when the indices run from left to right (a negative step).
   const int count = CurrentGrid().count;
+  const bool leftToRight = gDirConv.step < 0;
   std::vector<Probability> right;
   std::vector<Probability> left;
   right.reserve(static_cast<size_t>(count));
   left.reserve(static_cast<size_t>(count));
-  for (int j = 0; j < count; ++j) {
+  for (int i = 0; i < count; ++i) {
+    const int j = leftToRight ? i : count - 1 - i;
     const double p = j <= count / 3 ? 0.35 : (j < 2 * count / 3 ? 0.5 : 0.65);
     right.emplace_back(p);
     left.emplace_back(1.0 - p);

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include "LogCapture.h"
-
 using namespace NSVelkBinaural;
 using C = std::complex<float>;
 
@@ -23,39 +21,18 @@ constexpr double kPi = 3.141592653589793;
 
 }  // namespace
 
-TEST(InterauralPhaseDifferenceTest, SignFollowsTheReferenceChannel) {
-  ComplexPairPtr pair = MakePair({C(1, 0)}, {C(0, 1)});
+TEST(InterauralPhaseDifferenceTest, SignFollowsTheReferenceAndWrapsAcrossTheBranchCut) {
+  const float eps = 1e-3f;
+  // Bin 0: a quarter turn apart. Bin 1: phases just below +pi and just above -pi, whose raw
+  // difference of nearly 2 pi must come back as a small one.
+  ComplexPairPtr pair = MakePair({C(1, 0), C(-1, eps)}, {C(0, 1), C(-1, -eps)});
   InterauralPhaseDifference leftRef(pair, Channel::LEFT);
   InterauralPhaseDifference rightRef(pair, Channel::RIGHT);
-  ASSERT_EQ(leftRef.size, 1u);
+  ASSERT_EQ(leftRef.size, 2u);
   EXPECT_NEAR(leftRef.At(0), -kPi / 2, 1e-6);
   EXPECT_NEAR(rightRef.At(0), kPi / 2, 1e-6);
-}
-
-TEST(InterauralPhaseDifferenceTest, WrapsAcrossTheBranchCut) {
-  // Phases just below +pi and just above -pi: the raw difference is nearly 2 pi.
-  const float eps = 1e-3f;
-  InterauralPhaseDifference ipd(MakePair({C(-1, eps)}, {C(-1, -eps)}), Channel::LEFT);
-  EXPECT_LT(ipd.At(0), 0.0f);
-  EXPECT_NEAR(ipd.At(0), -2 * eps, 1e-5);
-  // The opposite order wraps the other way.
-  InterauralPhaseDifference back(MakePair({C(-1, -eps)}, {C(-1, eps)}), Channel::LEFT);
-  EXPECT_NEAR(back.At(0), 2 * eps, 1e-5);
-}
-
-TEST(InterauralPhaseDifferenceTest, EveryValueLiesWithinPlusMinusPi) {
-  std::vector<C> left, right;
-  for (int i = 0; i < 64; ++i) {
-    left.push_back(std::polar(1.0f, static_cast<float>(0.37 * i)));
-    right.push_back(std::polar(1.0f, static_cast<float>(-0.91 * i)));
-  }
-  InterauralPhaseDifference ipd(MakePair(left, right), Channel::RIGHT);
-  ASSERT_EQ(ipd.size, 64u);
-  for (size_t i = 0; i < ipd.size; ++i) {
-    EXPECT_LE(std::fabs(ipd.At(i)), kPi + 1e-6) << "bin " << i;
-    double expected = std::remainder(-0.91 * i - 0.37 * i, 2 * kPi);
-    EXPECT_NEAR(std::remainder(ipd.At(i) - expected, 2 * kPi), 0.0, 1e-4) << "bin " << i;
-  }
+  EXPECT_NEAR(leftRef.At(1), -2 * eps, 1e-5);
+  EXPECT_NEAR(rightRef.At(1), 2 * eps, 1e-5);
 }
 
 TEST(InterauralIntensityDifferenceTest, LevelsInDecibelsAndNaNForSilentBins) {
@@ -67,53 +44,25 @@ TEST(InterauralIntensityDifferenceTest, LevelsInDecibelsAndNaNForSilentBins) {
   EXPECT_NEAR(rightRef.At(0), -6.0206, 1e-4);
   EXPECT_TRUE(std::isnan(leftRef.At(1))) << "a silent left bin";
   EXPECT_TRUE(std::isnan(leftRef.At(2))) << "a silent right bin";
-  EXPECT_TRUE(std::isnan(rightRef.At(1)));
 }
 
 TEST(InterauralDifferenceTest, IncomparableInputsGiveAnEmptyDifference) {
   ComplexSignalPtr one(new ComplexSignal(4, C(1, 0)));
   ComplexSignalPtr other(new ComplexSignal(5, C(1, 0)));
   ComplexSignalPtr none;
-  std::vector<ComplexPairPtr> bad = {ComplexPairPtr(), ComplexPairPtr(new ComplexPair(one, other)),
-                                     ComplexPairPtr(new ComplexPair(one, none)),
-                                     ComplexPairPtr(new ComplexPair(none, one))};
-  for (const ComplexPairPtr& pair : bad) {
-    InterauralPhaseDifference ipd(pair, Channel::LEFT);
-    InterauralIntensityDifference iid(pair, Channel::RIGHT);
-    EXPECT_EQ(ipd.size, 0u);
-    EXPECT_EQ(iid.size, 0u);
-    EXPECT_THROW(ipd.At(0), std::out_of_range);
+  for (const ComplexPairPtr& pair : {ComplexPairPtr(), ComplexPairPtr(new ComplexPair(one, other)),
+                                     ComplexPairPtr(new ComplexPair(one, none))}) {
+    EXPECT_EQ(InterauralPhaseDifference(pair, Channel::LEFT).size, 0u);
+    EXPECT_EQ(InterauralIntensityDifference(pair, Channel::RIGHT).size, 0u);
   }
-  // A reference channel that is neither ear.
-  InterauralPhaseDifference odd(MakePair({C(1, 0)}, {C(1, 0)}), static_cast<Channel::Kind>(2));
-  EXPECT_EQ(odd.size, 0u);
+  EXPECT_EQ(InterauralPhaseDifference(MakePair({C(1, 0)}, {C(1, 0)}), static_cast<Channel::Kind>(2)).size, 0u);
 }
 
-TEST(InterauralDifferenceTest, AccessPastTheEndNamesTheFault) {
-  InterauralIntensityDifference iid(MakePair({C(1, 0), C(1, 0)}, {C(1, 0), C(1, 0)}), Channel::LEFT);
-  EXPECT_FLOAT_EQ(iid[1], 0.0f);
-  try {
-    iid.At(2);
-    FAIL() << "expected std::out_of_range";
-  } catch (const std::out_of_range& e) {
-    EXPECT_STREQ(e.what(), "index out of range");
-  }
-}
-
-TEST(InterauralDifferenceTest, HostVectorCopiesTheValuesInBinOrder) {
+TEST(InterauralDifferenceTest, AccessAndHostVector) {
   IPDPtr ipd(new InterauralPhaseDifference(MakePair({C(1, 0), C(0, 1)}, {C(1, 0), C(1, 0)}), Channel::LEFT));
+  EXPECT_THROW(ipd->At(2), std::out_of_range);
   FD::RCPtr<FD::Vector<float>> v = ToFDVector(ipd);
   ASSERT_EQ(v->size(), 2u);
-  EXPECT_FLOAT_EQ((*v)[0], 0.0f);
   EXPECT_NEAR((*v)[1], kPi / 2, 1e-6);
   EXPECT_THROW(ToFDVector(IIDPtr()), std::invalid_argument);
-}
-
-TEST(InterauralDifferenceTest, TracesItsStepsAtFinest) {
-  testsupport::LogCapture capture(LogLevel::FINEST);
-  { InterauralPhaseDifference ipd(MakePair({C(1, 0)}, {C(1, 0)}), Channel::LEFT); }
-  EXPECT_EQ(capture.count("FINEST: constructor"), 1);
-  EXPECT_EQ(capture.count("FINEST: calculating IPD"), 1);
-  EXPECT_EQ(capture.count("FINEST: InterauralPhaseDifference::~InterauralPhaseDifference"), 1);
-  EXPECT_EQ(capture.count("FINEST: InterauralDifference::~InterauralDifference"), 1);
 }
