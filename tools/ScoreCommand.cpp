@@ -9,6 +9,12 @@
 // the talker's image at that ear, next to the SI-SDR of the unprocessed mixture at the same ear.
 // The improvement (separated minus mixture) is what separation gained for that talker.
 //
+// A separator may keep only part of the spectrum (the head-model separator keeps what lies below
+// 1500 Hz, where interaural phase is unambiguous); sources.json then gives "max_frequency_hz",
+// and the scores are taken in that band, with the reference, the mixture and the separated signal
+// all passed through the same low-pass filter, so that the comparison is about the talkers and
+// not about the band. The whole-band scores are reported next to them.
+//
 // SI-SDR of an estimate e against a reference s: with the projection t = (<e, s> / <s, s>) s,
 // 10 log10(|t|^2 / |e - t|^2). It ignores the overall gain, which the separation does not try
 // to keep. The separated signal is searched over small time shifts (--max-lag) so that a run
@@ -17,11 +23,10 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
-#include <iomanip>
+#include <cstdio>
 #include <iostream>
 #include <limits>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -153,6 +158,8 @@ struct Separated {
   double azimuthDeg = 0.0;
   std::string file;  // relative to the separated folder
   Ear ear = Ear::Right;
+  // Highest frequency the separator keeps, Hz; 0: the whole band.
+  double maxFrequencyHz = 0.0;
 };
 
 // The ear a separator keeps for a direction when sources.json does not say: the one on the
@@ -173,6 +180,7 @@ std::vector<Separated> readSeparated(const std::string& dir) {
       s.file = list[i].at("file").get<std::string>();
       s.ear = list[i].contains("ear") ? earFromName(list[i].at("ear").get<std::string>(), where)
                                       : earForAzimuth(s.azimuthDeg);
+      if (list[i].contains("max_frequency_hz")) s.maxFrequencyHz = list[i].at("max_frequency_hz").get<double>();
       sources.push_back(s);
     } catch (const json::exception& e) {
       throw std::runtime_error(where + ": " + e.what());
@@ -225,6 +233,46 @@ std::vector<double> readEstimate(const std::string& path, Ear ear, int sampleRat
   throw std::runtime_error(path + " has " + std::to_string(sound.info.channels) + " channels, expected 1 or 2");
 }
 
+// Zero-phase low-pass filter: a windowed sinc (Blackman window, 2 x kHalfTaps + 1 taps, about
+// 170 Hz of transition at 16 kHz) centred on each sample; samples outside the signal are zero.
+constexpr int kHalfTaps = 256;
+
+std::vector<double> lowPass(const std::vector<double>& x, double cutoffHz, int sampleRate) {
+  const double fc = cutoffHz / sampleRate;  // cycles per sample
+  std::vector<double> taps(2 * kHalfTaps + 1);
+  double sum = 0.0;
+  for (int k = -kHalfTaps; k <= kHalfTaps; ++k) {
+    const double sinc = k == 0 ? 2.0 * fc : std::sin(2.0 * M_PI * fc * k) / (M_PI * k);
+    const double phase = M_PI * (k + kHalfTaps) / kHalfTaps;
+    const double blackman = 0.42 - 0.5 * std::cos(phase) + 0.08 * std::cos(2.0 * phase);
+    taps[static_cast<size_t>(k + kHalfTaps)] = sinc * blackman;
+    sum += sinc * blackman;
+  }
+  for (double& t : taps) t /= sum;  // unit gain at 0 Hz
+  const long n = static_cast<long>(x.size());
+  std::vector<double> y(x.size(), 0.0);
+  for (long i = 0; i < n; ++i) {
+    const long first = std::max(-static_cast<long>(kHalfTaps), i - (n - 1));
+    const long last = std::min(static_cast<long>(kHalfTaps), i);
+    double acc = 0.0;
+    for (long k = first; k <= last; ++k) acc += taps[static_cast<size_t>(k + kHalfTaps)] * x[static_cast<size_t>(i - k)];
+    y[static_cast<size_t>(i)] = acc;
+  }
+  return y;
+}
+
+// The SI-SDR of the mixture and of the separated signal against the reference, and the gain.
+json scoreSignals(const std::vector<double>& reference, const std::vector<double>& mixture,
+                  const std::vector<double>& separated, int maxLag) {
+  // The mixture is aligned with the images by construction: no shift.
+  const SdrResult mix = scaleInvariantSdr(reference, mixture, 0);
+  const SdrResult sep = scaleInvariantSdr(reference, separated, maxLag);
+  return {{"sdr_mixture_db", mix.sdrDb},
+          {"sdr_separated_db", sep.sdrDb},
+          {"improvement_db", sep.sdrDb - mix.sdrDb},
+          {"lag_samples", sep.lag}};
+}
+
 json scoreTalker(const Talker& talker, const Separated* source, const Sound& mix, const ScoreOptions& options) {
   json row = {{"talker", talker.index}, {"azimuth", talker.azimuthDeg}};
   if (!source) {
@@ -241,50 +289,56 @@ json scoreTalker(const Talker& talker, const Separated* source, const Sound& mix
     throw std::runtime_error(talker.imagePath + " is silent at the " + earName(source->ear) + " ear; nothing to score against");
   const std::string estimatePath = options.separatedDir + "/" + source->file;
   const std::vector<double> estimate = readEstimate(estimatePath, source->ear, mix.info.sampleRate);
-  // The mixture is aligned with the images by construction: no shift.
-  const SdrResult mixture = scaleInvariantSdr(reference, channelOf(mix, ear), 0);
-  const SdrResult separated = scaleInvariantSdr(reference, estimate, options.maxLag);
+  if (estimate.size() < reference.size())
+    std::cerr << "velk-binaural: warning: " << estimatePath << " has " << estimate.size()
+              << " samples, fewer than the scene's " << reference.size() << "; the rest counts as silence\n";
+  const std::vector<double> mixture = channelOf(mix, ear);
+
+  const json fullBand = scoreSignals(reference, mixture, estimate, options.maxLag);
+  const double nyquist = mix.info.sampleRate / 2.0;
+  const bool limited = source->maxFrequencyHz > 0.0 && source->maxFrequencyHz < nyquist;
   row["id"] = source->id;
   row["file"] = source->file;
   row["source_azimuth"] = source->azimuthDeg;
   row["ear"] = earName(source->ear);
-  row["sdr_mixture_db"] = mixture.sdrDb;
-  row["sdr_separated_db"] = separated.sdrDb;
-  row["improvement_db"] = separated.sdrDb - mixture.sdrDb;
-  row["lag_samples"] = separated.lag;
+  row["band_hz"] = {0.0, limited ? source->maxFrequencyHz : nyquist};
+  row.update(limited ? scoreSignals(lowPass(reference, source->maxFrequencyHz, mix.info.sampleRate),
+                                    lowPass(mixture, source->maxFrequencyHz, mix.info.sampleRate),
+                                    lowPass(estimate, source->maxFrequencyHz, mix.info.sampleRate), options.maxLag)
+                     : fullBand);
+  row["full_band"] = fullBand;
   row["reference_samples"] = reference.size();
   row["separated_samples"] = estimate.size();
-  if (estimate.size() != reference.size())
-    std::cerr << "velk-binaural: warning: " << estimatePath << " has " << estimate.size() << " samples, the scene "
-              << reference.size() << "\n";
   return row;
 }
 
-std::string fixed(double value, int decimals, bool sign = false) {
-  std::ostringstream text;
-  text << std::fixed << std::setprecision(decimals) << (sign && value >= 0 ? "+" : "") << value;
-  return text.str();
-}
-
+// One line per talker: the scores in the band the separator keeps, then the whole-band gain.
 void printTable(const json& report, std::ostream& out) {
-  out << "talker  azimuth  id  ear    mixture SI-SDR  separated SI-SDR  improvement  lag  file\n";
+  char line[256];
+  std::snprintf(line, sizeof line, "%6s %8s %4s %5s %9s %14s %14s %12s %11s %4s  %s\n", "talker", "azimuth", "id",
+                "ear", "band_Hz", "mixture_dB", "separated_dB", "gain_dB", "full_gain", "lag", "file");
+  out << line;
   for (const json& row : report.at("talkers")) {
-    out << std::left << std::setw(8) << row.at("talker").get<int>() << std::setw(9)
-        << fixed(row.at("azimuth").get<double>(), 1);
     if (row.at("id").is_null()) {
-      out << "no separated source within " << report.at("near_deg").get<double>() << " degrees\n";
+      std::snprintf(line, sizeof line, "%6d %+8.1f  no separated source within %.1f degrees\n", row.at("talker").get<int>(),
+                    row.at("azimuth").get<double>(), report.at("near_deg").get<double>());
+      out << line;
       continue;
     }
-    out << std::setw(4) << row.at("id").get<int>() << std::setw(7) << row.at("ear").get<std::string>()
-        << std::setw(16) << (fixed(row.at("sdr_mixture_db").get<double>(), 2) + " dB") << std::setw(18)
-        << (fixed(row.at("sdr_separated_db").get<double>(), 2) + " dB") << std::setw(13)
-        << (fixed(row.at("improvement_db").get<double>(), 2, true) + " dB") << std::setw(5)
-        << row.at("lag_samples").get<int>() << row.at("file").get<std::string>() << "\n";
+    const std::string band = "0-" + std::to_string(std::lround(row.at("band_hz").at(1).get<double>()));
+    std::snprintf(line, sizeof line, "%6d %+8.1f %4d %5s %9s %14.2f %14.2f %+12.2f %+11.2f %4d  %s\n",
+                  row.at("talker").get<int>(), row.at("azimuth").get<double>(), row.at("id").get<int>(),
+                  row.at("ear").get<std::string>().c_str(), band.c_str(), row.at("sdr_mixture_db").get<double>(),
+                  row.at("sdr_separated_db").get<double>(), row.at("improvement_db").get<double>(),
+                  row.at("full_band").at("improvement_db").get<double>(), row.at("lag_samples").get<int>(),
+                  row.at("file").get<std::string>().c_str());
+    out << line;
   }
-  for (const json& extra : report.at("unpaired"))
-    out << "source " << extra.at("id").get<int>() << " (" << extra.at("azimuth").get<double>()
-        << " degrees, " << extra.at("file").get<std::string>() << ") matches no talker\n";
-  out << std::right;
+  for (const json& extra : report.at("unpaired")) {
+    std::snprintf(line, sizeof line, "source %d (%+.1f degrees, %s) is paired with no talker\n", extra.at("id").get<int>(),
+                  extra.at("azimuth").get<double>(), extra.at("file").get<std::string>().c_str());
+    out << line;
+  }
 }
 
 int score(const ScoreOptions& options) {

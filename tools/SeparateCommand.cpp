@@ -9,6 +9,7 @@
 // was absent). DIR/sources.json says which id is which direction. Standard output carries a
 // short summary; progress, the localiser's announcements and library diagnostics go to standard
 // error.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -43,6 +44,9 @@ const char* const kDelayFilter = "DelaySourceFilter";
 // between). Chosen on the two- and three-talker test scenes; see the README.
 constexpr double kDefaultRangeMinDeg = 20.0;
 constexpr double kDefaultRangeMaxDeg = 30.0;
+// The head-model separator judges bins by interaural phase only, and only below this frequency,
+// where the phase of a head-sized microphone pair is unambiguous; its output holds nothing above.
+constexpr double kHeadModelMaxFrequencyHz = 1500.0;
 // Frame length (and transform length) of the network, samples; the example tables match it.
 constexpr int kFrameLength = 512;
 // Frames at the start of a run that only learn the background noise; the separator outputs
@@ -253,7 +257,7 @@ std::vector<SeparatedSource> summarize(const std::map<int, std::vector<long>>& f
   return result;
 }
 
-void writeSourcesJson(const std::string& path, const std::vector<SeparatedSource>& sources) {
+void writeSourcesJson(const std::string& path, const std::vector<SeparatedSource>& sources, double maxFrequencyHz) {
   nlohmann::json list = nlohmann::json::array();
   for (const SeparatedSource& s : sources)
     list.push_back({{"id", s.id},
@@ -262,7 +266,8 @@ void writeSourcesJson(const std::string& path, const std::vector<SeparatedSource
                     {"ear", earOf(s.azimuthDeg)},
                     {"frames", s.frames},
                     {"from_s", s.firstSec},
-                    {"to_s", s.lastSec}});
+                    {"to_s", s.lastSec},
+                    {"max_frequency_hz", maxFrequencyHz}});
   std::ofstream out(path);
   out << list.dump(2) << "\n";
   if (!out) throw std::runtime_error("cannot write " + path);
@@ -318,7 +323,9 @@ int separate(const SeparateOptions& options) {
                 " frames (" + decimal(kNoiseLearningFrames * frameSec) + " s) only teach the separator the background noise");
   const std::vector<SeparatedSource> sources =
       summarize(framesById, readSourceFile(sourceLists.path()), options, frameSec);
-  writeSourcesJson(options.outDir + "/sources.json", sources);
+  const double maxFrequencyHz =
+      options.method == "measured" ? timing.samplingRate / 2.0 : std::min(kHeadModelMaxFrequencyHz, timing.samplingRate / 2.0);
+  writeSourcesJson(options.outDir + "/sources.json", sources, maxFrequencyHz);
   printSummary(std::cout, options, frames, frames * frameSec, sources);
   std::cout.flush();
   return 0;

@@ -1,0 +1,352 @@
+// `velk-binaural score` on a made-up scene whose scores are known in closed form, and
+// `velk-binaural separate` on a synthetic two-talker recording: its outputs, their alignment,
+// and its input checks.
+#include <gtest/gtest.h>
+
+#include <sndfile.h>
+
+#include <cmath>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "E2ESupport.h"
+
+namespace {
+
+using nlohmann::json;
+
+constexpr int kRate = 16000;
+
+using Signal = std::vector<double>;
+
+// Sines of whole hertz over whole seconds are orthogonal, so every score below has a closed form.
+Signal sine(double hz, double amplitude, int samples, double delaySec = 0.0) {
+  Signal s(static_cast<size_t>(samples));
+  for (int n = 0; n < samples; ++n) s[n] = amplitude * std::sin(2.0 * M_PI * hz * (n / double(kRate) - delaySec));
+  return s;
+}
+
+Signal operator+(Signal a, const Signal& b) {
+  for (size_t i = 0; i < a.size(); ++i) a[i] += b[i];
+  return a;
+}
+
+Signal scaled(Signal a, double gain) {
+  for (double& v : a) v *= gain;
+  return a;
+}
+
+// The signal later by `samples` (zeros in front), same length.
+Signal delayed(const Signal& a, int samples) {
+  Signal out(a.size(), 0.0);
+  for (size_t i = static_cast<size_t>(samples); i < a.size(); ++i) out[i] = a[i - static_cast<size_t>(samples)];
+  return out;
+}
+
+void writeWav(const std::string& path, const std::vector<Signal>& channels, int rate = kRate) {
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = static_cast<int>(channels.size());
+  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+  std::vector<float> interleaved;
+  for (size_t n = 0; n < channels[0].size(); ++n)
+    for (const Signal& c : channels) interleaved.push_back(static_cast<float>(c[n]));
+  sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(channels[0].size()));
+  sf_close(file);
+}
+
+std::vector<Signal> readWav(const std::string& path) {
+  SF_INFO info{};
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  if (!file) return {};
+  std::vector<float> interleaved(static_cast<size_t>(info.frames * info.channels));
+  sf_readf_float(file, interleaved.data(), info.frames);
+  sf_close(file);
+  std::vector<Signal> channels(static_cast<size_t>(info.channels), Signal(static_cast<size_t>(info.frames)));
+  for (size_t n = 0; n < static_cast<size_t>(info.frames); ++n)
+    for (size_t c = 0; c < channels.size(); ++c) channels[c][n] = interleaved[n * channels.size() + c];
+  return channels;
+}
+
+void writeJson(const std::string& path, const json& value) { std::ofstream(path) << value.dump(2); }
+
+json readJson(const std::string& path) {
+  std::ifstream in(path);
+  return json::parse(in);
+}
+
+// A scene folder as the test scenes have it: talker images, their mixture (with `noise` when
+// given) and truth.json.
+void writeScene(const e2e::TempDir& dir, const std::vector<std::vector<Signal>>& images,
+                const std::vector<double>& azimuthsDeg, std::vector<Signal> noise = {}) {
+  std::vector<Signal> mix = noise.empty() ? std::vector<Signal>(2, Signal(images[0][0].size(), 0.0)) : noise;
+  json sources = json::array();
+  for (size_t i = 0; i < images.size(); ++i) {
+    for (size_t c = 0; c < 2; ++c) mix[c] = mix[c] + images[i][c];
+    const std::string file = "src" + std::to_string(i) + ".wav";
+    writeWav(dir.file(file), images[i]);
+    sources.push_back({{"index", i}, {"azimuth_deg", azimuthsDeg[i]}, {"image_file", file}});
+  }
+  writeWav(dir.file("mix.wav"), mix);
+  writeJson(dir.file("truth.json"), {{"mixture_file", "mix.wav"}, {"sources", sources}});
+}
+
+const json* talkerRow(const json& report, int talker) {
+  for (const json& row : report.at("talkers"))
+    if (row.at("talker").get<int>() == talker) return &row;
+  return nullptr;
+}
+
+double dB(double powerRatio) { return 10.0 * std::log10(powerRatio); }
+
+// ---- score --------------------------------------------------------------------------------------
+
+class ScoreTest : public ::testing::Test {
+ protected:
+  // Talker 0 at +30 degrees, louder in the left ear; talker 1 at -30 degrees, louder in the right
+  // ear and with a component (4 kHz) above the band that one separated source keeps.
+  void SetUp() override {
+    const int n = kRate;  // 1 s
+    talker0Left = sine(200, 1.0, n) + sine(3000, 0.5, n);
+    talker1Right = sine(300, 0.8, n) + sine(4000, 0.4, n);
+    writeScene(scene, {{talker0Left, sine(200, 0.5, n)}, {sine(300, 0.25, n), talker1Right}}, {30.0, -30.0});
+  }
+
+  e2e::RunResult score(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args{"score", scene.path(), run.path(), "--json", run.file("report.json")};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return e2e::runTool(args);
+  }
+
+  e2e::TempDir scene, run;
+  Signal talker0Left, talker1Right;
+};
+
+TEST_F(ScoreTest, GivesClosedFormScoresPairsNearestSourcesAndFindsTheShift) {
+  const int n = kRate;
+  // Talker 0's left-ear image with a 500 Hz error 20 dB down, at another gain, 5 samples late.
+  writeWav(run.file("a.wav"), {delayed(scaled(talker0Left + sine(500, 0.1, n), 0.3), 5)});
+  // Talker 1's right-ear image without its 4 kHz part, from a separator that keeps up to 1 kHz.
+  writeWav(run.file("b.wav"), {sine(300, 0.8, n)});
+  writeWav(run.file("c.wav"), {sine(200, 1.0, n)});
+  writeWav(run.file("d.wav"), {sine(200, 1.0, n)});
+  writeJson(run.file("sources.json"),
+            json::array({{{"id", 4}, {"azimuth", 29.0}, {"file", "a.wav"}},
+                         {{"id", 7}, {"azimuth", -33.0}, {"file", "b.wav"}, {"max_frequency_hz", 1000.0}},
+                         // farther from talker 0 than id 4, and too far from anyone
+                         {{"id", 5}, {"azimuth", 45.0}, {"file", "c.wav"}},
+                         {{"id", 9}, {"azimuth", 80.0}, {"file", "d.wav"}}}));
+
+  const e2e::RunResult result = score();
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  const json report = readJson(run.file("report.json"));
+
+  const json* t0 = talkerRow(report, 0);
+  ASSERT_NE(t0, nullptr);
+  EXPECT_EQ(t0->at("id").get<int>(), 4);
+  EXPECT_EQ(t0->at("ear").get<std::string>(), "left");  // the talker's side, from the azimuth
+  EXPECT_EQ(t0->at("lag_samples").get<int>(), 5);
+  // Reference power 1.25/2, mixture error 0.0625/2, separated error 0.01/2.
+  EXPECT_NEAR(t0->at("sdr_mixture_db").get<double>(), dB(1.25 / 0.0625), 0.05);
+  EXPECT_NEAR(t0->at("sdr_separated_db").get<double>(), dB(1.25 / 0.01), 0.05);
+  EXPECT_NEAR(t0->at("improvement_db").get<double>(), dB(0.0625 / 0.01), 0.1);
+  EXPECT_NEAR(t0->at("band_hz").at(1).get<double>(), 8000.0, 1e-9);
+
+  const json* t1 = talkerRow(report, 1);
+  ASSERT_NE(t1, nullptr);
+  EXPECT_EQ(t1->at("id").get<int>(), 7);
+  EXPECT_EQ(t1->at("ear").get<std::string>(), "right");
+  EXPECT_EQ(t1->at("lag_samples").get<int>(), 0);
+  // Below 1 kHz the source is the talker exactly, and the mixture holds talker 0's 200 Hz part.
+  EXPECT_NEAR(t1->at("band_hz").at(1).get<double>(), 1000.0, 1e-9);
+  EXPECT_GT(t1->at("sdr_separated_db").get<double>(), 30.0);
+  EXPECT_NEAR(t1->at("sdr_mixture_db").get<double>(), dB(0.64 / 0.25), 0.1);
+  // Over the whole band the missing 4 kHz part counts against it.
+  EXPECT_NEAR(t1->at("full_band").at("sdr_separated_db").get<double>(), dB(0.64 / 0.16), 0.05);
+  EXPECT_NEAR(t1->at("full_band").at("sdr_mixture_db").get<double>(), dB(0.80 / 0.25), 0.05);
+
+  ASSERT_EQ(report.at("unpaired").size(), 2u);
+  EXPECT_EQ(report.at("unpaired")[0].at("id").get<int>(), 5);
+  EXPECT_EQ(report.at("unpaired")[1].at("id").get<int>(), 9);
+  EXPECT_NE(result.out.find("is paired with no talker"), std::string::npos) << result.out;
+}
+
+TEST_F(ScoreTest, SilentOrMissingOutputsScoreAtTheFloorOrFailByName) {
+  writeWav(run.file("a.wav"), {Signal(kRate, 0.0)});
+  writeJson(run.file("sources.json"), json::array({{{"id", 0}, {"azimuth", 30.0}, {"file", "a.wav"}}}));
+  e2e::RunResult result = score();
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  const json report = readJson(run.file("report.json"));
+  EXPECT_LE(report.at("talkers")[0].at("sdr_separated_db").get<double>(), -100.0);
+  EXPECT_TRUE(report.at("talkers")[1].at("id").is_null());  // no source near -30 degrees
+
+  writeJson(run.file("sources.json"), json::array({{{"id", 0}, {"azimuth", 30.0}, {"file", "gone.wav"}}}));
+  result = score();
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.err.find("gone.wav"), std::string::npos) << result.err;
+
+  writeWav(run.file("slow.wav"), {Signal(kRate / 2, 0.1)}, kRate / 2);
+  writeJson(run.file("sources.json"), json::array({{{"id", 0}, {"azimuth", 30.0}, {"file", "slow.wav"}}}));
+  result = score();
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.err.find("8000 Hz"), std::string::npos) << result.err;
+
+  std::remove(run.file("sources.json").c_str());
+  result = score();
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.err.find("sources.json"), std::string::npos) << result.err;
+}
+
+// ---- separate -----------------------------------------------------------------------------------
+
+// Path to the left ear minus path to the right ear for a source at `deg` (within +-90) at 1 m
+// from a spherical head of radius 9 cm, the sound bending round the head to the far ear.
+double pathDifference(double deg) {
+  const double d = 1.0, r = 0.09, a = std::fabs(deg) * M_PI / 180.0;
+  const double alpha = std::acos(r / d), tangent = std::sqrt(d * d - r * r);
+  const double far = tangent + r * (M_PI / 2 + a - alpha);
+  const double near = a < M_PI / 2 - alpha ? tangent + r * (M_PI / 2 - a - alpha)
+                                           : std::sqrt(d * d + r * r - 2 * d * r * std::sin(a));
+  return deg >= 0 ? near - far : far - near;
+}
+
+// The two-ear image of a harmonic tone (harmonics of `f0` below 1400 Hz) from `azimuthDeg`,
+// sounding from `onsetSec` on: each ear hears it with the head model's delay, the far ear 3 dB
+// weaker.
+std::vector<Signal> harmonicImage(double f0, double azimuthDeg, int samples, double onsetSec) {
+  const double leftDelay = pathDifference(azimuthDeg) / 340.0 / 2.0;  // left ear's delay about the centre
+  const double nearGain = 0.1, farGain = 0.1 * std::pow(10.0, -3.0 / 20.0);
+  std::vector<Signal> image(2, Signal(static_cast<size_t>(samples), 0.0));
+  for (double f = f0; f < 1400.0; f += f0) {
+    const double amplitude = f0 / f;
+    const Signal left = sine(f, amplitude * (azimuthDeg > 0 ? nearGain : farGain), samples, leftDelay);
+    const Signal right = sine(f, amplitude * (azimuthDeg > 0 ? farGain : nearGain), samples, -leftDelay);
+    image[0] = image[0] + left;
+    image[1] = image[1] + right;
+  }
+  for (Signal& ear : image)
+    for (int n = 0; n < static_cast<int>(onsetSec * kRate); ++n) ear[static_cast<size_t>(n)] = 0.0;
+  return image;
+}
+
+class SeparateTest : public ::testing::Test {
+ protected:
+  // 2 s: faint noise in both ears, a tone on 218.75 Hz from +40 degrees and one on 156.25 Hz from
+  // -40 degrees, both from 0.3 s on.
+  void SetUp() override {
+    const int n = 2 * kRate;
+    std::mt19937 random(7);
+    std::normal_distribution<double> noise(0.0, 1e-4);
+    Signal hiss(static_cast<size_t>(n));
+    for (double& v : hiss) v = noise(random);
+    writeScene(scene, {harmonicImage(218.75, 40.0, n, 0.3), harmonicImage(156.25, -40.0, n, 0.3)}, {40.0, -40.0},
+               {hiss, delayed(hiss, 3)});
+  }
+
+  e2e::RunResult separate(const std::vector<std::string>& extra) {
+    std::vector<std::string> args{"separate", scene.file("mix.wav"), "--out-dir", out.path(), "--quiet"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return e2e::runTool(args);
+  }
+
+  e2e::TempDir scene, out;
+};
+
+TEST_F(SeparateTest, EachGivenDirectionGetsAnAlignedFileThatHelpsItsTalker) {
+  const e2e::RunResult result = separate({"--directions", "40,-40"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_NE(result.out.find("source_0.wav"), std::string::npos) << result.out;
+
+  const json sources = readJson(out.file("sources.json"));
+  ASSERT_EQ(sources.size(), 2u);
+  EXPECT_EQ(sources[0].at("id").get<int>(), 0);
+  EXPECT_DOUBLE_EQ(sources[0].at("azimuth").get<double>(), 40.0);
+  EXPECT_EQ(sources[0].at("file").get<std::string>(), "source_0.wav");
+  EXPECT_EQ(sources[0].at("ear").get<std::string>(), "left");
+  EXPECT_EQ(sources[1].at("id").get<int>(), 1);
+  EXPECT_DOUBLE_EQ(sources[1].at("azimuth").get<double>(), -40.0);
+  EXPECT_EQ(sources[1].at("ear").get<std::string>(), "right");
+
+  const size_t inputSamples = readWav(scene.file("mix.wav"))[0].size();
+  for (const char* file : {"source_0.wav", "source_1.wav"}) {
+    const std::vector<Signal> wav = readWav(out.file(file));
+    ASSERT_EQ(wav.size(), 1u) << file;
+    // The input's timeline: at least as long, and padded by less than one frame shift.
+    EXPECT_GE(wav[0].size(), inputSamples) << file;
+    EXPECT_LT(wav[0].size(), inputSamples + 160) << file;
+    // The first ten frames only learn the noise: silence up to where frame 10 (centred on sample
+    // 1600, 512 long) begins.
+    double early = 0.0;
+    for (size_t i = 0; i < 1600 - 256; ++i) early = std::max(early, std::fabs(wav[0][i]));
+    EXPECT_EQ(early, 0.0) << file;
+  }
+
+  // The tones are periodic, so a shift by whole periods would score alike: no shift search here.
+  const e2e::RunResult scored =
+      e2e::runTool({"score", scene.path(), out.path(), "--max-lag", "0", "--json", out.file("score.json")});
+  ASSERT_EQ(scored.exitCode, 0) << scored.err;
+  const json report = readJson(out.file("score.json"));
+  for (int talker : {0, 1}) {
+    const json* row = talkerRow(report, talker);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->at("id").get<int>(), talker);
+    EXPECT_GT(row->at("improvement_db").get<double>(), 3.0) << "talker " << talker << "\n" << scored.out;
+  }
+}
+
+TEST_F(SeparateTest, RefusesInputsAndOptionsItCannotHonour) {
+  e2e::RunResult r = separate({});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("--localize"), std::string::npos) << r.err;
+
+  r = separate({"--directions", "30", "--delay", "3"});
+  EXPECT_EQ(r.exitCode, 2) << "--delay needs --localize";
+
+  r = separate({"--directions", "120"});
+  EXPECT_EQ(r.exitCode, 2) << "directions lie in the front half-plane";
+
+  r = separate({"--directions", "30", "--param", "NO_SUCH=1"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("NO_SUCH"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("SeparateBinaural.RANGE_MIN"), std::string::npos) << "lists what is accepted: " << r.err;
+
+  r = separate({"--directions", "30", "--param", "LocalizeBinaural.PEAK_THRESHOLD=5"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("no node of type LocalizeBinaural"), std::string::npos) << r.err;
+
+  r = separate({"--directions", "30", "--param", "RANGE_MIN=wide"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("RANGE_MIN"), std::string::npos) << r.err;
+
+  r = separate({"--directions", "30", "--tf", scene.file("missing.velk")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("missing.velk"), std::string::npos) << r.err;
+
+  writeWav(scene.file("mono.wav"), {Signal(kRate, 0.0)});
+  r = e2e::runTool({"separate", scene.file("mono.wav"), "-o", out.path(), "--directions", "30"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("2-channel"), std::string::npos) << r.err;
+
+  writeWav(scene.file("cd.wav"), {Signal(4410, 0.0), Signal(4410, 0.0)}, 44100);
+  r = e2e::runTool({"separate", scene.file("cd.wav"), "-o", out.path(), "--directions", "30"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("sox"), std::string::npos) << r.err;
+
+  // Shorter than the ten frames of noise learning: nothing could be separated.
+  writeWav(scene.file("short.wav"), {Signal(800, 0.01), Signal(800, 0.01)});
+  r = e2e::runTool({"separate", scene.file("short.wav"), "-o", out.path(), "--directions", "30"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("too short"), std::string::npos) << r.err;
+
+  r = e2e::runTool({"separate", scene.file("mix.wav"), "-o", scene.file("mix.wav"), "--directions", "30"});
+  EXPECT_EQ(r.exitCode, 1) << "the output folder is a file";
+  EXPECT_NE(r.err.find("output folder"), std::string::npos) << r.err;
+}
+
+}  // namespace
