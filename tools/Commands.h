@@ -17,5 +17,6 @@ int fail(const std::string& message);
 
 void addScoreCommands(CLI::App& app, Status& status);
 void addSeparateCommands(CLI::App& app, Status& status);
+void addLocalizeCommands(CLI::App& app, Status& status);
 
 }  // namespace velktool

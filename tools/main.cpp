@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
   // Command groups register here.
   velktool::addScoreCommands(app, status);
   velktool::addSeparateCommands(app, status);
+  velktool::addLocalizeCommands(app, status);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
