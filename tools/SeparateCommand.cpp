@@ -43,7 +43,7 @@ const char* const kDelayFilter = "DelaySourceFilter";
 // Pass-band half-widths of the separator, degrees: straight ahead and at +-90 (linear in
 // between). Chosen on the two- and three-talker test scenes; see the README.
 constexpr double kDefaultRangeMinDeg = 20.0;
-constexpr double kDefaultRangeMaxDeg = 30.0;
+constexpr double kDefaultRangeMaxDeg = 40.0;
 // The head-model separator judges bins by interaural phase only, and only below this frequency,
 // where the phase of a head-sized microphone pair is unambiguous; its output holds nothing above.
 constexpr double kHeadModelMaxFrequencyHz = 1500.0;

@@ -97,6 +97,12 @@ void writeScene(const e2e::TempDir& dir, const std::vector<std::vector<Signal>>&
   writeJson(dir.file("truth.json"), {{"mixture_file", "mix.wav"}, {"sources", sources}});
 }
 
+const json* sourceRow(const json& report, int id) {
+  for (const json& row : report.at("sources"))
+    if (row.at("id").get<int>() == id) return &row;
+  return nullptr;
+}
+
 const json* talkerRow(const json& report, int talker) {
   for (const json& row : report.at("talkers"))
     if (row.at("talker").get<int>() == talker) return &row;
@@ -128,53 +134,101 @@ class ScoreTest : public ::testing::Test {
   Signal talker0Left, talker1Right;
 };
 
-TEST_F(ScoreTest, GivesClosedFormScoresPairsNearestSourcesAndFindsTheShift) {
+TEST_F(ScoreTest, GivesClosedFormScoresPairsSourcesWithNearestTalkersAndFindsTheShift) {
   const int n = kRate;
   // Talker 0's left-ear image with a 500 Hz error 20 dB down, at another gain, 5 samples late.
   writeWav(run.file("a.wav"), {delayed(scaled(talker0Left + sine(500, 0.1, n), 0.3), 5)});
   // Talker 1's right-ear image without its 4 kHz part, from a separator that keeps up to 1 kHz.
   writeWav(run.file("b.wav"), {sine(300, 0.8, n)});
+  // Talker 0's 200 Hz part alone.
   writeWav(run.file("c.wav"), {sine(200, 1.0, n)});
-  writeWav(run.file("d.wav"), {sine(200, 1.0, n)});
   writeJson(run.file("sources.json"),
             json::array({{{"id", 4}, {"azimuth", 29.0}, {"file", "a.wav"}},
                          {{"id", 7}, {"azimuth", -33.0}, {"file", "b.wav"}, {"max_frequency_hz", 1000.0}},
-                         // farther from talker 0 than id 4, and too far from anyone
                          {{"id", 5}, {"azimuth", 45.0}, {"file", "c.wav"}},
-                         {{"id", 9}, {"azimuth", 80.0}, {"file", "d.wav"}}}));
+                         {{"id", 9}, {"azimuth", 80.0}, {"file", "c.wav"}}}));
 
   const e2e::RunResult result = score();
   ASSERT_EQ(result.exitCode, 0) << result.err;
   const json report = readJson(run.file("report.json"));
 
-  const json* t0 = talkerRow(report, 0);
-  ASSERT_NE(t0, nullptr);
-  EXPECT_EQ(t0->at("id").get<int>(), 4);
-  EXPECT_EQ(t0->at("ear").get<std::string>(), "left");  // the talker's side, from the azimuth
-  EXPECT_EQ(t0->at("lag_samples").get<int>(), 5);
+  const json* a = sourceRow(report, 4);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->at("talker").get<int>(), 0);
+  EXPECT_EQ(a->at("ear").get<std::string>(), "left");  // the talker's side, from the azimuth
+  EXPECT_EQ(a->at("lag_samples").get<int>(), 5);
   // Reference power 1.25/2, mixture error 0.0625/2, separated error 0.01/2.
-  EXPECT_NEAR(t0->at("sdr_mixture_db").get<double>(), dB(1.25 / 0.0625), 0.05);
-  EXPECT_NEAR(t0->at("sdr_separated_db").get<double>(), dB(1.25 / 0.01), 0.05);
-  EXPECT_NEAR(t0->at("improvement_db").get<double>(), dB(0.0625 / 0.01), 0.1);
-  EXPECT_NEAR(t0->at("band_hz").at(1).get<double>(), 8000.0, 1e-9);
+  EXPECT_NEAR(a->at("sdr_mixture_db").get<double>(), dB(1.25 / 0.0625), 0.05);
+  EXPECT_NEAR(a->at("sdr_separated_db").get<double>(), dB(1.25 / 0.01), 0.05);
+  EXPECT_NEAR(a->at("improvement_db").get<double>(), dB(0.0625 / 0.01), 0.1);
+  EXPECT_NEAR(a->at("band_hz").at(1).get<double>(), 8000.0, 1e-9);
 
-  const json* t1 = talkerRow(report, 1);
-  ASSERT_NE(t1, nullptr);
-  EXPECT_EQ(t1->at("id").get<int>(), 7);
-  EXPECT_EQ(t1->at("ear").get<std::string>(), "right");
-  EXPECT_EQ(t1->at("lag_samples").get<int>(), 0);
+  const json* b = sourceRow(report, 7);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->at("talker").get<int>(), 1);
+  EXPECT_EQ(b->at("ear").get<std::string>(), "right");
+  EXPECT_EQ(b->at("lag_samples").get<int>(), 0);
   // Below 1 kHz the source is the talker exactly, and the mixture holds talker 0's 200 Hz part.
-  EXPECT_NEAR(t1->at("band_hz").at(1).get<double>(), 1000.0, 1e-9);
-  EXPECT_GT(t1->at("sdr_separated_db").get<double>(), 30.0);
-  EXPECT_NEAR(t1->at("sdr_mixture_db").get<double>(), dB(0.64 / 0.25), 0.1);
+  EXPECT_NEAR(b->at("band_hz").at(1).get<double>(), 1000.0, 1e-9);
+  EXPECT_GT(b->at("sdr_separated_db").get<double>(), 30.0);
+  EXPECT_NEAR(b->at("sdr_mixture_db").get<double>(), dB(0.64 / 0.25), 0.1);
   // Over the whole band the missing 4 kHz part counts against it.
-  EXPECT_NEAR(t1->at("full_band").at("sdr_separated_db").get<double>(), dB(0.64 / 0.16), 0.05);
-  EXPECT_NEAR(t1->at("full_band").at("sdr_mixture_db").get<double>(), dB(0.80 / 0.25), 0.05);
+  EXPECT_NEAR(b->at("full_band").at("sdr_separated_db").get<double>(), dB(0.64 / 0.16), 0.05);
+  EXPECT_NEAR(b->at("full_band").at("sdr_mixture_db").get<double>(), dB(0.80 / 0.25), 0.05);
 
-  ASSERT_EQ(report.at("unpaired").size(), 2u);
-  EXPECT_EQ(report.at("unpaired")[0].at("id").get<int>(), 5);
-  EXPECT_EQ(report.at("unpaired")[1].at("id").get<int>(), 9);
-  EXPECT_NE(result.out.find("is paired with no talker"), std::string::npos) << result.out;
+  // 45 degrees is nearer talker 0 (30) than talker 1 (-30), within 20 degrees: a second source of
+  // talker 0, missing its 3 kHz part.
+  const json* c = sourceRow(report, 5);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->at("talker").get<int>(), 0);
+  EXPECT_NEAR(c->at("sdr_separated_db").get<double>(), dB(1.0 / 0.25), 0.05);
+  EXPECT_TRUE(sourceRow(report, 9)->at("talker").is_null());
+  EXPECT_NE(result.out.find("no talker within 20.0 degrees"), std::string::npos) << result.out;
+
+  const json* talker0 = talkerRow(report, 0);
+  ASSERT_NE(talker0, nullptr);
+  EXPECT_EQ(talker0->at("ids"), json::array({4, 5}));
+  EXPECT_NEAR(talker0->at("min_improvement_db").get<double>(), dB(1.0 / 0.25) - dB(1.25 / 0.0625), 0.1);
+  EXPECT_NEAR(talker0->at("mean_improvement_db").get<double>(),
+              (dB(0.0625 / 0.01) + dB(1.0 / 0.25) - dB(1.25 / 0.0625)) / 2.0, 0.1);
+  // Merged, both of talker 0's sources (left ear) sound everywhere and are averaged.
+  EXPECT_EQ(talker0->at("merged").at("sources").get<int>(), 2);
+  EXPECT_EQ(talker0->at("merged").at("ear").get<std::string>(), "left");
+  // A talker with one source over the whole file scores the same merged.
+  const json& merged1 = talkerRow(report, 1)->at("merged");
+  EXPECT_NEAR(merged1.at("improvement_db").get<double>(), b->at("improvement_db").get<double>(), 1e-6);
+  EXPECT_NEAR(merged1.at("band_hz").at(1).get<double>(), 1000.0, 1e-9);
+}
+
+TEST_F(ScoreTest, ScoresEachSourceOverItsOwnSpan) {
+  // Talker 1 speaks only in the second half; talker 0 throughout.
+  const int n = kRate;
+  Signal late = sine(300, 0.8, n);
+  for (int i = 0; i < n / 2; ++i) late[static_cast<size_t>(i)] = 0.0;
+  writeScene(scene, {{talker0Left, sine(200, 0.5, n)}, {scaled(late, 0.3), late}}, {30.0, -30.0});
+  // Talker 0 recovered exactly from 0.5 s on, silence before.
+  Signal secondHalf = talker0Left;
+  for (int i = 0; i < n / 2; ++i) secondHalf[static_cast<size_t>(i)] = 0.0;
+  writeWav(run.file("a.wav"), {secondHalf});
+  writeWav(run.file("b.wav"), {late});
+  writeJson(run.file("sources.json"),
+            json::array({{{"id", 1}, {"azimuth", 30.0}, {"file", "a.wav"}, {"from_s", 0.5}, {"to_s", 0.984}},
+                         {{"id", 2}, {"azimuth", 30.0}, {"file", "a.wav"}},
+                         {{"id", 3}, {"azimuth", -30.0}, {"file", "b.wav"}, {"from_s", 0.1}, {"to_s", 0.4}}}));
+  const e2e::RunResult result = score();
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  const json report = readJson(run.file("report.json"));
+  // Over 0.484-1.0 s only the first 16 ms are missed: about 0.5 / 0.016 in power.
+  EXPECT_GT(sourceRow(report, 1)->at("sdr_separated_db").get<double>(), 12.0);
+  EXPECT_NEAR(sourceRow(report, 1)->at("span_s")[0].get<double>(), 0.484, 1e-3);
+  // Over the whole second half of the talker is missing.
+  EXPECT_NEAR(sourceRow(report, 2)->at("sdr_separated_db").get<double>(), 0.0, 0.1);
+  // Talker 1 is silent over source 3's span: nothing to score, and no failure.
+  EXPECT_TRUE(sourceRow(report, 3)->at("talker_silent").get<bool>());
+  EXPECT_FALSE(sourceRow(report, 3)->contains("improvement_db"));
+  EXPECT_TRUE(talkerRow(report, 1)->at("mean_improvement_db").is_null());
+  // Merged over the whole file, source 3 holds all of talker 1 (which only speaks late).
+  EXPECT_GT(talkerRow(report, 1)->at("merged").at("sdr_separated_db").get<double>(), 100.0);
 }
 
 TEST_F(ScoreTest, SilentOrMissingOutputsScoreAtTheFloorOrFailByName) {
@@ -183,8 +237,9 @@ TEST_F(ScoreTest, SilentOrMissingOutputsScoreAtTheFloorOrFailByName) {
   e2e::RunResult result = score();
   ASSERT_EQ(result.exitCode, 0) << result.err;
   const json report = readJson(run.file("report.json"));
-  EXPECT_LE(report.at("talkers")[0].at("sdr_separated_db").get<double>(), -100.0);
-  EXPECT_TRUE(report.at("talkers")[1].at("id").is_null());  // no source near -30 degrees
+  EXPECT_LE(report.at("sources")[0].at("sdr_separated_db").get<double>(), -100.0);
+  EXPECT_TRUE(talkerRow(report, 1)->at("merged").is_null());  // no source near -30 degrees
+  EXPECT_NE(result.out.find("no separated source"), std::string::npos) << result.out;
 
   writeJson(run.file("sources.json"), json::array({{{"id", 0}, {"azimuth", 30.0}, {"file", "gone.wav"}}}));
   result = score();
@@ -196,6 +251,12 @@ TEST_F(ScoreTest, SilentOrMissingOutputsScoreAtTheFloorOrFailByName) {
   result = score();
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_NE(result.err.find("8000 Hz"), std::string::npos) << result.err;
+
+  writeJson(run.file("sources.json"),
+            json::array({{{"id", 0}, {"azimuth", 30.0}, {"file", "a.wav"}, {"from_s", 0.5}, {"to_s", 0.2}}}));
+  result = score();
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.err.find("entry 0"), std::string::npos) << result.err;
 
   std::remove(run.file("sources.json").c_str());
   result = score();
@@ -292,11 +353,11 @@ TEST_F(SeparateTest, EachGivenDirectionGetsAnAlignedFileThatHelpsItsTalker) {
       e2e::runTool({"score", scene.path(), out.path(), "--max-lag", "0", "--json", out.file("score.json")});
   ASSERT_EQ(scored.exitCode, 0) << scored.err;
   const json report = readJson(out.file("score.json"));
-  for (int talker : {0, 1}) {
-    const json* row = talkerRow(report, talker);
+  for (int id : {0, 1}) {
+    const json* row = sourceRow(report, id);
     ASSERT_NE(row, nullptr);
-    EXPECT_EQ(row->at("id").get<int>(), talker);
-    EXPECT_GT(row->at("improvement_db").get<double>(), 3.0) << "talker " << talker << "\n" << scored.out;
+    EXPECT_EQ(row->at("talker").get<int>(), id);
+    EXPECT_GT(row->at("improvement_db").get<double>(), 3.0) << "source " << id << "\n" << scored.out;
   }
 }
 
