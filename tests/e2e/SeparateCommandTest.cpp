@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -358,6 +359,40 @@ TEST_F(SeparateTest, EachGivenDirectionGetsAnAlignedFileThatHelpsItsTalker) {
     ASSERT_NE(row, nullptr);
     EXPECT_EQ(row->at("talker").get<int>(), id);
     EXPECT_GT(row->at("improvement_db").get<double>(), 3.0) << "source " << id << "\n" << scored.out;
+  }
+}
+
+std::string slurpBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The example network files are the command's networks: same files, byte for byte.
+TEST_F(SeparateTest, ExampleNetworksWriteWhatTheCommandWrites) {
+  ASSERT_EQ(separate({"--directions", "40,-40"}).exitCode, 0);
+  const std::string examples = std::string(VELK_SOURCE_DIR) + "/examples/";
+  e2e::RunResult r = e2e::runTool({"run", examples + "separate.json", "--quiet", "--set", "INPUT=" + scene.file("mix.wav"),
+                                   "--set", "PREFIX=" + out.file("net"), "--set", "DIRECTIONS=[40.0, -40.0]"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  for (const char* id : {"0", "1"}) {
+    const std::string fromCommand = slurpBytes(out.file(std::string("source_") + id + ".wav"));
+    EXPECT_FALSE(fromCommand.empty());
+    EXPECT_EQ(slurpBytes(out.file(std::string("net_") + id + ".wav")), fromCommand) << "id " << id;
+  }
+
+  e2e::TempDir localised;
+  r = e2e::runTool({"separate", scene.file("mix.wav"), "--out-dir", localised.path(), "--localize", "--quiet"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  r = e2e::runTool({"run", examples + "localize_separate.json", "--quiet", "--set", "INPUT=" + scene.file("mix.wav"),
+                    "--set", "PREFIX=" + localised.file("net"), "--set", "SOURCES=" + localised.file("net.jsonl")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const json sources = readJson(localised.file("sources.json"));
+  ASSERT_FALSE(sources.empty()) << "the localiser finds the two tones";
+  for (const json& source : sources) {
+    const int id = source.at("id").get<int>();
+    EXPECT_EQ(slurpBytes(localised.file("net_" + std::to_string(id) + ".wav")),
+              slurpBytes(localised.file(source.at("file").get<std::string>())))
+        << "id " << id;
   }
 }
 
