@@ -15,6 +15,7 @@ struct Status {
 // Prints "velk-binaural: <message>" as one line on standard error and returns 1.
 int fail(const std::string& message);
 
+void addTfCommands(CLI::App& app, Status& status);
 void addScoreCommands(CLI::App& app, Status& status);
 void addSeparateCommands(CLI::App& app, Status& status);
 void addLocalizeCommands(CLI::App& app, Status& status);

@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   velktool::Status status;
   // Command groups register here.
+  velktool::addTfCommands(app, status);
   velktool::addScoreCommands(app, status);
   velktool::addSeparateCommands(app, status);
   velktool::addLocalizeCommands(app, status);

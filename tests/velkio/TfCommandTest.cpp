@@ -1,0 +1,104 @@
+// The `velk-binaural tf` commands, run as a user would: exit codes, outputs and messages.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "velkio/VELK.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int code;
+  std::string out, err;
+};
+
+class TfCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("velk_tf_" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+  Outcome run(const std::string& args) const {
+    const std::string command = std::string("'") + VELK_TOOL + "' " + args + " >'" + path("out.txt") +
+                                "' 2>'" + path("err.txt") + "'";
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(path("out.txt")), slurp(path("err.txt"))};
+  }
+
+  static std::string slurp(const std::string& file) {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(TfCommand, ModelThenInfo) {
+  Outcome made = run("tf model '" + path("sphere.velk") + "' --directions 19 --nfft 256");
+  ASSERT_EQ(made.code, 0) << made.err;
+  EXPECT_TRUE(made.out.empty());
+  velkio::VELK file;
+  file.readFile(path("sphere.velk"));
+  EXPECT_EQ(file.findFirst<velkio::GTF>()->getNSrc(), 19u);
+
+  Outcome info = run("tf info '" + path("sphere.velk") + "'");
+  ASSERT_EQ(info.code, 0) << info.err;
+  for (const char* expected : {"version: 1.0", "format: 2 (geometric model)", "sampling rate: 16000 Hz",
+                               "transform length: 256 (129 bins)", "(10 degrees apart)",
+                               "19 directions x 2 channels x 129 bins"})
+    EXPECT_NE(info.out.find(expected), std::string::npos) << expected << " in\n" << info.out;
+}
+
+TEST_F(TfCommand, ImportSofaThenInfo) {
+  const std::string sofa = VELK_KEMAR_SOFA;
+  if (!fs::exists(sofa)) GTEST_SKIP() << sofa << " is not installed";
+  Outcome made = run("tf import-sofa '" + sofa + "' '" + path("kemar.velk") + "' --range full --step 10");
+  ASSERT_EQ(made.code, 0) << made.err;
+  Outcome info = run("tf info '" + path("kemar.velk") + "'");
+  ASSERT_EQ(info.code, 0) << info.err;
+  EXPECT_NE(info.out.find("directions: 36, from -180 to 170 every 10 degrees"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("source distance: 1.4 m"), std::string::npos) << info.out;
+}
+
+TEST_F(TfCommand, UsageErrorsExitWith2) {
+  const std::string out = "'" + path("x.velk") + "'";
+  for (const std::string& args : std::vector<std::string>{"tf", "tf model", "tf model " + out + " --directions 8",
+                                 "tf model " + out + " --nfft 511", "tf model " + out + " --distance 0.05",
+                                 "tf import-sofa a.sofa " + out + " --range up",
+                                 "tf import-sofa a.sofa " + out + " --step 7"}) {
+    Outcome r = run(args);
+    EXPECT_EQ(r.code, 2) << args << ": " << r.err;
+  }
+  EXPECT_FALSE(fs::exists(path("x.velk")));
+}
+
+TEST_F(TfCommand, ProcessingFailuresExitWith1AndOneLine) {
+  Outcome missing = run("tf info '" + path("none.velk") + "'");
+  EXPECT_EQ(missing.code, 1);
+  EXPECT_EQ(missing.err, "velk-binaural: " + path("none.velk") + ": cannot open: no such file\n");
+  EXPECT_TRUE(missing.out.empty());
+
+  std::ofstream(path("junk.velk")) << "VELK and no chunks";
+  Outcome junk = run("tf info '" + path("junk.velk") + "'");
+  EXPECT_EQ(junk.code, 1);
+  EXPECT_NE(junk.err.find(path("junk.velk")), std::string::npos) << junk.err;
+
+  Outcome noSofa = run("tf import-sofa '" + path("none.sofa") + "' '" + path("out.velk") + "'");
+  EXPECT_EQ(noSofa.code, 1);
+  EXPECT_NE(noSofa.err.find("none.sofa"), std::string::npos) << noSofa.err;
+  EXPECT_FALSE(fs::exists(path("out.velk")));
+}
+
+}  // namespace

@@ -1,0 +1,257 @@
+// `velk-binaural tf`: make and inspect transfer-function files.
+//   tf import-sofa IN.sofa OUT   a measured table from a SOFA set of head-related responses
+//   tf model OUT                 a geometric table of a rigid spherical head
+//   tf info FILE                 what a file holds (printed on standard output)
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "velkio/HeadModel.h"
+#include "velkio/SofaImport.h"
+#include "velkio/VELK.h"
+
+namespace velktool {
+
+namespace {
+
+constexpr int kMaxFs = 1000000;
+constexpr int kMaxNfft = 1 << 20;
+
+// Transform lengths must be even, so that nfft/2 + 1 bins match the spectra of 2 x bins - 2.
+CLI::Validator EvenLength() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        try {
+          const long n = std::stol(text);
+          if (n >= 2 && n <= kMaxNfft && n % 2 == 0) return "";
+        } catch (const std::exception&) {
+        }
+        return "must be an even number from 2 to " + std::to_string(kMaxNfft);
+      },
+      "EVEN");
+}
+
+// Sources spread over 180 degrees need a whole-degree spacing: 1 or one more than a divisor of 180.
+CLI::Validator DirectionCount() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        try {
+          const long n = std::stol(text);
+          if (n == 1 || (n >= 2 && n <= 181 && 180 % (n - 1) == 0)) return "";
+        } catch (const std::exception&) {
+        }
+        return "must be 1 or one more than a divisor of 180 (e.g. 7, 19, 37, 181)";
+      },
+      "COUNT");
+}
+
+std::string describeSize(const velkio::TFPtr& tf) {
+  if (!tf || tf->empty()) return "none";
+  std::ostringstream text;
+  text << tf->size() << " directions x " << (*tf)[0].size() << " channels x "
+       << ((*tf)[0].empty() ? 0 : (*tf)[0][0].size()) << " bins";
+  return text.str();
+}
+
+// "37, from -90 to 90 every 5 degrees" for a regular grid, else the list of azimuths.
+std::string describeAzimuths(const std::vector<double>& azimuths) {
+  std::ostringstream text;
+  text << azimuths.size();
+  if (azimuths.empty()) return text.str();
+  bool regular = azimuths.size() >= 2;
+  const double step = regular ? std::nearbyint(azimuths[1] - azimuths[0]) : 0.0;
+  for (std::size_t i = 0; regular && i < azimuths.size(); ++i)
+    regular = std::fabs(azimuths[i] - (azimuths[0] + i * step)) < 0.05 && step != 0.0;
+  if (regular) {
+    text << ", from " << azimuths.front() << " to " << azimuths.back() << " every " << step
+         << " degrees";
+  } else {
+    text << ":";
+    for (double a : azimuths) text << " " << a;
+  }
+  return text.str();
+}
+
+void printMeasured(const velkio::M2PG& m2pg, std::ostream& out) {
+  std::vector<double> azimuths;
+  bool onePerDirection = true;
+  double nearest = INFINITY, farthest = 0.0;
+  for (const auto& positions : m2pg.getSrc()) {
+    if (positions.size() != 1) onePerDirection = false;
+    if (positions.empty()) continue;
+    const velkio::Position& p = positions[0];
+    azimuths.push_back(std::round(std::atan2(p.y, p.x) * 1800.0 / M_PI) / 10.0);
+    const double r = std::sqrt(double(p.x) * p.x + double(p.y) * p.y + double(p.z) * p.z);
+    nearest = std::min(nearest, r);
+    farthest = std::max(farthest, r);
+  }
+  out << "  directions: " << describeAzimuths(azimuths) << "\n";
+  if (!onePerDirection) out << "  (some directions hold other than one position)\n";
+  if (!azimuths.empty()) {
+    out << "  source distance: " << nearest;
+    if (farthest - nearest > 1e-4 * farthest) out << " to " << farthest;
+    out << " m\n";
+  }
+  out << "  responses: " << describeSize(m2pg.getTF()) << "\n";
+}
+
+void printGeometric(const velkio::GTF& gtf, std::ostream& out) {
+  const unsigned n = gtf.getNSrc();
+  out << "  directions: " << n;
+  if (n == 1) out << ", straight ahead";
+  if (n > 1) out << ", spread over -90 to 90 degrees (" << 180.0 / (n - 1) << " degrees apart)";
+  out << "\n  responses: " << describeSize(gtf.getTF()) << "\n";
+}
+
+void printInfo(const std::string& path, const velkio::VELK& file, std::ostream& out) {
+  out << path << "\n";
+  for (const velkio::ChunkPtr& chunk : file.getChunkList("")) {
+    out << "chunk \"" << chunk->getChunkId() << "\"\n";
+    if (auto fmt = std::dynamic_pointer_cast<velkio::FMT>(chunk)) {
+      const int id = fmt->getFormatId();
+      out << "  version: " << fmt->getMajorVersion() << "." << fmt->getMinorVersion() << "\n"
+          << "  format: " << id
+          << (id == velkio::FMT::MEASURED    ? " (measured source positions)"
+              : id == velkio::FMT::GEOMETRIC ? " (geometric model)"
+                                             : " (unknown)")
+          << "\n"
+          << "  sampling rate: " << fmt->getNFS() << " Hz\n"
+          << "  transform length: " << fmt->getNFFT() << " (" << fmt->getNFFT() / 2 + 1
+          << " bins)\n"
+          << "  impulse-response length: " << fmt->getNIR() << "\n";
+    } else if (auto m2pg = std::dynamic_pointer_cast<velkio::M2PG>(chunk)) {
+      printMeasured(*m2pg, out);
+    } else if (auto gtf = std::dynamic_pointer_cast<velkio::GTF>(chunk)) {
+      printGeometric(*gtf, out);
+    }
+  }
+  for (const velkio::SkippedChunk& skipped : file.getSkippedChunks())
+    out << "skipped chunk \"" << skipped.id << "\" at byte " << skipped.offset << " ("
+        << skipped.size << " bytes)\n";
+}
+
+void summarise(const std::string& path, const velkio::VELK& file) {
+  std::string what = "?";
+  if (auto m2pg = file.findFirst<velkio::M2PG>()) what = describeSize(m2pg->getTF());
+  if (auto gtf = file.findFirst<velkio::GTF>()) what = describeSize(gtf->getTF());
+  std::cerr << "velk-binaural: wrote " << path << " (" << what << ")" << std::endl;
+}
+
+struct ImportArgs {
+  std::string in, out, range = "front";
+  velkio::SofaImportOptions options;
+};
+
+void addImportSofa(CLI::App& tf, Status& status) {
+  auto args = std::make_shared<ImportArgs>();
+  CLI::App* cmd = tf.add_subcommand(
+      "import-sofa",
+      "Make a measured table from a SimpleFreeFieldHRIR SOFA set: the horizontal-plane responses, "
+      "in ascending azimuth, resampled and transformed (channel c = SOFA receiver c, 0 = left).");
+  cmd->add_option("IN", args->in, "SOFA file")->required();
+  cmd->add_option("OUT", args->out, "transfer-function file to write")->required();
+  cmd->add_option("--fs", args->options.fs, "sampling rate of the table, Hz")
+      ->check(CLI::Range(1, kMaxFs))
+      ->capture_default_str();
+  cmd->add_option("--nfft", args->options.nfft, "transform length (nfft/2 + 1 bins)")
+      ->check(EvenLength())
+      ->capture_default_str();
+  cmd->add_option("--range", args->range, "front: -90..+90 degrees; full: -180..175")
+      ->check(CLI::IsMember({"front", "full"}))
+      ->capture_default_str();
+  cmd->add_option("--step", args->options.step, "degrees between directions; must divide the range")
+      ->check(CLI::Range(1, 180))
+      ->capture_default_str();
+  cmd->callback([args, &status]() {
+    args->options.range =
+        args->range == "full" ? velkio::DirectionRange::FULL : velkio::DirectionRange::FRONT;
+    const int span = args->range == "full" ? 360 : 180;
+    if (span % args->options.step != 0)
+      throw CLI::ValidationError("--step", "must divide " + std::to_string(span) + " degrees");
+    try {
+      std::vector<std::string> notes;
+      const velkio::VELK file = velkio::importSofa(args->in, args->options, &notes);
+      for (const std::string& note : notes) std::cerr << "velk-binaural: note: " << note << std::endl;
+      file.writeFile(args->out);
+      summarise(args->out, file);
+    } catch (const std::exception& e) {
+      status.code = fail(e.what());
+    }
+  });
+}
+
+struct ModelArgs {
+  std::string out;
+  velkio::HeadModelOptions options;
+};
+
+void addModel(CLI::App& tf, Status& status) {
+  auto args = std::make_shared<ModelArgs>();
+  CLI::App* cmd = tf.add_subcommand(
+      "model",
+      "Make a geometric table of a rigid spherical head: channel 0 the left ear, channel 1 the "
+      "right, sources spread evenly over -90..+90 degrees.");
+  cmd->add_option("OUT", args->out, "transfer-function file to write")->required();
+  cmd->add_option("--radius", args->options.radius, "head radius, metres")
+      ->check(CLI::PositiveNumber)
+      ->capture_default_str();
+  cmd->add_option("--distance", args->options.distance, "source distance from the head centre, metres")
+      ->check(CLI::PositiveNumber)
+      ->capture_default_str();
+  cmd->add_option("--directions", args->options.directions, "number of source directions (37: every 5 degrees)")
+      ->check(DirectionCount())
+      ->capture_default_str();
+  cmd->add_option("--fs", args->options.fs, "sampling rate of the table, Hz")
+      ->check(CLI::Range(1, kMaxFs))
+      ->capture_default_str();
+  cmd->add_option("--nfft", args->options.nfft, "transform length (nfft/2 + 1 bins)")
+      ->check(EvenLength())
+      ->capture_default_str();
+  cmd->callback([args, &status]() {
+    if (!(args->options.distance > args->options.radius))
+      throw CLI::ValidationError("--distance", "must exceed the head radius");
+    try {
+      const velkio::VELK file = velkio::makeHeadModel(args->options);
+      file.writeFile(args->out);
+      summarise(args->out, file);
+    } catch (const std::exception& e) {
+      status.code = fail(e.what());
+    }
+  });
+}
+
+void addInfo(CLI::App& tf, Status& status) {
+  auto path = std::make_shared<std::string>();
+  CLI::App* cmd = tf.add_subcommand(
+      "info", "Print a transfer-function file's format, rate, transform length, direction grid "
+              "and channel count.");
+  cmd->add_option("FILE", *path, "transfer-function file")->required();
+  cmd->callback([path, &status]() {
+    try {
+      velkio::VELK file;
+      file.readFile(*path);
+      printInfo(*path, file, std::cout);
+      std::cout.flush();
+    } catch (const std::exception& e) {
+      status.code = fail(e.what());
+    }
+  });
+}
+
+}  // namespace
+
+void addTfCommands(CLI::App& app, Status& status) {
+  CLI::App* tf = app.add_subcommand("tf", "Make and inspect transfer-function files.");
+  tf->require_subcommand(1);
+  addImportSofa(*tf, status);
+  addModel(*tf, status);
+  addInfo(*tf, status);
+}
+
+}  // namespace velktool
