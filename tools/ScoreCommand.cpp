@@ -375,6 +375,7 @@ ScoredSource scoreSource(const Separated& source, const Scene& scene, BandCache&
     std::cerr << "velk-binaural: warning: " << estimatePath << " has " << scored.estimate.size()
               << " samples, fewer than the scene's " << samples << "; the rest counts as silence\n";
   row["separated_samples"] = scored.estimate.size();
+  row["reference_samples"] = samples;
   if (scored.talker < 0) {
     row["talker"] = nullptr;
     return scored;
