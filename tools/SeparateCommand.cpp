@@ -148,7 +148,8 @@ const char* const kSaveNode = "save";
 const char* const kRecorderNode = "recorder";
 
 // audio file -> STFT -> separator -> WAV writer, with the separator's sources from the fixed
-// directions or from the localiser (-> look-ahead filter); a recorder keeps the source lists.
+// directions or from the localiser (-> look-ahead filter); with the localiser, a recorder keeps
+// the source lists as JSON lines in `sourcesJsonPath`.
 void buildNetwork(FD::Network& net, const SeparateOptions& options, const NetworkParameters& params,
                   const Timing& timing, const std::string& sourcesJsonPath) {
   FD::ParameterSet source;
@@ -166,10 +167,6 @@ void buildNetwork(FD::Network& net, const SeparateOptions& options, const Networ
   save.add("LENGTH", intValue(kFrameLength));
   save.add("ADVANCE", intValue(timing.advance));
   save.add("WINDOW", textValue("HANN"));
-  FD::ParameterSet recorder;
-  recorder.add("FILENAME", textValue(sourcesJsonPath));
-  recorder.add("SAMPLING_RATE", intValue(timing.samplingRate));
-  recorder.add("ADVANCE", intValue(timing.advance));
 
   net.addNode("AudioFileSource", kSourceNode, source);
   net.addNode("MultiFFT", kStftNode, stft);
@@ -197,10 +194,16 @@ void buildNetwork(FD::Network& net, const SeparateOptions& options, const Networ
   net.connect(sourcesNode, sourcesOutput, kSeparatorNode, "SOURCES");
   net.addNode("SaveSeparatedWaves", kSaveNode, save);
   net.connect(kSeparatorNode, "OUTPUT", kSaveNode, "INPUT");
-  net.addNode("SourceRecorder", kRecorderNode, recorder);
-  net.connect(sourcesNode, sourcesOutput, kRecorderNode, "INPUT");
   net.addOutput(kSaveNode, "OUTPUT");
-  net.addOutput(kRecorderNode, "OUTPUT");
+  if (options.localize) {
+    FD::ParameterSet recorder;
+    recorder.add("FILENAME", textValue(sourcesJsonPath));
+    recorder.add("SAMPLING_RATE", intValue(timing.samplingRate));
+    recorder.add("ADVANCE", intValue(timing.advance));
+    net.addNode("SourceRecorder", kRecorderNode, recorder);
+    net.connect(sourcesNode, sourcesOutput, kRecorderNode, "INPUT");
+    net.addOutput(kRecorderNode, "OUTPUT");
+  }
 }
 
 // ---- what was separated ---------------------------------------------------------------------------
@@ -304,13 +307,15 @@ int separate(const SeparateOptions& options) {
   if (!std::filesystem::is_directory(options.outDir))
     return fail("cannot make the output folder " + options.outDir + (ec ? ": " + ec.message() : ""));
 
-  ScratchFile sourceLists("velk-separate");
+  // The directions of localised sources come from the source lists the network records.
+  std::unique_ptr<ScratchFile> sourceLists;
+  if (options.localize) sourceLists = std::make_unique<ScratchFile>("velk-separate");
   std::map<int, std::vector<long>> framesById;
   long frames = 0;
   {
     // The network's nodes finish their files when it is destroyed, at the end of this block.
     FD::Network net;
-    buildNetwork(net, options, params, timing, sourceLists.path());
+    buildNetwork(net, options, params, timing, sourceLists ? sourceLists->path() : "");
     frames = runWithProgress(net, options.quiet, [&](long count) {
       const FD::ObjectRef separated = net.output(kSaveNode, "OUTPUT", static_cast<int>(count));
       if (const auto* map = dynamic_cast<const FD::Map<int, FD::ObjectRef>*>(separated.get()))
@@ -321,8 +326,8 @@ int separate(const SeparateOptions& options) {
   if (!options.localize && framesById.empty())
     return fail(options.input + " is too short to separate: its first " + std::to_string(kNoiseLearningFrames) +
                 " frames (" + decimal(kNoiseLearningFrames * frameSec) + " s) only teach the separator the background noise");
-  const std::vector<SeparatedSource> sources =
-      summarize(framesById, readSourceFile(sourceLists.path()), options, frameSec);
+  const std::vector<SeparatedSource> sources = summarize(
+      framesById, sourceLists ? readSourceFile(sourceLists->path()) : std::vector<FrameSources>(), options, frameSec);
   const double maxFrequencyHz =
       options.method == "measured" ? timing.samplingRate / 2.0 : std::min(kHeadModelMaxFrequencyHz, timing.samplingRate / 2.0);
   writeSourcesJson(options.outDir + "/sources.json", sources, maxFrequencyHz);
