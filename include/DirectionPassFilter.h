@@ -1,0 +1,121 @@
+// The pass band of a direction: one PASS/CUTOFF flag per frequency bin, saying whether the bin's
+// interaural differences fit a source inside a band of directions, and the extraction that keeps
+// the passing bins of both ears and zeroes the rest.
+//
+// Directions are azimuths in radians, positive to the left, in the front half-plane. Two ears
+// cannot tell a source behind the head from its mirror image in front, so a band of directions
+// that runs past +-pi/2 is folded back into the front.
+//
+// The interaural differences compared here are right minus left (phase and level), which is what
+// the head model, the measured tables (channel 1 minus channel 0) and differences made with
+// Channel::RIGHT as reference all give.
+#pragma once
+
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+#include <boost/shared_ptr.hpp>
+
+#include "DimensionPromise.h"
+#include "Signal.h"
+
+namespace NSVelkBinaural {
+
+class InterauralPhaseDifference;
+class InterauralIntensityDifference;
+struct IIPDS;
+
+// An interval [min, max]; both ends start at zero.
+template <class T>
+struct MaxMin {
+  T max{};
+  T min{};
+};
+
+namespace PassBandSetMode {
+// How a rule's verdict is merged into a flag that already holds a value.
+enum Kind {
+  AND = 0,       // a verdict may only clear the flag
+  OR = 1,        // a verdict may only set it
+  OVERWRITE = 2  // the verdict replaces it
+};
+}  // namespace PassBandSetMode
+
+class PassBandFlag {
+ public:
+  enum Kind { CUTOFF = 0, PASS = 1 };
+
+  explicit PassBandFlag(Kind value = PASS) : value(value) {}
+  // Merges `verdict` into this flag as `mode` says; an unknown mode or verdict changes nothing.
+  void Flag(PassBandSetMode::Kind mode, Kind verdict);
+  Kind Value() const { return value; }
+
+ private:
+  Kind value;
+};
+
+// Transform length and sampling rate of the spectra being separated; bin i lies at i * fs / nfft Hz.
+struct SeparationSetting {
+  SeparationSetting(int nfft, double fs) : nfft(nfft), fs(fs) {}
+  int nfft;
+  double fs;  // Hz
+};
+
+class PassBand {
+ public:
+  using Angle = NSDimensionPromise::AngleBase<double>;
+  using Length = NSDimensionPromise::LengthBase<double>;
+
+  // `bins` flags, each PASS.
+  explicit PassBand(std::size_t bins) : flags(bins, PassBandFlag(PassBandFlag::PASS)) {}
+
+  // Head-model rule: a bin below 1500 Hz passes when its phase difference lies strictly between
+  // the phase differences the spherical head model gives at the two ends of the band of
+  // directions. Bins at or above 1500 Hz, and bin 0, never pass.
+  void SetPassBandEpipolar(PassBandSetMode::Kind mode, const boost::shared_ptr<SeparationSetting>& setting,
+                           Angle direction, Angle range, const boost::shared_ptr<InterauralPhaseDifference>& ipd,
+                           Length distance, Length radius);
+
+  // Measured-table rule: up to the 1500 Hz bin the frame's phase difference, above it the level
+  // difference, must lie strictly inside the span the table shows over the band's directions, and
+  // both ears must hear the bin more than `threshold` dB above their background noise. Throws
+  // std::logic_error "mmi is invalid" when the band reaches outside the table's directions, and
+  // std::length_error when the table holds fewer bins per direction than the spectrum; no flag
+  // changes in either case.
+  void SetPassBandHRTF(PassBandSetMode::Kind mode, const boost::shared_ptr<SeparationSetting>& setting, Angle direction,
+                       Angle range, const boost::shared_ptr<InterauralPhaseDifference>& ipd,
+                       const boost::shared_ptr<InterauralIntensityDifference>& iid, const FloatPairPtr& levels,
+                       const FloatPairPtr& noise, const IIPDS& table, float threshold);
+
+  std::vector<PassBandFlag> flags;  // bin 0 first
+};
+
+// Half-width of the band of directions for a source at `direction`: rangeMin straight ahead,
+// growing linearly to rangeMax at +-pi/2 (and on beyond, unclamped).
+NSDimensionPromise::AngleBase<double> getPermissibleDirectionRange(NSDimensionPromise::AngleBase<double> direction,
+                                                                   NSDimensionPromise::AngleBase<double> rangeMin,
+                                                                   NSDimensionPromise::AngleBase<double> rangeMax);
+
+// Writes the band of directions [direction - range, direction + range], folded into the front
+// half-plane, into `band`.
+void CalculateMaxMin(NSDimensionPromise::AngleBase<double> direction, NSDimensionPromise::AngleBase<double> range,
+                     MaxMin<NSDimensionPromise::AngleBase<double>>& band);
+
+// Overwrites every flag of `band` with `value`.
+void SetPassBandFlags(const boost::shared_ptr<PassBand>& band, PassBandFlag::Kind value);
+
+// Keeps the passing bins of a two-ear spectrum.
+class BandExtractor {
+ public:
+  explicit BandExtractor(ComplexPairPtr spectra) : spectra(std::move(spectra)) {}
+
+  // A new pair of new spectra: the input's bins where `band` passes, zero where it cuts off.
+  // Empty when `band` or the spectra are missing, the ears differ in length, or the band has a
+  // different number of flags than the spectra have bins.
+  ComplexPairPtr Extract(const boost::shared_ptr<PassBand>& band) const;
+
+  ComplexPairPtr spectra;
+};
+
+}  // namespace NSVelkBinaural
