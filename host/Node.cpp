@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <map>
 
+#include "fd/StandardNodes.h"
+
 namespace FD {
 
 namespace {
@@ -13,6 +15,15 @@ struct Registry {
 Registry& registry() {
   static Registry r;
   return r;
+}
+
+// The host's own nodes enter the registry on its first use, so they are there before any
+// plug-in's (which may replace them) without depending on the order of static initialisers.
+void ensureStandardNodes() {
+  static bool registered = false;
+  if (registered) return;
+  registered = true;
+  registerStandardNodes();
 }
 
 int lookAheadOf(const ParameterSet& req, const char* field) {
@@ -96,17 +107,20 @@ ObjectRef Node::getInput(int inputId, int count) {
 }
 
 void Node::addFactory(const std::string& nodeName, _NodeFactory* factory) {
+  ensureStandardNodes();
   registry().factories[nodeName].reset(factory);
 }
 
 void Node::addXPM(const std::string& nodeName, char** xpm) { registry().pictures[nodeName] = xpm; }
 
 _NodeFactory* Node::getFactory(const std::string& nodeName) {
+  ensureStandardNodes();
   auto it = registry().factories.find(nodeName);
   return it == registry().factories.end() ? nullptr : it->second.get();
 }
 
 std::vector<std::string> Node::factoryNames() {
+  ensureStandardNodes();
   std::vector<std::string> names;
   for (const auto& kv : registry().factories) names.push_back(kv.first);
   return names;

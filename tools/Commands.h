@@ -18,6 +18,7 @@ int fail(const std::string& message);
 void addTfCommands(CLI::App& app, Status& status);
 void addScoreCommands(CLI::App& app, Status& status);
 void addSeparateCommands(CLI::App& app, Status& status);
+void addRunCommands(CLI::App& app, Status& status);
 void addLocalizeCommands(CLI::App& app, Status& status);
 
 }  // namespace velktool

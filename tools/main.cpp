@@ -24,6 +24,7 @@ int main(int argc, char** argv) {
   velktool::addTfCommands(app, status);
   velktool::addScoreCommands(app, status);
   velktool::addSeparateCommands(app, status);
+  velktool::addRunCommands(app, status);
   velktool::addLocalizeCommands(app, status);
   try {
     app.parse(argc, argv);

@@ -1,0 +1,119 @@
+#include "fd/SaveSeparatedWaves.h"
+
+#include <stdexcept>
+
+#include "AudioFile.h"
+#include "NodeParameters.h"
+#include "RealFFT.h"
+#include "fd/OverlapAdd.h"
+#include "fd/Window.h"
+
+namespace FD {
+
+struct SaveSeparatedWaves::Track {
+  Track(const std::string& path, int samplingRate, SampleFormat format, const std::vector<float>& window, int advance,
+        long firstBlock)
+      : file(path, samplingRate, 1, format), synthesis(window, advance, firstBlock) {}
+  AudioFileWriter file;
+  OverlapAdd synthesis;
+};
+
+NodeInfo SaveSeparatedWaves::describe() {
+  NodeInfo info;
+  info.description =
+      "Writes one mono WAV file per source id, \"<PREFIX>_<id>.wav\", from the separated spectra (inverse FFT and "
+      "overlap-add as Synthesize). Every file follows the input timeline: silence before the id's first frame and "
+      "wherever it is absent.";
+  info.inputs = {{"INPUT", "Map<int, ObjectRef>",
+                  "per source id a Vector<complex<float>> of LENGTH/2 + 1 bins (a separator's output); nil = no source"}};
+  info.outputs = {{"OUTPUT", "Map<int, ObjectRef>", "the input map, unchanged"}};
+  info.parameters = {
+      {"PREFIX", "string", "path prefix of the files, relative to the working directory", "\"separated\""},
+      {"SAMPLING_RATE", "int", "sampling rate written in the files, Hz", "16000"},
+      {"LENGTH", "int", "frame length and FFT size of the analysis, samples; even", "512"},
+      {"ADVANCE", "int", "frame shift of the analysis, samples", "160"},
+      {"WINDOW", "string", "the analysis window: \"HANN\" (when absent), \"HAMMING\" or \"RECTANGLE\"", "\"HANN\""},
+      {"SAMPLE_FORMAT", "string", "\"PCM16\" (when absent; clipped at +-1) or \"FLOAT\"", "\"PCM16\""},
+  };
+  return info;
+}
+
+SaveSeparatedWaves::SaveSeparatedWaves(std::string nodeName, const ParameterSet& params)
+    : BufferedNode(std::move(nodeName), params) {
+  inputId_ = addInput("INPUT");
+  outputId_ = addOutput("OUTPUT");
+  prefix_ = param::text(*this, parameters, "PREFIX");
+  samplingRate_ = param::integerAtLeast(*this, parameters, "SAMPLING_RATE", 1);
+  length_ = param::frameLength(*this, parameters, true);
+  advance_ = param::integerAtLeast(*this, parameters, "ADVANCE", 1);
+  try {
+    window_ = makeWindow(windowShapeFromName(param::text(*this, parameters, "WINDOW", "HANN")), length_);
+  } catch (const std::invalid_argument& e) {
+    throw param::error(*this, "WINDOW", e.what());
+  }
+  try {
+    format_ = static_cast<int>(sampleFormatFromName(param::text(*this, parameters, "SAMPLE_FORMAT", "PCM16")));
+  } catch (const std::invalid_argument& e) {
+    throw param::error(*this, "SAMPLE_FORMAT", e.what());
+  }
+  try {
+    OverlapAdd check(window_, advance_);
+  } catch (const std::invalid_argument& e) {
+    throw param::error(*this, "ADVANCE", e.what());
+  }
+  lookAhead_ = OverlapAdd::lookAheadFor(length_, advance_);
+  time_.resize(length_);
+  block_.resize(advance_);
+  fft_ = std::make_unique<RealFFT>(length_);
+  inOrder = true;
+  inputsRequestLookAhead(inputId_, lookAhead_);
+}
+
+SaveSeparatedWaves::~SaveSeparatedWaves() = default;
+
+SaveSeparatedWaves::Track& SaveSeparatedWaves::track(int id, int count) {
+  auto it = tracks_.find(id);
+  if (it != tracks_.end()) return *it->second;
+  const std::string path = prefix_ + "_" + std::to_string(id) + ".wav";
+  auto made = std::make_unique<Track>(path, samplingRate_, static_cast<SampleFormat>(format_), window_, advance_, count);
+  // The blocks before this one were silence for this id.
+  made->file.writeSilence(static_cast<long>(count) * advance_);
+  return *tracks_.emplace(id, std::move(made)).first->second;
+}
+
+void SaveSeparatedWaves::addSources(int frame, int count) {
+  ObjectRef in = getInput(inputId_, frame);
+  if (in.isNil()) return;
+  auto* sources = dynamic_cast<Map<int, ObjectRef>*>(in.get());
+  if (!sources) throw inputError(*this, "INPUT", frame, "expected a Map<int, ObjectRef>, got " + in->className());
+  for (const auto& [id, value] : *sources) {
+    auto* spectrum = dynamic_cast<Vector<std::complex<float>>*>(value.get());
+    const std::string what = "source id " + std::to_string(id) + ": ";
+    if (!spectrum)
+      throw inputError(*this, "INPUT", frame,
+                       what + "expected a Vector<complex<float>>, got " +
+                           (value.isNil() ? std::string("nil") : value->className()));
+    if (static_cast<int>(spectrum->size()) != fft_->bins())
+      throw inputError(*this, "INPUT", frame,
+                       what + "the spectrum has " + std::to_string(spectrum->size()) + " bins but LENGTH " +
+                           std::to_string(length_) + " needs " + std::to_string(fft_->bins()));
+    Track& t = track(id, count);
+    fft_->inverse(spectrum->data(), time_.data());
+    t.synthesis.addFrame(frame, time_.data());
+  }
+}
+
+void SaveSeparatedWaves::calculate(int, int count, Buffer& out) {
+  try {
+    for (; nextFrame_ <= count + lookAhead_; ++nextFrame_) addSources(nextFrame_, count);
+    for (auto& entry : tracks_) {
+      entry.second->synthesis.takeBlock(block_.data());
+      entry.second->file.write(block_.data(), advance_);
+    }
+  } catch (const std::runtime_error& e) {
+    throw new NodeException(this, "frame " + std::to_string(count) + ": " + e.what(), "", 0);
+  }
+  out[count] = getInput(inputId_, count);
+}
+
+}  // namespace FD

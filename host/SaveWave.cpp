@@ -1,0 +1,62 @@
+#include "fd/SaveWave.h"
+
+#include <stdexcept>
+
+#include "AudioFile.h"
+#include "NodeParameters.h"
+
+namespace FD {
+
+NodeInfo SaveWave::describe() {
+  NodeInfo info;
+  info.description =
+      "Writes the samples arriving on every frame to a WAV file (one channel per row, frames one after another) and "
+      "passes each frame on unchanged.";
+  info.inputs = {{"INPUT", "Matrix<float>", "channels x samples of a frame, full scale +-1 (e.g. Synthesize's output)"}};
+  info.outputs = {{"OUTPUT", "Matrix<float>", "the input frame, unchanged"}};
+  info.parameters = {
+      {"FILENAME", "string", "path of the WAV file to write, relative to the working directory", "\"output.wav\""},
+      {"SAMPLING_RATE", "int", "sampling rate written in the file, Hz", "16000"},
+      {"SAMPLE_FORMAT", "string",
+       "\"PCM16\" (when absent; samples beyond +-1 are clipped) or \"FLOAT\" (32-bit float, lossless)", "\"PCM16\""},
+  };
+  return info;
+}
+
+SaveWave::SaveWave(std::string nodeName, const ParameterSet& params) : BufferedNode(std::move(nodeName), params) {
+  inputId_ = addInput("INPUT");
+  outputId_ = addOutput("OUTPUT");
+  path_ = param::text(*this, parameters, "FILENAME");
+  samplingRate_ = param::integerAtLeast(*this, parameters, "SAMPLING_RATE", 1);
+  try {
+    format_ = static_cast<int>(sampleFormatFromName(param::text(*this, parameters, "SAMPLE_FORMAT", "PCM16")));
+  } catch (const std::invalid_argument& e) {
+    throw param::error(*this, "SAMPLE_FORMAT", e.what());
+  }
+  inOrder = true;  // the file is written frame after frame
+}
+
+SaveWave::~SaveWave() = default;
+
+void SaveWave::calculate(int, int count, Buffer& out) {
+  ObjectRef in = getInput(inputId_, count);
+  auto* frame = dynamic_cast<Matrix<float>*>(in.get());
+  if (!frame)
+    throw inputError(*this, "INPUT", count, "expected a Matrix<float>, got " + (in.isNil() ? std::string("nil") : in->className()));
+  try {
+    if (!file_)
+      file_ = std::make_unique<AudioFileWriter>(path_, samplingRate_, frame->rows(), static_cast<SampleFormat>(format_));
+    if (frame->rows() != file_->channels())
+      throw std::runtime_error("the frame has " + std::to_string(frame->rows()) + " channels, the file " +
+                               std::to_string(file_->channels()));
+    interleaved_.resize(static_cast<size_t>(frame->rows()) * frame->cols());
+    for (int r = 0; r < frame->rows(); ++r)
+      for (int n = 0; n < frame->cols(); ++n) interleaved_[static_cast<size_t>(n) * frame->rows() + r] = (*frame)(r, n);
+    file_->write(interleaved_.data(), frame->cols());
+  } catch (const std::exception& e) {
+    throw new NodeException(this, "frame " + std::to_string(count) + ": " + e.what(), "", 0);
+  }
+  out[count] = in;
+}
+
+}  // namespace FD

@@ -1,0 +1,85 @@
+#include "fd/Synthesize.h"
+
+#include <stdexcept>
+
+#include "NodeParameters.h"
+#include "RealFFT.h"
+#include "fd/Window.h"
+
+namespace FD {
+
+NodeInfo Synthesize::describe() {
+  NodeInfo info;
+  info.description =
+      "Inverse FFT and weighted overlap-add: rebuilds the time signal from MultiFFT spectra (same LENGTH, ADVANCE, "
+      "WINDOW). Output frame k is samples [k*ADVANCE, (k+1)*ADVANCE); unchanged spectra give the input back exactly.";
+  info.inputs = {{"INPUT", "Matrix<complex<float>>", "channels x (LENGTH/2 + 1) bins of a frame"}};
+  info.outputs = {{"OUTPUT", "Matrix<float>", "channels x ADVANCE samples of the rebuilt signal, full scale +-1"}};
+  info.parameters = {
+      {"LENGTH", "int", "frame length and FFT size in samples, as in the analysis; even", "512"},
+      {"ADVANCE", "int", "frame shift in samples, as in the analysis", "160"},
+      {"WINDOW", "string", "the analysis window: \"HANN\" (when absent), \"HAMMING\" or \"RECTANGLE\"", "\"HANN\""},
+  };
+  return info;
+}
+
+Synthesize::Synthesize(std::string nodeName, const ParameterSet& params) : BufferedNode(std::move(nodeName), params) {
+  inputId_ = addInput("INPUT");
+  outputId_ = addOutput("OUTPUT");
+  length_ = param::frameLength(*this, parameters, true);
+  advance_ = param::integerAtLeast(*this, parameters, "ADVANCE", 1);
+  const std::string shape = param::text(*this, parameters, "WINDOW", "HANN");
+  try {
+    window_ = makeWindow(windowShapeFromName(shape), length_);
+  } catch (const std::invalid_argument& e) {
+    throw param::error(*this, "WINDOW", e.what());
+  }
+  try {
+    OverlapAdd check(window_, advance_);  // refuses shifts that leave samples without weight
+  } catch (const std::invalid_argument& e) {
+    throw param::error(*this, "ADVANCE", e.what());
+  }
+  lookAhead_ = OverlapAdd::lookAheadFor(length_, advance_);
+  time_.resize(length_);
+  fft_ = std::make_unique<RealFFT>(length_);
+  inOrder = true;
+  inputsRequestLookAhead(inputId_, lookAhead_);
+}
+
+Synthesize::~Synthesize() = default;
+
+void Synthesize::reset() {
+  BufferedNode::reset();
+  channels_.clear();
+  nextFrame_ = 0;
+}
+
+void Synthesize::addSpectrum(int frame) {
+  ObjectRef in = getInput(inputId_, frame);
+  auto* spectrum = dynamic_cast<Matrix<std::complex<float>>*>(in.get());
+  if (!spectrum)
+    throw inputError(*this, "INPUT", frame,
+                     "expected a Matrix<complex<float>>, got " + (in.isNil() ? std::string("nil") : in->className()));
+  if (spectrum->cols() != fft_->bins())
+    throw inputError(*this, "INPUT", frame,
+                     "the spectrum has " + std::to_string(spectrum->cols()) + " bins but LENGTH " +
+                         std::to_string(length_) + " needs " + std::to_string(fft_->bins()));
+  if (channels_.empty()) channels_.assign(static_cast<size_t>(spectrum->rows()), OverlapAdd(window_, advance_));
+  if (spectrum->rows() != static_cast<int>(channels_.size()))
+    throw inputError(*this, "INPUT", frame,
+                     "the spectrum has " + std::to_string(spectrum->rows()) + " channels, earlier frames " +
+                         std::to_string(channels_.size()));
+  for (int r = 0; r < spectrum->rows(); ++r) {
+    fft_->inverse(spectrum->row(r), time_.data());
+    channels_[r].addFrame(frame, time_.data());
+  }
+}
+
+void Synthesize::calculate(int, int count, Buffer& out) {
+  for (; nextFrame_ <= count + lookAhead_; ++nextFrame_) addSpectrum(nextFrame_);
+  auto block = make<Matrix<float>>(static_cast<int>(channels_.size()), advance_);
+  for (size_t c = 0; c < channels_.size(); ++c) channels_[c].takeBlock(block->row(static_cast<int>(c)));
+  out[count] = block;
+}
+
+}  // namespace FD

@@ -1,0 +1,26 @@
+#include "fd/Window.h"
+
+#include <cmath>
+#include <stdexcept>
+
+namespace FD {
+
+WindowShape windowShapeFromName(const std::string& name) {
+  if (name == "HANN") return WindowShape::Hann;
+  if (name == "HAMMING") return WindowShape::Hamming;
+  if (name == "RECTANGLE") return WindowShape::Rectangle;
+  throw std::invalid_argument("\"" + name + "\" is not a window (accepted: \"HANN\", \"HAMMING\", \"RECTANGLE\")");
+}
+
+std::vector<float> makeWindow(WindowShape shape, int length) {
+  std::vector<float> w(static_cast<size_t>(std::max(length, 0)), 1.0f);
+  const double step = 2.0 * M_PI / length;
+  for (int n = 0; n < length; ++n) {
+    const double c = std::cos(step * n);
+    if (shape == WindowShape::Hann) w[n] = static_cast<float>(0.5 - 0.5 * c);
+    if (shape == WindowShape::Hamming) w[n] = static_cast<float>(0.54 - 0.46 * c);
+  }
+  return w;
+}
+
+}  // namespace FD

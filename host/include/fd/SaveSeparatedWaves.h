@@ -1,0 +1,43 @@
+// SaveSeparatedWaves: one mono WAV file per separated source.
+//
+// Every frame brings a map from source id to that source's separated spectrum (LENGTH/2 + 1 bins,
+// as a separator outputs it). Each id's spectra are turned back into sound like Synthesize does
+// and written to "<PREFIX>_<id>.wav". All files follow the input's timeline: a file starts with
+// silence up to the id's first frame, and frames where the id is absent are silence, so every
+// file has the same length, frames x ADVANCE samples. The map is passed on unchanged.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fd/Node.h"
+
+namespace FD {
+
+class RealFFT;
+
+class SaveSeparatedWaves : public BufferedNode {
+ public:
+  SaveSeparatedWaves(std::string nodeName, const ParameterSet& params);
+  ~SaveSeparatedWaves() override;
+  static NodeInfo describe();
+
+  void calculate(int outputId, int count, Buffer& out) override;
+
+ private:
+  struct Track;
+  void addSources(int frame, int count);
+  Track& track(int id, int count);
+
+  int inputId_, outputId_;
+  std::string prefix_;
+  int samplingRate_, length_, advance_, lookAhead_, format_;
+  std::vector<float> window_, time_, block_;
+  std::unique_ptr<RealFFT> fft_;
+  std::map<int, std::unique_ptr<Track>> tracks_;
+  int nextFrame_ = 0;
+};
+
+}  // namespace FD

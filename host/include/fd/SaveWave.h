@@ -1,0 +1,33 @@
+// SaveWave: writes the time signal arriving frame by frame (for instance Synthesize's output) to a
+// WAV file, one channel per row, and passes each frame on unchanged. The file is created on the
+// first frame with that frame's channel count and is complete when the node is destroyed.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fd/Node.h"
+
+namespace FD {
+
+class AudioFileWriter;
+
+class SaveWave : public BufferedNode {
+ public:
+  SaveWave(std::string nodeName, const ParameterSet& params);
+  ~SaveWave() override;
+  static NodeInfo describe();
+
+  void calculate(int outputId, int count, Buffer& out) override;
+
+ private:
+  int inputId_, outputId_;
+  std::string path_;
+  int samplingRate_;
+  int format_;  // SampleFormat
+  std::unique_ptr<AudioFileWriter> file_;
+  std::vector<float> interleaved_;
+};
+
+}  // namespace FD

@@ -1,0 +1,30 @@
+// SourceRecorder: writes the source list of every frame as one JSON object per line,
+//   {"frame": 12, "time": 0.12, "sources": [{"id": 1, "azimuth": 30.0}]}
+// with time = frame * ADVANCE / SAMPLING_RATE seconds and the azimuth in degrees, atan2 of the
+// source direction's y and x components: 0 straight ahead, positive to the left. A nil list is
+// written as an empty one. The list is passed on unchanged.
+#pragma once
+
+#include <fstream>
+#include <string>
+
+#include "fd/Node.h"
+
+namespace FD {
+
+class SourceRecorder : public BufferedNode {
+ public:
+  SourceRecorder(std::string nodeName, const ParameterSet& params);
+  ~SourceRecorder() override;
+  static NodeInfo describe();
+
+  void calculate(int outputId, int count, Buffer& out) override;
+
+ private:
+  int inputId_, outputId_;
+  std::string path_;
+  int samplingRate_, advance_;
+  std::ofstream file_;
+};
+
+}  // namespace FD

@@ -1,0 +1,172 @@
+// `velk-binaural run NETWORK.json` builds a network from its file and runs it to the end of the
+// input; `velk-binaural nodes` lists the node types the host knows, with their ports and
+// parameters. Diagnostics and progress go to standard error; standard output carries only what
+// the nodes themselves print (or the node list that was asked for).
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "Commands.h"
+#include "ProgressBar.h"
+#include "ToolSupport.h"
+#include "fd/Network.h"
+#include "fd/NetworkFile.h"
+#include "fd/Node.h"
+#include "fd/Plugin.h"
+
+namespace velktool {
+
+namespace {
+
+struct RunOptions {
+  std::string network;
+  bool quiet = false;
+  long frames = -1;
+  std::vector<std::string> overrides;
+};
+
+int runNetwork(const RunOptions& options) {
+  ProgressBar progress(!options.quiet);
+  // What nodes print goes to standard output as before; on a terminal the bar's line is wiped
+  // before each such line so that the two do not run into each other.
+  LineClearingBuffer clearing(std::cout.rdbuf(), progress);
+  std::streambuf* const saved = progress.enabled() ? std::cout.rdbuf(&clearing) : nullptr;
+  struct Restore {
+    std::streambuf* saved;
+    ~Restore() {
+      if (saved) std::cout.rdbuf(saved);
+    }
+  } restore{saved};
+  long done = 0;
+  bool running = false;
+  try {
+    const FD::NetworkSpec spec = FD::readNetworkFile(options.network, options.overrides);
+    FD::Network network;
+    FD::buildNetwork(spec, network);
+    try {
+      network.initialize();
+    } catch (FD::BaseException* e) {
+      throw e->add(new FD::GeneralException(options.network));
+    }
+    running = true;
+    network.run(options.frames, [&](long frame, long total) {
+      done = frame;
+      progress.update(frame, total);
+    });
+    progress.finish();
+    return 0;
+  } catch (FD::BaseException* e) {
+    std::unique_ptr<FD::BaseException> owner(e);
+    progress.finish();
+    const std::string where = running ? options.network + ": frame " + std::to_string(done) + ": " : "";
+    return fail(where + describeHostError(e));
+  } catch (const std::exception& e) {
+    progress.finish();
+    const std::string where = running ? ": frame " + std::to_string(done) : "";
+    return fail(options.network + where + ": " + e.what());
+  }
+}
+
+// Loads the plug-ins for `nodes`: the project's own one unless told otherwise, then the extra ones.
+void loadPlugins(const std::vector<std::string>& plugins, bool withDefault) {
+  if (withDefault) {
+    try {
+      FD::loadPlugin("velk_binaural");
+    } catch (FD::BaseException* e) {
+      std::unique_ptr<FD::BaseException> owner(e);
+      std::cerr << "velk-binaural: warning: " << describeHostError(e) << " (listing the other node types)" << std::endl;
+    }
+  }
+  for (const std::string& p : plugins) FD::loadPlugin(p);
+}
+
+void printPorts(const char* title, const std::vector<FD::PortInfo>& ports) {
+  std::cout << "  " << title << ":" << (ports.empty() ? " none" : "") << "\n";
+  for (const FD::PortInfo& p : ports) std::cout << "    " << p.name << "  " << p.type << "  " << p.description << "\n";
+}
+
+void printNodeText(const std::string& name, const FD::NodeInfo* info) {
+  std::cout << name << "\n";
+  if (!info) {
+    std::cout << "  (no description published)\n\n";
+    return;
+  }
+  std::cout << "  " << info->description << "\n";
+  printPorts("inputs", info->inputs);
+  printPorts("outputs", info->outputs);
+  std::cout << "  parameters:" << (info->parameters.empty() ? " none" : "") << "\n";
+  for (const FD::ParameterInfo& p : info->parameters)
+    std::cout << "    " << p.name << "  " << p.type << "  " << p.description << " (e.g. " << p.suggested << ")\n";
+  std::cout << "\n";
+}
+
+nlohmann::ordered_json nodeJson(const std::string& name, const FD::NodeInfo* info) {
+  nlohmann::ordered_json node = {{"type", name}};
+  if (!info) return node;
+  auto ports = [](const std::vector<FD::PortInfo>& list) {
+    nlohmann::ordered_json out = nlohmann::ordered_json::array();
+    for (const FD::PortInfo& p : list) out.push_back({{"name", p.name}, {"type", p.type}, {"description", p.description}});
+    return out;
+  };
+  node["description"] = info->description;
+  node["inputs"] = ports(info->inputs);
+  node["outputs"] = ports(info->outputs);
+  node["parameters"] = nlohmann::ordered_json::array();
+  for (const FD::ParameterInfo& p : info->parameters)
+    node["parameters"].push_back(
+        {{"name", p.name}, {"type", p.type}, {"description", p.description}, {"suggested", p.suggested}});
+  return node;
+}
+
+struct NodesOptions {
+  std::vector<std::string> plugins;
+  bool noDefault = false;
+  bool json = false;
+};
+
+int listNodes(const NodesOptions& options) {
+  try {
+    loadPlugins(options.plugins, !options.noDefault);
+  } catch (FD::BaseException* e) {
+    std::unique_ptr<FD::BaseException> owner(e);
+    return fail(describeHostError(e));
+  }
+  nlohmann::ordered_json all = nlohmann::ordered_json::array();
+  for (const std::string& name : FD::Node::factoryNames()) {
+    const FD::NodeInfo* info = FD::Node::getFactory(name)->info();
+    if (options.json)
+      all.push_back(nodeJson(name, info));
+    else
+      printNodeText(name, info);
+  }
+  if (options.json) std::cout << all.dump(2) << "\n";
+  return 0;
+}
+
+}  // namespace
+
+void addRunCommands(CLI::App& app, Status& status) {
+  auto run = std::make_shared<RunOptions>();
+  CLI::App* runCommand = app.add_subcommand("run", "Run a network file to the end of its input");
+  runCommand->add_option("network", run->network, "The network file (JSON)")->required();
+  runCommand->add_flag("-q,--quiet", run->quiet, "No progress bar");
+  runCommand->add_option("--frames", run->frames, "Stop after this many frames")->check(CLI::NonNegativeNumber);
+  runCommand->add_option("--set", run->overrides,
+                         "Override a network parameter (NAME=VALUE) or a node's parameter (NODE.PARAMETER=VALUE); "
+                         "VALUE is read like a value in the file (512, 10.0, [0, 1]) or else as a string")
+      ->take_all();
+  runCommand->callback([run, &status] { status.code = runNetwork(*run); });
+
+  auto nodes = std::make_shared<NodesOptions>();
+  CLI::App* nodesCommand =
+      app.add_subcommand("nodes", "List the node types known after loading the plug-ins, with ports and parameters");
+  nodesCommand->add_option("--plugin", nodes->plugins, "Load this plug-in too (library name or path)")->take_all();
+  nodesCommand->add_flag("--no-default-plugin", nodes->noDefault, "Do not load the velk_binaural plug-in");
+  nodesCommand->add_flag("--json", nodes->json, "Print the list as JSON");
+  nodesCommand->callback([nodes, &status] { status.code = listNodes(*nodes); });
+}
+
+}  // namespace velktool
