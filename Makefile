@@ -38,5 +38,9 @@ test-asan: deps build-asan/CMakeCache.txt
 bench: build
 	./build/bin/velk-bench
 
+# Installs, builds, makes a two-talker recording and localises it; outputs in demo-output/.
+demo:
+	bash scripts/demo.sh
+
 clean:
 	rm -rf build build-asan demo-output

@@ -137,7 +137,8 @@ void writeTrack(std::ostream& out, const Axes& axes, int id, const std::vector<P
   std::vector<double> azimuths;
   for (const Point& p : points) azimuths.push_back(p.az);
   const double labelX = std::min(axes.x(points.front().t) + 4, kLeft + kPlotW - 90);
-  out << "<text x=\"" << fixed(labelX, 1) << "\" y=\"" << fixed(axes.y(points.front().az) - 8, 1)
+  const double labelY = std::max(axes.y(points.front().az) - 8, kTop + 14);  // inside the frame
+  out << "<text x=\"" << fixed(labelX, 1) << "\" y=\"" << fixed(labelY, 1)
       << "\" stroke=\"none\" font-family=\"sans-serif\" font-size=\"13\" font-weight=\"bold\">id " << id << " ("
       << fixed(median(azimuths), 0) << "&#176;)</text>\n";
   out << "</g>\n";

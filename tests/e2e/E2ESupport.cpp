@@ -20,6 +20,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Directions travel as float cosines and sines: a source on the 5-degree grid comes back a few
+// millionths of a degree off.
+const double kSlackDeg = 1e-3;
+
 std::string shellQuote(const std::string& word) {
   std::string quoted = "'";
   for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -42,7 +46,7 @@ double median(std::vector<double> v) {
 
 bool nearAnyTalker(const Scene& scene, double azimuthDeg, double nearDeg) {
   for (const Talker& t : scene.talkers)
-    if (std::fabs(azimuthDeg - t.azimuthDeg) <= nearDeg) return true;
+    if (std::fabs(azimuthDeg - t.azimuthDeg) <= nearDeg + kSlackDeg) return true;
   return false;
 }
 
