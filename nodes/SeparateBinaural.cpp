@@ -31,7 +31,9 @@ constexpr double kPi = 3.141592653589793;
 
 std::string TypeName(const FD::ObjectRef& ref) { return ref.isNil() ? "nil" : ref->className(); }
 
-[[noreturn]] void Reject(const boost::format& message) { throw new NSVelkBinaural::InvalidInputException(message.str()); }
+[[noreturn]] void Reject(const boost::format& message) {
+  throw new NSVelkBinaural::InvalidInputException(message.str());
+}
 
 }  // namespace
 
@@ -217,9 +219,10 @@ void SeparateBinaural::calculate(int, int count, FD::Buffer& out) {
 FD::NodeInfo SeparateBinaural::describe() {
   FD::NodeInfo info;
   info.description =
-      "Separates each source of the list from the two-ear spectrum: keeps the bins whose interaural phase "
-      "(below 1500 Hz) or level difference fits the source's direction and zeroes the rest. Frames 0 to 9 learn "
-      "the background noise and give an empty map.";
+      "Separates each source of the list from the two-ear spectrum: keeps the bins whose interaural differences "
+      "fit the source's direction and zeroes the rest. Up to 1500 Hz the phase difference decides; above it the "
+      "measured method uses the level difference and the head-model method keeps nothing. Frames 0 to 9 learn the "
+      "background noise and give an empty map.";
   info.inputs = {
       {"SPECTRUM", "Matrix<complex<float>>", "the frame's spectrum: row 0 left ear, row 1 right ear, nfft/2 + 1 bins"},
       {"SOURCES", "Vector<ObjectRef> of Source",
@@ -232,14 +235,14 @@ FD::NodeInfo SeparateBinaural::describe() {
       {"SAMPLING_RATE", "int", "sampling rate of the spectrum, Hz", "16000"},
       {"RANGE_MIN", "float", "half-width of the pass band for a source straight ahead, degrees", "20.0"},
       {"RANGE_MAX", "float", "half-width of the pass band for a source at +-90 degrees (linear in between), degrees",
-       "30.0"},
+       "40.0"},
       {"SEPARATE_METHOD", "string",
        "\"HRTFMESURED\" judges bins against the measured tables of VELK_DAT and keeps only bins 10 dB above the "
        "noise in both ears; any other text uses the spherical head model (0.09 m radius)",
        "EPIPOLAR"},
       {"VELK_DAT", "string",
        "transfer-function file (channel 0 left ear, channel 1 right ear), read on frame 0 with either method; for "
-       "HRTFMESURED it must hold at least nfft/2 + 1 bins per direction",
+       "HRTFMESURED it must be made for SAMPLING_RATE and the spectrum's transform length",
        "examples/kemar_front_16k_512.velk"}};
   return info;
 }
