@@ -30,8 +30,10 @@ bool IsPosition(const std::vector<Band>& proxies, int position) {
   return position >= 0 && static_cast<size_t>(position) < proxies.size();
 }
 
-// How far the chosen band may lie from the exact multiple, by the fundamental's band: a low
-// fundamental cannot tell neighbouring multiples apart, so it gets no tolerance or none at all.
+// How far the chosen band may lie from the exact multiple, by the fundamental's band. Bands 0
+// and 1 are too coarse to carry a pitch; for bands 2 and 3 one band of slack would already reach
+// halfway to the next multiple, so only the exact multiple counts; from band 4 on, one band of
+// slack absorbs the rounding of the partials to bins.
 bool IsCloseEnough(int fundamentalBand, long long d) {
   if (fundamentalBand <= 1) return false;
   if (fundamentalBand <= 3) return d == 0;

@@ -74,6 +74,8 @@ TEST(HarmonicsTest, StructuresOfTheWorkedExamples) {
   EXPECT_TRUE(sound->directions && sound->directions->empty());
   EXPECT_EQ(StructureOf(Harmonics::GetHarmonics(Proxies({3, 6, 10}), 0)), (Structure{{3, 1}, {6, 2}}));
   EXPECT_FALSE(Harmonics::GetHarmonics(Proxies({1, 2, 3, 4}), 0));
+  // The search reaches the rounded ratio of the last proxy: 39 / 10 + 0.5 gives 4.
+  EXPECT_EQ(StructureOf(Harmonics::GetHarmonics(Proxies({10, 20, 39}), 0)), (Structure{{10, 1}, {20, 2}, {39, 4}}));
   // A missing harmonic is skipped and the search goes on.
   EXPECT_EQ(StructureOf(Harmonics::GetHarmonics(Proxies({10, 20, 40, 50, 70}), 0)),
             (Structure{{10, 1}, {20, 2}, {40, 4}, {50, 5}, {70, 7}}));
