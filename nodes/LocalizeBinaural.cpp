@@ -240,12 +240,14 @@ void LocalizeBinaural::calculate(int, int count, FD::Buffer& out) {
   FloatPairPtr noise = FrameNoise(count, lrspectra);
   const BandInformation info(NSDimensionPromise::FrequencyBase<double>(setting->fs),
                              static_cast<unsigned int>(setting->nfft));
-  FloatPairPtr lrpower = PowerSpectra(lrspectra);
 
   // Without noise there is nothing to compare the frame with: the history is left alone and
   // nothing is output.
   if (noise) {
-    SoundList sounds = HumanSounds(noise, lrpower, info);
+    const Band upper = info.CreateBand(NSDimensionPromise::FrequencyBase<double>(peakFmax));
+    const Band lower = info.CreateBand(NSDimensionPromise::FrequencyBase<double>(peakFmin));
+    FloatPairPtr lrpower = PowerSpectra(lrspectra, lower, upper);
+    SoundList sounds = HumanSounds(noise, lrpower, lower, upper, info);
     if (!sounds->empty()) {
       JudgeDirections(sounds, lrspectra, info);
       UpdateHistory(sounds, frameTime);
@@ -286,14 +288,20 @@ FloatPairPtr LocalizeBinaural::FrameNoise(int count, const ComplexPairPtr& lrspe
   return FloatPairPtr(new FloatPair(rows->at(0), rows->at(1)));
 }
 
-FloatPairPtr LocalizeBinaural::PowerSpectra(const ComplexPairPtr& lrspectra) const {
+// Power in dB of the bands peak detection examines, from `lower` up to (not including) `upper`;
+// the other bands are never read and stay 0. (Taking the logarithm of every band cost more than
+// the rest of a frame without sounds.) A band without energy is NaN, which is never a peak.
+FloatPairPtr LocalizeBinaural::PowerSpectra(const ComplexPairPtr& lrspectra, const Band& lower,
+                                            const Band& upper) const {
   const size_t n = lrspectra->left->size;
   FloatPairPtr lrpower = LRSignalFactory<float>::Create(n);
   auto toDb = [](const std::complex<float>& x) {
     const float p = std::norm(x);
     return p > 0.0f ? static_cast<float>(10.0 * std::log10(p)) : std::numeric_limits<float>::quiet_NaN();
   };
-  for (size_t i = 0; i < n; ++i) {
+  const size_t first = lower.index > 0 ? static_cast<size_t>(lower.index) : 0;
+  const size_t end = upper.index > 0 ? std::min(static_cast<size_t>(upper.index), n) : 0;
+  for (size_t i = first; i < end; ++i) {
     lrpower->left->data[i] = toDb(lrspectra->left->At(i));
     lrpower->right->data[i] = toDb(lrspectra->right->At(i));
   }
@@ -301,9 +309,8 @@ FloatPairPtr LocalizeBinaural::PowerSpectra(const ComplexPairPtr& lrspectra) con
 }
 
 LocalizeBinaural::SoundList LocalizeBinaural::HumanSounds(const FloatPairPtr& noise, const FloatPairPtr& lrpower,
+                                                          const Band& lower, const Band& upper,
                                                           const BandInformation& info) const {
-  const Band upper = info.CreateBand(NSDimensionPromise::FrequencyBase<double>(peakFmax));
-  const Band lower = info.CreateBand(NSDimensionPromise::FrequencyBase<double>(peakFmin));
   PeakPairPtr peaks = Peak::GetPeaks(noise, lrpower, lower, upper, info, peakThreshold);
   if (!peaks)
     AbandonFrame((boost::format("peak detection rejected the frame: PEAK_FMIN %g Hz and PEAK_FMAX %g Hz must "

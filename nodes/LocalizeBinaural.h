@@ -62,8 +62,10 @@ class LocalizeBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode
   void LoadMeasuredTables();
   NSVelkBinaural::ComplexPairPtr NormalisedSpectra(const FD::Matrix<std::complex<float>>& spectrum) const;
   NSVelkBinaural::FloatPairPtr FrameNoise(int count, const NSVelkBinaural::ComplexPairPtr& lrspectra);
-  NSVelkBinaural::FloatPairPtr PowerSpectra(const NSVelkBinaural::ComplexPairPtr& lrspectra) const;
+  NSVelkBinaural::FloatPairPtr PowerSpectra(const NSVelkBinaural::ComplexPairPtr& lrspectra,
+                                            const NSVelkBinaural::Band& lower, const NSVelkBinaural::Band& upper) const;
   SoundList HumanSounds(const NSVelkBinaural::FloatPairPtr& noise, const NSVelkBinaural::FloatPairPtr& lrpower,
+                        const NSVelkBinaural::Band& lower, const NSVelkBinaural::Band& upper,
                         const NSVelkBinaural::BandInformation& info) const;
   void JudgeDirections(const SoundList& sounds, const NSVelkBinaural::ComplexPairPtr& lrspectra,
                        const NSVelkBinaural::BandInformation& info) const;

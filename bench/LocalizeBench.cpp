@@ -1,0 +1,228 @@
+// The localiser on the two-talker scene.
+//
+// LocalizeFrame / StftFrame: the cost of one frame of LocalizeBinaural (default settings, head
+// model or measured tables) next to the cost of the short-time spectrum of the same frame, both
+// as nodes fed with frames read and transformed beforehand. "cpu_us_per_frame" is the mean
+// processor time over the scene's frames. The target is a localiser frame within 3 times an STFT frame.
+//
+// LocalizeCommand: `velk-binaural localize` as a user runs it (start, plug-in, analysis,
+// localisation, JSON lines, summary) on the scene as it is and repeated to about 60 s.
+// "x_realtime" is seconds of audio per second of wall-clock time, "x_realtime_cpu" per second of
+// the processor time the command used (one idle core); the target is 500.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <ctime>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "LocalizeBinaural.h"
+#include "fd/AudioFileSource.h"
+#include "fd/MultiFFT.h"
+#include "fd/Network.h"
+
+namespace {
+
+const char* const kScene = "pair_sep60_m20_p40_snr20";
+constexpr int kRate = 16000, kLength = 512, kAdvance = 160;
+
+std::string scenePath() { return std::string(VELK_SCENES_DIR) + "/" + kScene + "/mix.wav"; }
+
+// A source node that serves frames prepared beforehand.
+class PreparedFrames : public FD::BufferedNode {
+ public:
+  explicit PreparedFrames(const std::vector<FD::ObjectRef>& frames)
+      : BufferedNode("prepared", FD::ParameterSet()), frames_(frames) {
+    addOutput("OUTPUT");
+  }
+  void calculate(int, int count, FD::Buffer& out) override { out[count] = frames_.at(static_cast<size_t>(count)); }
+
+ private:
+  const std::vector<FD::ObjectRef>& frames_;
+};
+
+// The scene's audio frames and their spectra, read once.
+struct SceneFrames {
+  std::vector<FD::ObjectRef> audio, spectra;
+};
+
+const SceneFrames* sceneFrames() {
+  static const SceneFrames* frames = [] () -> SceneFrames* {
+    if (!std::filesystem::exists(scenePath())) return nullptr;
+    FD::Network net;
+    FD::ParameterSet source, stft;
+    source.add("FILENAME", FD::ObjectRef(new FD::String(scenePath())));
+    source.add("SAMPLING_RATE", FD::ObjectRef(new FD::Int(kRate)));
+    source.add("CHANNELS", FD::ObjectRef(new FD::Int(2)));
+    source.add("LENGTH", FD::ObjectRef(new FD::Int(kLength)));
+    source.add("ADVANCE", FD::ObjectRef(new FD::Int(kAdvance)));
+    stft.add("LENGTH", FD::ObjectRef(new FD::Int(kLength)));
+    net.addNode("AudioFileSource", "source", source);
+    net.addNode("MultiFFT", "stft", stft);
+    net.connect("source", "AUDIO", "stft", "INPUT");
+    net.addOutput("stft", "OUTPUT");
+    auto* result = new SceneFrames;
+    net.run(-1, [&](long done, long) {
+      const int count = static_cast<int>(done - 1);
+      result->audio.push_back(net.output("source", "AUDIO", count)->clone());
+      result->spectra.push_back(net.output("stft", "OUTPUT", count)->clone());
+    });
+    return result;
+  }();
+  return frames;
+}
+
+FD::ParameterSet localizerParameters(bool measured) {
+  FD::ParameterSet p("localize");
+  auto i = [&](const char* n, int v) { p.add(n, FD::ObjectRef(new FD::Int(v))); };
+  auto f = [&](const char* n, float v) { p.add(n, FD::ObjectRef(new FD::Float(v))); };
+  auto s = [&](const char* n, const std::string& v) { p.add(n, FD::ObjectRef(new FD::String(v))); };
+  i("SAMPLING_RATE", kRate);
+  i("ADVANCE", kAdvance);
+  s("BGNOISE_METHOD", "INTERNAL");
+  i("PAUSE_LENGTH", 1000);
+  f("MIN_SRC_INTERVAL", 20.0f);
+  f("PEAK_FMIN", 100.0f);
+  f("PEAK_FMAX", 1500.0f);
+  s("LOCALIZE_CHANNEL", "LEFT");
+  i("HARMONIC_THRESHOLD", 1);
+  f("PEAK_THRESHOLD", 20.0f);
+  f("EVENT_RATIO_THRESHOLD", 3.0f);
+  f("CLUSTERING_THRESHOLD", 50.0f);
+  s("LOCALIZE_METHOD", measured ? "HRTFMESURED" : "EPIPOLAR");
+  f("DIRPROB_THRESHOLD", 0.0f);
+  i("ROUND_COUNT", 0);
+  s("VELK_DAT", std::string(VELK_SOURCE_DIR) + "/examples/kemar_front_16k_512.velk");
+  p.add("VELK_DAT_CHANNELS", FD::ObjectRef(new FD::Vector<int>{0, 1}));
+  return p;
+}
+
+double threadCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// Runs `frameLoop` (which drives one node over every frame of the scene) once per iteration and
+// reports the mean processor time of a frame, which the other work on a shared machine does not
+// inflate as it does the wall-clock time.
+void perFrame(benchmark::State& state, const std::function<void(const SceneFrames&)>& frameLoop) {
+  const SceneFrames* frames = sceneFrames();
+  if (!frames) {
+    state.SkipWithError("the two-talker scene is not in VELK_SCENES_DIR");
+    return;
+  }
+  // The localiser announces new sources on standard output; keep the report clean.
+  std::ostringstream discard;
+  std::streambuf* saved = std::cout.rdbuf(discard.rdbuf());
+  double cpu = 0.0;
+  for (auto _ : state) {
+    const double start = threadCpuSeconds();
+    frameLoop(*frames);
+    cpu += threadCpuSeconds() - start;
+  }
+  std::cout.rdbuf(saved);
+  const double n = static_cast<double>(frames->audio.size()) * static_cast<double>(state.iterations());
+  state.counters["cpu_us_per_frame"] = 1e6 * cpu / n;
+  state.counters["frames"] = static_cast<double>(frames->audio.size());
+}
+
+void StftFrame(benchmark::State& state) {
+  perFrame(state, [](const SceneFrames& frames) {
+    PreparedFrames audio(frames.audio);
+    FD::ParameterSet p("stft");
+    p.add("LENGTH", FD::ObjectRef(new FD::Int(kLength)));
+    FD::MultiFFT stft("stft", p);
+    stft.connectInput(0, &audio, 0);
+    stft.initialize();
+    for (int c = 0; c < static_cast<int>(frames.audio.size()); ++c) benchmark::DoNotOptimize(stft.getOutput(0, c));
+  });
+}
+
+// Argument: 0 head model, 1 measured tables.
+void LocalizeFrame(benchmark::State& state) {
+  const bool measured = state.range(0) != 0;
+  perFrame(state, [measured](const SceneFrames& frames) {
+    PreparedFrames audio(frames.audio), spectra(frames.spectra);
+    LocalizeBinaural node("localize", localizerParameters(measured));
+    node.connectInput(node.inputId("AUDIO"), &audio, 0);
+    node.connectInput(node.inputId("SPECTRUM"), &spectra, 0);
+    node.initialize();
+    for (int c = 0; c < static_cast<int>(frames.audio.size()); ++c) benchmark::DoNotOptimize(node.getOutput(0, c));
+  });
+}
+
+// Processor time (user and system) used so far by the children that have ended.
+double childrenCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec); };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+std::string toolPath() {
+  char path[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return "velk-binaural";
+  const std::string exe(path, static_cast<size_t>(n));
+  return exe.substr(0, exe.find_last_of('/')) + "/velk-binaural";
+}
+
+// Arguments: copies of the scene (1 as it is, 10 about 60 s), method (0 head model, 1 measured).
+void LocalizeCommand(benchmark::State& state) {
+  const SceneFrames* frames = sceneFrames();
+  if (!frames) {
+    state.SkipWithError("the two-talker scene is not in VELK_SCENES_DIR");
+    return;
+  }
+  const long copies = state.range(0);
+  std::string dir = (std::filesystem::temp_directory_path() / "velk-bench-XXXXXX").string();
+  if (!mkdtemp(dir.data())) {
+    state.SkipWithError("cannot create a temporary directory");
+    return;
+  }
+  const std::string input = dir + "/in.wav";
+  const std::string make = "sox '" + scenePath() + "' '" + input + "' repeat " + std::to_string(copies - 1) + " 2>/dev/null";
+  if (std::system(make.c_str()) != 0) {
+    state.SkipWithError("sox could not make the input");
+    return;
+  }
+  const double seconds = static_cast<double>(frames->audio.size()) * kAdvance / kRate * static_cast<double>(copies);
+  const std::string command = "'" + toolPath() + "' localize '" + input + "' --method " +
+                              (state.range(1) ? "measured" : "epipolar") + " --json '" + dir +
+                              "/sources.jsonl' --quiet >/dev/null 2>&1";
+  const double cpuBefore = childrenCpuSeconds();
+  for (auto _ : state) {
+    const int status = std::system(command.c_str());
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      state.SkipWithError(("the command failed: " + command).c_str());
+      break;
+    }
+  }
+  const double cpu = childrenCpuSeconds() - cpuBefore;
+  std::filesystem::remove_all(dir);
+  const double audio = seconds * static_cast<double>(state.iterations());
+  state.counters["x_realtime"] = benchmark::Counter(audio, benchmark::Counter::kIsRate);
+  // Audio seconds per second of processor time used by the command (user and system): what one
+  // otherwise idle core would achieve.
+  state.counters["x_realtime_cpu"] = cpu > 0 ? audio / cpu : 0.0;
+  state.counters["audio_s"] = seconds;
+}
+
+BENCHMARK(StftFrame)->Unit(benchmark::kMillisecond);
+BENCHMARK(LocalizeFrame)->ArgName("measured")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(LocalizeCommand)
+    ->ArgNames({"copies", "measured"})
+    ->ArgsProduct({{1, 10}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
