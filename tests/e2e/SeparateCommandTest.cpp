@@ -396,6 +396,20 @@ TEST_F(SeparateTest, ExampleNetworksWriteWhatTheCommandWrites) {
   }
 }
 
+TEST_F(SeparateTest, NobodyFoundIsAnEmptyListNotAFailure) {
+  std::mt19937 random(3);
+  std::normal_distribution<double> noise(0.0, 1e-3);
+  std::vector<Signal> hiss(2, Signal(kRate));
+  for (Signal& ear : hiss)
+    for (double& v : ear) v = noise(random);
+  writeWav(scene.file("hiss.wav"), hiss);
+  const e2e::RunResult r =
+      e2e::runTool({"separate", scene.file("hiss.wav"), "-o", out.path(), "--localize", "--quiet"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("no source found"), std::string::npos) << r.out;
+  EXPECT_EQ(readJson(out.file("sources.json")), json::array());
+}
+
 TEST_F(SeparateTest, RefusesInputsAndOptionsItCannotHonour) {
   e2e::RunResult r = separate({});
   EXPECT_EQ(r.exitCode, 2);
