@@ -1,7 +1,9 @@
 // Registration of the plug-in with the host, run by the loader when the library is loaded:
 // the module record first, then one factory (and no picture) per node class.
 #include "DelaySourceFilter.h"
+#include "LocalizeBinaural.h"
 #include "LoggerInitializer.h"
+#include "SeparateBinaural.h"
 #include "SourceMaker.h"
 
 namespace {
@@ -15,7 +17,9 @@ void registerNode(const char* name) {
 struct ModuleRegistration {
   ModuleRegistration() {
     FD::Object::setModuleVersion("VELK_BINAURAL", "8326", "2.3.0");
+    registerNode<SeparateBinaural>("SeparateBinaural");
     registerNode<SourceMaker>("SourceMaker");
+    registerNode<LocalizeBinaural>("LocalizeBinaural");
     registerNode<LoggerInitializer>("LoggerInitializer");
     registerNode<DelaySourceFilter>("DelaySourceFilter");
   }

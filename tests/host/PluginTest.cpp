@@ -12,6 +12,7 @@ namespace {
 
 TEST(Plugin, LoadingRegistersTheModuleAndItsNodes) {
   ASSERT_TRUE(FD::Object::moduleVersions().empty());
+  const std::vector<std::string> hostNodes = FD::Node::factoryNames();
   FD::loadPlugin(VELK_PLUGIN_FILE);
   const auto& modules = FD::Object::moduleVersions();
   ASSERT_EQ(modules.size(), 1u);
@@ -19,7 +20,14 @@ TEST(Plugin, LoadingRegistersTheModuleAndItsNodes) {
   EXPECT_EQ(modules[0].revision, "8326");
   EXPECT_EQ(modules[0].version, "2.3.0");
 
-  for (const char* node : {"SourceMaker", "DelaySourceFilter", "LoggerInitializer"}) {
+  const std::vector<std::string> plugInNodes = {"DelaySourceFilter", "LocalizeBinaural", "LoggerInitializer",
+                                                "SeparateBinaural", "SourceMaker"};
+  // Exactly the five node classes are added to the host's own standard nodes.
+  std::vector<std::string> added;
+  for (const std::string& name : FD::Node::factoryNames())
+    if (std::find(hostNodes.begin(), hostNodes.end(), name) == hostNodes.end()) added.push_back(name);
+  EXPECT_EQ(added, plugInNodes);
+  for (const std::string& node : plugInNodes) {
     FD::_NodeFactory* factory = FD::Node::getFactory(node);
     ASSERT_NE(factory, nullptr) << node;
     EXPECT_EQ(factory->getName(), node);
