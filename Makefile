@@ -38,7 +38,7 @@ test-asan: deps build-asan/CMakeCache.txt
 bench: build
 	./build/bin/velk-bench
 
-# Installs, builds, makes a two-talker recording and localises it; outputs in demo-output/.
+# Installs, builds, makes a two-talker recording, localises and separates it; outputs in demo-output/.
 demo:
 	bash scripts/demo.sh
 

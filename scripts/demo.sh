@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# `make demo`: installs what is missing, builds, makes a two-talker binaural recording and
-# localises it.
+# `make demo`: installs what is missing, builds, makes a two-talker binaural recording,
+# localises it and separates the talkers.
 #
 # The recording: a recorded voice (the ALSA test phrases of alsa-utils) placed at +40 degrees
 # (left) and a synthetic voice (espeak-ng) at -30 degrees (right), each rendered through the MIT
@@ -67,8 +67,18 @@ echo "== Localising (measured tables of the same KEMAR head)"
   --json "$OUT/sources.jsonl" --plot "$OUT/sources.svg"
 
 echo
+echo "== Separating the two talkers (measured tables, directions given)"
+"$TOOL" separate "$OUT/two_talkers.wav" --out-dir "$OUT/separated" --method measured \
+  --directions="$TALKER_A_DEG,$TALKER_B_DEG" --quiet
+echo
+echo "== Separating the talkers the localiser finds"
+"$TOOL" separate "$OUT/two_talkers.wav" --out-dir "$OUT/separated_localized" --method measured --localize --quiet
+
+echo
 echo "== Outputs"
 echo "  $OUT/two_talkers.wav   the recording"
 echo "  $OUT/sources.jsonl     the sources of every frame (JSON lines: frame, time, id, azimuth)"
 echo "  $OUT/sources.svg       azimuth against time, one colour per source id (open it in a browser)"
+echo "  $OUT/separated/        source_0.wav = talker A alone (left ear), source_1.wav = talker B (right ear)"
+echo "  $OUT/separated_localized/  one WAV per source the localiser found; sources.json says which is where"
 echo "Try the head-model method too: $TOOL localize $OUT/two_talkers.wav --truth $TALKER_A_DEG,$TALKER_B_DEG"
