@@ -82,9 +82,9 @@ void PassThroughNetwork(benchmark::State& state) {
 
   for (auto _ : state) {
     try {
-      const FD::NetworkSpec spec = FD::readNetworkFile(example, overrides);
+      const FD::NetworkSpec plan = FD::readNetworkFile(example, overrides);
       FD::Network network;
-      FD::buildNetwork(spec, network);
+      FD::buildNetwork(plan, network);
       benchmark::DoNotOptimize(network.run());
     } catch (FD::BaseException* e) {
       std::unique_ptr<FD::BaseException> owner(e);

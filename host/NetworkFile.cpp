@@ -289,15 +289,15 @@ NetworkNodeSpec readNode(const json& entry, size_t index, const ValueReader& val
   return node;
 }
 
-void checkReferences(const NetworkSpec& spec, const Place& where) {
+void checkReferences(const NetworkSpec& plan, const Place& where) {
   std::set<std::string> names;
-  for (const NetworkNodeSpec& n : spec.nodes)
+  for (const NetworkNodeSpec& n : plan.nodes)
     if (!names.insert(n.name).second) where.fail("two nodes are named " + inQuotes(n.name));
-  for (const NetworkNodeSpec& n : spec.nodes)
+  for (const NetworkNodeSpec& n : plan.nodes)
     for (const auto& [input, from] : n.inputs)
       if (!names.count(from.node))
         where.at("node " + inQuotes(n.name)).at("input " + inQuotes(input)).fail("there is no node named " + inQuotes(from.node));
-  for (const PortReference& out : spec.outputs)
+  for (const PortReference& out : plan.outputs)
     if (!names.count(out.node)) where.at("\"outputs\"").fail("there is no node named " + inQuotes(out.node));
 }
 
@@ -314,9 +314,9 @@ NetworkSpec parseNetwork(const std::string& text, const std::string& source, con
   const json parameters = networkParameters(root, overrides, where);
   const ValueReader values(directory, parameters);
 
-  NetworkSpec spec;
-  spec.source = source;
-  spec.directory = directory;
+  NetworkSpec plan;
+  plan.source = source;
+  plan.directory = directory;
   if (const json* plugins = member(root, "plugins")) {
     if (!plugins->is_array()) where.at("\"plugins\"").fail("expected a list, got " + typeName(*plugins));
     for (const json& p : *plugins) {
@@ -324,23 +324,23 @@ NetworkSpec parseNetwork(const std::string& text, const std::string& source, con
       if (!p.is_string() || p.get<std::string>().empty()) at.fail("expected a library name or path");
       std::string path = values.substitute(p.get<std::string>(), at);
       if (path.find('/') != std::string::npos && path[0] != '/') path = directory + "/" + path;
-      spec.plugins.push_back(path);
+      plan.plugins.push_back(path);
     }
   }
 
   const json* nodes = member(root, "nodes");
   if (!nodes || !nodes->is_array() || nodes->empty()) where.fail("expected \"nodes\", a non-empty list of nodes");
-  for (size_t i = 0; i < nodes->size(); ++i) spec.nodes.push_back(readNode((*nodes)[i], i, values, overrides, where));
+  for (size_t i = 0; i < nodes->size(); ++i) plan.nodes.push_back(readNode((*nodes)[i], i, values, overrides, where));
 
   const json* outputs = member(root, "outputs");
   if (!outputs || !outputs->is_array() || outputs->empty())
     where.fail("expected \"outputs\", a non-empty list of \"node:PORT\" to drive");
-  for (const json& o : *outputs) spec.outputs.push_back(portReference(o, where.at("\"outputs\"")));
+  for (const json& o : *outputs) plan.outputs.push_back(portReference(o, where.at("\"outputs\"")));
 
   for (const Override& o : overrides)
     if (!o.used) where.fail("override of " + inQuotes(o.node + "." + o.name) + ": there is no node named " + inQuotes(o.node));
-  checkReferences(spec, where);
-  return spec;
+  checkReferences(plan, where);
+  return plan;
 }
 
 NetworkSpec readNetworkFile(const std::string& path, const std::vector<std::string>& overrides) {
@@ -392,19 +392,19 @@ void checkPort(const std::vector<std::string>& ports, const std::string& port, c
 
 }  // namespace
 
-void buildNetwork(const NetworkSpec& spec, Network& network) {
-  const Place where{spec.source};
-  for (const std::string& plugin : spec.plugins) withContext(spec.source, [&] { loadPlugin(plugin); });
+void buildNetwork(const NetworkSpec& plan, Network& network) {
+  const Place where{plan.source};
+  for (const std::string& plugin : plan.plugins) withContext(plan.source, [&] { loadPlugin(plugin); });
 
-  for (const NetworkNodeSpec& node : spec.nodes) {
+  for (const NetworkNodeSpec& node : plan.nodes) {
     const Place at = where.at("node " + inQuotes(node.name));
     _NodeFactory* factory = Node::getFactory(node.type);
     if (!factory) at.fail("unknown node type " + inQuotes(node.type) + " (known: " + joined(Node::factoryNames()) + ")");
     if (const NodeInfo* info = factory->info()) checkParameterNames(node, *info, at);
-    withContext(spec.source, [&] { network.addNode(node.type, node.name, node.parameters); });
+    withContext(plan.source, [&] { network.addNode(node.type, node.name, node.parameters); });
   }
 
-  for (const NetworkNodeSpec& node : spec.nodes) {
+  for (const NetworkNodeSpec& node : plan.nodes) {
     Node* target = network.node(node.name);
     for (const auto& [input, from] : node.inputs) {
       const Place at = where.at("node " + inQuotes(node.name)).at("input " + inQuotes(input));
@@ -414,7 +414,7 @@ void buildNetwork(const NetworkSpec& spec, Network& network) {
     }
   }
 
-  for (const PortReference& out : spec.outputs) {
+  for (const PortReference& out : plan.outputs) {
     checkPort(network.node(out.node)->outputNames(), out.port, "output", out, where.at("\"outputs\""));
     network.addOutput(out.node, out.port);
   }

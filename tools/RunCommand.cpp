@@ -43,9 +43,9 @@ int runNetwork(const RunOptions& options) {
   long done = 0;
   bool running = false;
   try {
-    const FD::NetworkSpec spec = FD::readNetworkFile(options.network, options.overrides);
+    const FD::NetworkSpec plan = FD::readNetworkFile(options.network, options.overrides);
     FD::Network network;
-    FD::buildNetwork(spec, network);
+    FD::buildNetwork(plan, network);
     try {
       network.initialize();
     } catch (FD::BaseException* e) {

@@ -128,11 +128,11 @@ TEST(NetworkFile, CommentsArePartOfTheFormat) {
 }
 
 TEST(NetworkFile, PluginPathsAreRelativeToTheNetworkFile) {
-  const FD::NetworkSpec spec = FD::parseNetwork(
+  const FD::NetworkSpec plan = FD::parseNetwork(
       R"({"plugins": ["velk_binaural", "lib/libx.so", "/abs/liby.so", "${NETWORK_DIR}/libz.so"],
           "nodes": [{"name": "n", "type": "T"}], "outputs": ["n:OUT"]})",
       "net.json", "/nets");
-  EXPECT_EQ(spec.plugins, (std::vector<std::string>{"velk_binaural", "/nets/lib/libx.so", "/abs/liby.so", "/nets/libz.so"}));
+  EXPECT_EQ(plan.plugins, (std::vector<std::string>{"velk_binaural", "/nets/lib/libx.so", "/abs/liby.so", "/nets/libz.so"}));
 }
 
 struct BadStructure {

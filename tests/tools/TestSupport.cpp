@@ -113,9 +113,9 @@ std::string textOf(FD::BaseException* e) {
 
 long runNetworkText(const std::string& text, const std::string& directory, long frames) {
   try {
-    FD::NetworkSpec spec = FD::parseNetwork(text, "test.json", directory);
+    FD::NetworkSpec plan = FD::parseNetwork(text, "test.json", directory);
     FD::Network network;
-    FD::buildNetwork(spec, network);
+    FD::buildNetwork(plan, network);
     return network.run(frames);
   } catch (FD::BaseException* e) {
     throw std::runtime_error(textOf(e));

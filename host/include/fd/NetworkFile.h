@@ -70,6 +70,6 @@ NetworkSpec readNetworkFile(const std::string& path, const std::vector<std::stri
 // Loads the plug-ins, then creates the nodes in order, connects their inputs and declares the
 // outputs. Parameters that a node type does not list in its description are refused, so that a
 // misspelt optional parameter cannot go unnoticed.
-void buildNetwork(const NetworkSpec& spec, Network& network);
+void buildNetwork(const NetworkSpec& plan, Network& network);
 
 }  // namespace FD
