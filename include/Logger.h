@@ -59,6 +59,8 @@ class Logger {
   static void CreateLogger(const std::string& name);
   // The registered logger of that name, created on first use; "global" writes to std::cout.
   static Logger* GetLogger(const std::string& name);
+  // The global logger, looked up once; loggers live until the process ends.
+  static Logger* Global();
 
   static std::map<std::string, boost::shared_ptr<Logger>> loggers;
   static const std::string GLOBAL_LOGGER_NAME;

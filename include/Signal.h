@@ -26,11 +26,6 @@ enum Kind { LEFT = 0, RIGHT = 1 };
 }  // namespace Channel
 
 namespace detail {
-// The global logger, fetched once; loggers are never destroyed before the process ends.
-inline Logger* GlobalLogger() {
-  static Logger* logger = Logger::GetLogger(Logger::GLOBAL_LOGGER_NAME);
-  return logger;
-}
 inline void TraceObject(Logger* logger, const char* text, const void* object) {
   if (logger->IsLoggable(LogLevel::FINEST))
     logger->Log(LogLevel::FINEST, boost::format(text) % reinterpret_cast<std::uintptr_t>(object), "", "");
@@ -40,11 +35,11 @@ inline void TraceObject(Logger* logger, const char* text, const void* object) {
 template <class T>
 class SignalBase {
  public:
-  SignalBase(size_t n, const T& fill) : size(n), data(new T[n]), logger(detail::GlobalLogger()) {
+  SignalBase(size_t n, const T& fill) : size(n), data(new T[n]), logger(Logger::Global()) {
     std::fill(data, data + n, fill);
     detail::TraceObject(logger, "SignalBase::SignalBase(size_t, const T&) %08x", this);
   }
-  SignalBase(size_t n, const T* source) : size(n), data(new T[n]), logger(detail::GlobalLogger()) {
+  SignalBase(size_t n, const T* source) : size(n), data(new T[n]), logger(Logger::Global()) {
     std::copy(source, source + n, data);
     detail::TraceObject(logger, "SignalBase::SignalBase(size_t, const T*) %08x", this);
   }
@@ -72,7 +67,7 @@ class SignalBase {
 template <class L, class R>
 class ChannelHolder {
  public:
-  ChannelHolder(L& left, R& right) : left(left), right(right), logger(detail::GlobalLogger()) {
+  ChannelHolder(L& left, R& right) : left(left), right(right), logger(Logger::Global()) {
     if (logger->IsLoggable(LogLevel::FINEST)) logger->Log(LogLevel::FINEST, "ChannelHolder::ChannelHolder", "", "");
   }
   ~ChannelHolder() {

@@ -7,11 +7,6 @@ namespace NSVelkBinaural {
 
 namespace {
 
-Logger* GetGlobalLogger() {
-  static Logger* logger = Logger::GetLogger(Logger::GLOBAL_LOGGER_NAME);
-  return logger;
-}
-
 // Offset that keeps the logarithm finite for a band that was silent in every frame (-2000 dB).
 constexpr long double kSilenceOffset = 1e-100L;
 
@@ -47,7 +42,7 @@ void BGNEstimator::Estimate(const ComplexPairPtr& spectra) {
     return;
   }
 
-  Logger* logger = GetGlobalLogger();
+  Logger* logger = Logger::Global();
   if (estimateCounter_ == 0) {
     if (logger->IsLoggable(LogLevel::FINE))
       logger->Log(LogLevel::FINE, "estimateCounter == 0 , creating bgnoiseSpectra", "", "");
@@ -101,7 +96,7 @@ void BGNEstimator::Complete() {
     levelRight.At(i) = MeanMagnitudeToDecibel(levelRight.At(i), estimateLength_);
     sumRight.At(i) = Mean(sumRight.At(i), estimateLength_);
   }
-  Logger* logger = GetGlobalLogger();
+  Logger* logger = Logger::Global();
   if (logger->IsLoggable(LogLevel::FINE))
     logger->Log(LogLevel::FINE, "got background noise", "BGNEstimator", "Estimate");
   estimated_ = true;

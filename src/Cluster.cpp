@@ -8,17 +8,12 @@ namespace NSVelkBinaural {
 
 namespace {
 
-Logger* GetGlobalLogger() {
-  static Logger* logger = Logger::GetLogger(Logger::GLOBAL_LOGGER_NAME);
-  return logger;
-}
-
 }  // namespace
 
 Cluster::Cluster(const Band& band, double power) : bandPowers{BandAndPower{band, power}} {}
 
 void Cluster::Merge(const Cluster& other) {
-  Logger* logger = GetGlobalLogger();
+  Logger* logger = Logger::Global();
   if (logger->IsLoggable(LogLevel::FINE)) logger->Log(LogLevel::FINE, "merging cluster", "Cluster", "Merge");
   // Indexed, with the count taken first, so that merging a cluster with itself stays defined.
   const size_t count = other.bandPowers.size();
@@ -36,7 +31,7 @@ float Cluster::CostF(const Cluster& next) const {
     throw std::invalid_argument("cannot compute the cost of an empty cluster");
   const int back = bandPowers.back().band.index;
   const int front = next.bandPowers.front().band.index;
-  Logger* logger = GetGlobalLogger();
+  Logger* logger = Logger::Global();
   if (logger->IsLoggable(LogLevel::FINE))
     logger->Log(LogLevel::FINE, boost::format("this back band is %d, next front band is %d") % back % front, "Cluster",
                 "CostF");

@@ -8,25 +8,20 @@ namespace NSVelkBinaural {
 
 namespace {
 
-Logger* GetGlobalLogger() {
-  static Logger* logger = Logger::GetLogger(Logger::GLOBAL_LOGGER_NAME);
-  return logger;
-}
-
 void Log(int level, const char* message, const char* function) {
-  Logger* logger = GetGlobalLogger();
+  Logger* logger = Logger::Global();
   if (logger->IsLoggable(level)) logger->Log(level, message, "Clustering", function);
 }
 
 void ReportNullCluster(size_t position) {
-  Logger* logger = GetGlobalLogger();
+  Logger* logger = Logger::Global();
   if (logger->IsLoggable(LogLevel::WARNING))
     logger->Log(LogLevel::WARNING, boost::format("clusters_[%d] is null") % position, "Clustering", "GetClosestDst");
 }
 
 // The band of the cluster that stands highest above the noise; the earliest one on ties.
 Band ProxyOf(const Cluster& cluster, const FloatSignal& bgnoise) {
-  Logger* logger = GetGlobalLogger();
+  Logger* logger = Logger::Global();
   const std::vector<BandAndPower>& bands = cluster.bandPowers;
   const BandAndPower* best = &bands.front();
   double max = static_cast<double>(static_cast<long double>(best->power) -
@@ -59,7 +54,7 @@ ClusterList MakeInitClusters(const PeakList& peaks) {
     Log(LogLevel::WARNING, "peak is null", "MakeInitClusters");
     return ClusterList();
   }
-  Logger* logger = GetGlobalLogger();
+  Logger* logger = Logger::Global();
   ClusterList clusters(new std::vector<ClusterPtr>);
   clusters->reserve(peaks->size());
   for (size_t k = 0; k < peaks->size(); ++k) {
@@ -103,7 +98,7 @@ ClusterPair GetClosestDst(const ClusterList& clusters) {
 ClusterList Execute(const PeakList& peaks, double threshold) {
   ClusterList clusters = MakeInitClusters(peaks);
   ClusterPair pair = GetClosestDst(clusters);
-  Logger* logger = GetGlobalLogger();
+  Logger* logger = Logger::Global();
   if (logger->IsLoggable(LogLevel::FINE))
     logger->Log(LogLevel::FINE,
                 boost::format("updating clusters and calculating closest dst: init cost = %f") % pair.cost,

@@ -25,11 +25,6 @@ constexpr double kSqrt2 = 1.4142135623730951;
 constexpr float kSpeedOfSound = 340.0f;  // metres per second
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-Logger* JudgeLogger() {
-  static Logger* logger = Logger::GetLogger(Logger::GLOBAL_LOGGER_NAME);
-  return logger;
-}
-
 // Band index of a harmonic if it addresses one of `size` values; else std::out_of_range.
 size_t CheckedBin(const BandAndHarmonicRatio& harmonic, size_t size) {
   const int k = harmonic.band.index;
@@ -121,7 +116,7 @@ AngleBase<double> CalibrateDirection(AngleBase<double> input, AngleBase<double> 
     const double k = std::trunc(diff / kTwoPi + 0.5);
     diff -= kTwoPi * k;
   }
-  Logger* logger = JudgeLogger();
+  Logger* logger = Logger::Global();
   if (logger->IsLoggable(LogLevel::FINEST))
     logger->Log(LogLevel::FINEST,
                 boost::format("input is %f rad, model is %f rad, diff is %f rad") % input.Value() % model.Value() % diff,
@@ -145,7 +140,7 @@ std::vector<Probability> CalculateProbability(const std::vector<double>& distanc
   }
   const double m = sum / static_cast<double>(n);
   const double v = squares - m * m;
-  Logger* logger = JudgeLogger();
+  Logger* logger = Logger::Global();
   if (logger->IsLoggable(LogLevel::FINEST))
     logger->Log(LogLevel::FINEST, boost::format("m = %f, v = %f") % m % v, kFile, "CalculateProbability");
 
@@ -168,7 +163,7 @@ double CalculateIPDDistance(const std::vector<double>& observed, const std::vect
                             const std::vector<BandAndHarmonicRatio>& harmonics) {
   const size_t n = harmonics.size();
   if (n == 0) return kNaN;
-  Logger* logger = JudgeLogger();
+  Logger* logger = Logger::Global();
   const bool trace = logger->IsLoggable(LogLevel::FINEST);
   double d = 0.0;
   for (size_t i = 0; i < n; ++i) {
@@ -184,7 +179,7 @@ double CalculateIIDDistance(const InterauralIntensityDifference& observed, const
                             const std::vector<BandAndHarmonicRatio>& harmonics) {
   const size_t n = harmonics.size();
   if (n == 0) return kNaN;
-  Logger* logger = JudgeLogger();
+  Logger* logger = Logger::Global();
   const bool trace = logger->IsLoggable(LogLevel::FINEST);
   double d = 0.0;
   for (const BandAndHarmonicRatio& harmonic : harmonics) {
@@ -250,7 +245,7 @@ JudgeEpipolar::Grid JudgeEpipolar::CurrentGrid() {
 
 void JudgeEpipolar::PrepareModel(const Grid& grid) {
   if (dl.size() == static_cast<size_t>(grid.count)) return;
-  Logger* logger = JudgeLogger();
+  Logger* logger = Logger::Global();
   if (logger->IsLoggable(LogLevel::FINE)) logger->Log(LogLevel::FINE, "calculating dl", kFile, "Judge");
   dl.assign(static_cast<size_t>(grid.count), 0.0);
   const size_t c = static_cast<size_t>(grid.centre);
@@ -273,7 +268,7 @@ void JudgeEpipolar::PrepareModel(const Grid& grid) {
 JudgeResult JudgeEpipolar::Judge(const HarmonicLists& harmonics, const IPDPtr& ipd, const IIDPtr& iid,
                                  MethodFlag::Kind mflag, bool sort) {
   PrepareModel(CurrentGrid());
-  Logger* logger = JudgeLogger();
+  Logger* logger = Logger::Global();
   LogListSize(logger, harmonics.first, "ipdh");
   LogListSize(logger, harmonics.second, "iidh");
 
@@ -327,7 +322,7 @@ std::vector<Probability> JudgeEpipolar::CalcProbabilityFromIPD(const HarmonicLis
     freq[i] = harmonics[i].band.Freq().Value();
   }
 
-  Logger* logger = JudgeLogger();
+  Logger* logger = Logger::Global();
   const char* const function = "CalcProbabilityFromIPD";
   observed.resize(n);
   modelPhase.resize(n);
@@ -372,7 +367,7 @@ std::vector<Probability> JudgeEpipolar::CalcProbabilityFromIID(const HarmonicLis
     right.emplace_back(p);
     left.emplace_back(1.0 - p);
   }
-  Logger* logger = JudgeLogger();
+  Logger* logger = Logger::Global();
   if (logger->IsLoggable(LogLevel::FINEST)) {
     std::ostringstream text;
     text << "got piidr and piidl";

@@ -21,13 +21,8 @@ const char* const kNotCircle = "Invalid source position. (not a circle)";
 const char* const kNotGrid = "Invalid source position. (not fixed and integer tick)";
 const char* const kNoTF = "Invalid velk file. There is no TF";
 
-Logger* GlobalLogger() {
-  static Logger* logger = Logger::GetLogger(Logger::GLOBAL_LOGGER_NAME);
-  return logger;
-}
-
 void LogAt(int level, const std::string& message, const std::string& function) {
-  Logger* logger = GlobalLogger();
+  Logger* logger = Logger::Global();
   if (logger->IsLoggable(level)) logger->Log(level, message, kFile, function);
 }
 
@@ -92,12 +87,12 @@ bool IsCircle(const velkio::PositionList& src) {
 // Azimuth of each direction's position, degrees, positive to the left.
 std::vector<double> CalcDirections(const velkio::PositionList& src) {
   std::vector<double> dirs(src.size());
-  const bool dump = GlobalLogger()->IsLoggable(LogLevel::FINEST);
+  const bool dump = Logger::Global()->IsLoggable(LogLevel::FINEST);
   for (std::size_t i = 0; i < src.size(); ++i) {
     const velkio::Position& p = src[i][0];
     dirs[i] = static_cast<double>(std::atan2(p.y, p.x)) * 180.0 / kPi;
     if (dump)
-      GlobalLogger()->Log(LogLevel::FINEST, boost::format("dirs[%d]=%f") % i % dirs[i], kFile,
+      Logger::Global()->Log(LogLevel::FINEST, boost::format("dirs[%d]=%f") % i % dirs[i], kFile,
                           "CalcDirections");
   }
   return dirs;
@@ -140,8 +135,8 @@ Grid IsFixedAndInteger(const std::vector<double>& dirs) {
     const long long expected = begin + static_cast<long long>(i) * tick;
     const long long actual = RoundEven(dirs[i]);
     if (expected != actual) {
-      if (GlobalLogger()->IsLoggable(LogLevel::FINE))
-        GlobalLogger()->Log(LogLevel::FINE, boost::format("expected:%d, actual:%d") % expected % actual,
+      if (Logger::Global()->IsLoggable(LogLevel::FINE))
+        Logger::Global()->Log(LogLevel::FINE, boost::format("expected:%d, actual:%d") % expected % actual,
                             kFile, function);
       throw std::invalid_argument(kNotGrid);
     }

@@ -11,13 +11,8 @@ namespace Harmonics {
 
 namespace {
 
-Logger* GetGlobalLogger() {
-  static Logger* logger = Logger::GetLogger(Logger::GLOBAL_LOGGER_NAME);
-  return logger;
-}
-
 void Log(int level, const char* message, const char* function) {
-  Logger* logger = GetGlobalLogger();
+  Logger* logger = Logger::Global();
   if (logger->IsLoggable(level)) logger->Log(level, message, "Harmonics", function);
 }
 
@@ -81,7 +76,7 @@ HarmonicSoundPtr GetHarmonics(const ProxyList& proxyBands, int fundamental) {
     return HarmonicSoundPtr();
   }
   const Band& base = proxies[static_cast<size_t>(fundamental)];
-  Logger* logger = GetGlobalLogger();
+  Logger* logger = Logger::Global();
   if (logger->IsLoggable(LogLevel::FINE))
     logger->Log(LogLevel::FINE, boost::format("searching 2 harmonic (fundamental band = %d)") % base.index,
                 "Harmonics", "GetHarmonics");
@@ -118,7 +113,7 @@ HarmonicSoundList ExtractAllHarmonics(const ProxyList& proxyBands) {
     HarmonicSoundPtr sound = GetHarmonics(proxyBands, k);
     if (sound) sounds->push_back(sound);
   }
-  Logger* logger = GetGlobalLogger();
+  Logger* logger = Logger::Global();
   if (logger->IsLoggable(LogLevel::FINE))
     logger->Log(LogLevel::FINE, boost::format("%d harmonic structures were found") % sounds->size(), "Harmonics",
                 "ExtractAllHarmonics");
@@ -131,7 +126,7 @@ int CheckHarmonics(const HarmonicSoundPtr& sound, const BandInformation& /*info*
   const std::vector<BandAndHarmonicRatio>& h = *sound->harmonics;
   // Bounds-tested: an empty structure throws std::out_of_range.
   const int highest = h.at(h.size() - 1).ratio;
-  Logger* logger = GetGlobalLogger();
+  Logger* logger = Logger::Global();
   if (logger->IsLoggable(LogLevel::FINE))
     logger->Log(LogLevel::FINE, boost::format("cheking harmonics, highest harmonics ratio = %d") % highest,
                 "Harmonics", "CheckHarmonics");
@@ -178,7 +173,7 @@ HarmonicSoundList GetHumanHarmonics(const HarmonicSoundList& list, unsigned int 
     for (const BandAndHarmonicRatio& e : h) used.at(static_cast<size_t>(e.band.index)) = true;
     human->push_back(sound);
   }
-  Logger* logger = GetGlobalLogger();
+  Logger* logger = Logger::Global();
   if (logger->IsLoggable(LogLevel::FINE))
     logger->Log(LogLevel::FINE, boost::format("%d human harmonic structures were found") % human->size(),
                 "Harmonics", "GetHumanHarmonics");

@@ -15,17 +15,12 @@ const char* const kFile = "Localize";
 // head shadow makes the intensity difference the better cue.
 constexpr double kPhaseCueLimitHz = 1500.0;
 
-Logger* LocalizeLogger() {
-  static Logger* logger = Logger::GetLogger(Logger::GLOBAL_LOGGER_NAME);
-  return logger;
-}
-
 }  // namespace
 
 JudgeResult Localize::GetDirection(const HarmonicSoundPtr& sound, const BandInformation& info, DirectionJudge& judge,
                                    const IPDPtr& ipd, const IIDPtr& iid, MethodFlag::Kind mflag, bool sort) {
   if (!sound || !sound->harmonics) throw std::invalid_argument("Localize::GetDirection: the sound has no harmonics");
-  Logger* logger = LocalizeLogger();
+  Logger* logger = Logger::Global();
   const Band boundary = info.CreateBand(NSDimensionPromise::FrequencyBase<double>(kPhaseCueLimitHz));
   const HarmonicLists lists = BandUtils::DivideBands(*sound->harmonics, boundary);
   if (logger->IsLoggable(LogLevel::FINE))
@@ -43,7 +38,7 @@ Localize::DirectionLists Localize::GetDirections(const HarmonicSoundList& sounds
                                                  DirectionJudge& judge, const IPDPtr& ipd, const IIDPtr& iid,
                                                  MethodFlag::Kind mflag, bool sort) {
   if (!sounds) {
-    Logger* logger = LocalizeLogger();
+    Logger* logger = Logger::Global();
     if (logger->IsLoggable(LogLevel::SEVERE)) logger->Log(LogLevel::SEVERE, "sounds is null", kFile, "GetDirections");
     throw std::invalid_argument("sounds is null");
   }

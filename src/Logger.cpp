@@ -65,4 +65,9 @@ Logger* Logger::GetLogger(const std::string& name) {
   return logger;
 }
 
+Logger* Logger::Global() {
+  static Logger* const global = GetLogger(GLOBAL_LOGGER_NAME);
+  return global;
+}
+
 }  // namespace NSVelkBinaural

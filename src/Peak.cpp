@@ -5,13 +5,8 @@ namespace Peak {
 
 namespace {
 
-Logger* GetGlobalLogger() {
-  static Logger* logger = Logger::GetLogger(Logger::GLOBAL_LOGGER_NAME);
-  return logger;
-}
-
 void Log(int level, const char* message) {
-  Logger* logger = GetGlobalLogger();
+  Logger* logger = Logger::Global();
   if (logger->IsLoggable(level)) logger->Log(level, message, "Peak", "GetPeaks");
 }
 
