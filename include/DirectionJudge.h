@@ -139,10 +139,11 @@ class JudgeEpipolar : public DirectionJudge {
   };
   // The current grid of gDirConv; std::logic_error when it has no index for 0 degrees.
   static Grid CurrentGrid();
-  // Fills the dl cache for the grid unless it already matches it.
+  // Fills the dl cache for the grid unless it was filled for this very grid (size, step and origin).
   void PrepareModel(const Grid& grid);
 
   Epipolar model;
+  int dlStep = 0, dlOrigin = 0;  // the grid dl was filled for
   // Per-harmonic scratch reused across directions and calls.
   std::vector<double> observed;
   std::vector<double> modelPhase;

@@ -16,6 +16,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include "Logger.h"
+#include "RecycledArray.h"
 #include "fd/Values.h"
 
 namespace NSVelkBinaural {
@@ -35,17 +36,17 @@ inline void TraceObject(Logger* logger, const char* text, const void* object) {
 template <class T>
 class SignalBase {
  public:
-  SignalBase(size_t n, const T& fill) : size(n), data(new T[n]), logger(Logger::Global()) {
+  SignalBase(size_t n, const T& fill) : size(n), data(RecycledArray<T>::Take(n)), logger(Logger::Global()) {
     std::fill(data, data + n, fill);
     detail::TraceObject(logger, "SignalBase::SignalBase(size_t, const T&) %08x", this);
   }
-  SignalBase(size_t n, const T* source) : size(n), data(new T[n]), logger(Logger::Global()) {
+  SignalBase(size_t n, const T* source) : size(n), data(RecycledArray<T>::Take(n)), logger(Logger::Global()) {
     std::copy(source, source + n, data);
     detail::TraceObject(logger, "SignalBase::SignalBase(size_t, const T*) %08x", this);
   }
   ~SignalBase() {
     detail::TraceObject(logger, "SignalBase::~SignalBase() %08x", this);
-    delete[] data;
+    RecycledArray<T>::Give(data, size);
   }
   SignalBase(const SignalBase&) = delete;
   SignalBase& operator=(const SignalBase&) = delete;

@@ -16,6 +16,7 @@
 #include "Clustering.h"
 #include "DirectionConverter.h"
 #include "DirectionJudge.h"
+#include "FastMath.h"
 #include "Harmonics.h"
 #include "InterauralDifference.h"
 #include "InvalidInputException.h"
@@ -258,15 +259,19 @@ void LocalizeBinaural::calculate(int, int count, FD::Buffer& out) {
   out[count] = sources;
 }
 
+// The two rows of the spectrum divided by the transform length, as left and right signals.
 ComplexPairPtr LocalizeBinaural::NormalisedSpectra(const FD::Matrix<std::complex<float>>& spectrum) const {
-  auto rows = ToSignalArray(spectrum);
-  ComplexPairPtr lrspectra(new ComplexPair(rows->at(0), rows->at(1)));
+  const size_t n = static_cast<size_t>(spectrum.cols());
+  const float scale = 1.0f / static_cast<float>(setting->nfft);
+  auto row = [&](int r) {
+    ComplexSignalPtr signal(new ComplexSignal(n, spectrum.row(r)));
+    std::complex<float>* data = signal->data;
+    for (size_t i = 0; i < n; ++i) data[i] *= scale;
+    return signal;
+  };
+  ComplexSignalPtr left = row(0), right = row(1);
+  ComplexPairPtr lrspectra(new ComplexPair(left, right));
   if (logger->IsLoggable(LogLevel::FINE)) logger->Log(LogLevel::FINE, "lrspectra created", kFile, "calculate");
-  if (IsEqualSignalSize(lrspectra)) {
-    const float scale = static_cast<float>(setting->nfft);
-    for (ComplexSignal* side : {lrspectra->left.get(), lrspectra->right.get()})
-      for (size_t i = 0; i < side->size; ++i) side->data[i] /= scale;
-  }
   return lrspectra;
 }
 
@@ -295,15 +300,11 @@ FloatPairPtr LocalizeBinaural::PowerSpectra(const ComplexPairPtr& lrspectra, con
                                             const Band& upper) const {
   const size_t n = lrspectra->left->size;
   FloatPairPtr lrpower = LRSignalFactory<float>::Create(n);
-  auto toDb = [](const std::complex<float>& x) {
-    const float p = std::norm(x);
-    return p > 0.0f ? static_cast<float>(10.0 * std::log10(p)) : std::numeric_limits<float>::quiet_NaN();
-  };
   const size_t first = lower.index > 0 ? static_cast<size_t>(lower.index) : 0;
   const size_t end = upper.index > 0 ? std::min(static_cast<size_t>(upper.index), n) : 0;
-  for (size_t i = first; i < end; ++i) {
-    lrpower->left->data[i] = toDb(lrspectra->left->At(i));
-    lrpower->right->data[i] = toDb(lrspectra->right->At(i));
+  if (first < end) {
+    FastMath::LevelsDb(lrspectra->left->data + first, lrpower->left->data + first, end - first);
+    FastMath::LevelsDb(lrspectra->right->data + first, lrpower->right->data + first, end - first);
   }
   return lrpower;
 }
@@ -343,15 +344,16 @@ LocalizeBinaural::SoundList LocalizeBinaural::HumanSounds(const FloatPairPtr& no
 }
 
 void LocalizeBinaural::JudgeDirections(const SoundList& sounds, const ComplexPairPtr& lrspectra,
-                                       const BandInformation& info) const {
+                                       const BandInformation& info) {
   IPDPtr ipd(new InterauralPhaseDifference(lrspectra, Channel::RIGHT));
   IIDPtr iid(new InterauralIntensityDifference(lrspectra, Channel::RIGHT));
-  std::unique_ptr<DirectionJudge> judge;
-  if (localizeMethod == kMeasuredMethod)
-    judge.reset(new JudgeHRTFMeasured(iipds));
-  else
-    judge.reset(new JudgeEpipolar(NSDimensionPromise::LengthBase<double>(kModelDistance),
-                                  NSDimensionPromise::LengthBase<double>(kModelHeadRadius)));
+  if (!judge) {
+    if (localizeMethod == kMeasuredMethod)
+      judge.reset(new JudgeHRTFMeasured(iipds));
+    else
+      judge.reset(new JudgeEpipolar(NSDimensionPromise::LengthBase<double>(kModelDistance),
+                                    NSDimensionPromise::LengthBase<double>(kModelHeadRadius)));
+  }
   auto directions = Localize::GetDirections(sounds, info, *judge, ipd, iid, static_cast<MethodFlag::Kind>(0), true);
   if (logger->IsLoggable(LogLevel::FINEST)) logger->Log(LogLevel::FINEST, DirectionsText(*directions), kFile, "calculate");
   for (size_t i = 0; i < sounds->size(); ++i) (*sounds)[i]->directions = directions->at(i);

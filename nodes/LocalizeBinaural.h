@@ -8,12 +8,14 @@
 // is output as a source; each new id is announced once on standard output.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <boost/shared_ptr.hpp>
 
 #include "BGNEstimator.h"
+#include "DirectionJudge.h"
 #include "EventHistoryManager.h"
 #include "HRTF.h"
 #include "HarmonicSound.h"
@@ -68,7 +70,7 @@ class LocalizeBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode
                         const NSVelkBinaural::Band& lower, const NSVelkBinaural::Band& upper,
                         const NSVelkBinaural::BandInformation& info) const;
   void JudgeDirections(const SoundList& sounds, const NSVelkBinaural::ComplexPairPtr& lrspectra,
-                       const NSVelkBinaural::BandInformation& info) const;
+                       const NSVelkBinaural::BandInformation& info);
   void UpdateHistory(const SoundList& sounds, double frameTime);
   void AppendActiveSources(FD::Vector<FD::ObjectRef>& sources) const;
   void AnnounceNewSources(const FD::Vector<FD::ObjectRef>& sources);
@@ -88,6 +90,8 @@ class LocalizeBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode
   NSVelkBinaural::BGNEstimator bgnEstimator;
   NSVelkBinaural::EventHistoryManager eventHistory;
   boost::shared_ptr<NSVelkBinaural::IIPDS> iipds;
+  // Made on the first frame and kept: it caches what does not change from frame to frame.
+  std::unique_ptr<NSVelkBinaural::DirectionJudge> judge;
   FD::String localizeMethod;
   NSVelkBinaural::Logger* logger;
   std::vector<int> reportedIds;

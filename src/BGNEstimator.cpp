@@ -15,6 +15,13 @@ float MeanMagnitudeToDecibel(float sum, std::uint32_t frames) {
   return static_cast<float>(20.0 * std::log10(static_cast<double>(mean)));
 }
 
+// |x|, squared and rooted in double: a float spectrum can neither overflow nor underflow there, so
+// the library's careful (and slow) hypot is not needed.
+float Magnitude(const std::complex<float>& x) {
+  const double re = x.real(), im = x.imag();
+  return static_cast<float>(std::sqrt(re * re + im * im));
+}
+
 std::complex<float> Mean(const std::complex<float>& sum, std::uint32_t frames) {
   float n = static_cast<float>(frames);
   return std::complex<float>(sum.real() / n, sum.imag() / n);
@@ -75,9 +82,9 @@ void BGNEstimator::Accumulate(const ComplexPair& spectra) {
   ComplexSignal& sumLeft = *bgnoiseSpectra_->left;
   ComplexSignal& sumRight = *bgnoiseSpectra_->right;
   for (size_t i = 0; i < left.size; ++i) {
-    levelLeft.At(i) += std::abs(left.At(i));
+    levelLeft.At(i) += Magnitude(left.At(i));
     sumLeft.At(i) += left.At(i);
-    levelRight.At(i) += std::abs(right.At(i));
+    levelRight.At(i) += Magnitude(right.At(i));
     sumRight.At(i) += right.At(i);
   }
 }

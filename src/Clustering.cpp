@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include <boost/make_shared.hpp>
+
 #include "Logger.h"
 
 namespace NSVelkBinaural {
@@ -62,7 +64,7 @@ ClusterList MakeInitClusters(const PeakList& peaks) {
     if (logger->IsLoggable(LogLevel::FINEST))
       logger->Log(LogLevel::FINEST, boost::format("adding a cluster, No %d, band %d") % k % peak.band.index,
                   "Clustering", "MakeInitClusters");
-    clusters->push_back(ClusterPtr(new Cluster(peak.band, peak.power)));
+    clusters->push_back(boost::make_shared<Cluster>(peak.band, peak.power));
   }
   if (logger->IsLoggable(LogLevel::FINE))
     logger->Log(LogLevel::FINE, boost::format("made %d clusters") % clusters->size(), "Clustering",
@@ -97,7 +99,7 @@ ClusterPair GetClosestDst(const ClusterList& clusters) {
 
 ClusterList Execute(const PeakList& peaks, double threshold) {
   ClusterList clusters = MakeInitClusters(peaks);
-  ClusterPair pair = GetClosestDst(clusters);
+  const ClusterPair pair = GetClosestDst(clusters);
   Logger* logger = Logger::Global();
   if (logger->IsLoggable(LogLevel::FINE))
     logger->Log(LogLevel::FINE,
@@ -105,16 +107,19 @@ ClusterList Execute(const PeakList& peaks, double threshold) {
                 "Clustering", "Execute");
   if (!clusters) return ClusterList(new std::vector<ClusterPtr>);
 
-  std::vector<ClusterPtr>& list = *clusters;
-  while (pair.cost < threshold && list.size() >= 2 && !pair.IsEmpty()) {
-    list[static_cast<size_t>(pair.first)]->Merge(*list[static_cast<size_t>(pair.second)]);
-    list.erase(list.begin() + pair.second);
-    pair = GetClosestDst(clusters);
-  }
-
-  Log(LogLevel::FINE, "creating result variable", "Execute");
+  // Merging the cheapest neighbouring pair again and again until no pair costs less than the
+  // threshold ends in the maximal runs of neighbours whose pairwise cost is below it: a pair's
+  // cost depends only on the last band of the first cluster and the first band of the second, and
+  // a merge keeps both. So one pass from the lowest band builds the same clusters, in the same
+  // order, without rescanning the list after every merge.
   ClusterList result(new std::vector<ClusterPtr>);
-  result->swap(list);
+  result->reserve(clusters->size());
+  for (const ClusterPtr& cluster : *clusters) {
+    if (!result->empty() && static_cast<double>(result->back()->CostF(*cluster)) < threshold)
+      result->back()->Merge(*cluster);
+    else
+      result->push_back(cluster);
+  }
   return result;
 }
 

@@ -244,10 +244,14 @@ JudgeEpipolar::Grid JudgeEpipolar::CurrentGrid() {
 }
 
 void JudgeEpipolar::PrepareModel(const Grid& grid) {
-  if (dl.size() == static_cast<size_t>(grid.count)) return;
+  // The grid is process-wide and another localiser may change it, so its step and origin are part
+  // of the key: a mirrored grid has the same size.
+  if (dl.size() == static_cast<size_t>(grid.count) && dlStep == gDirConv.step && dlOrigin == gDirConv.origin) return;
   Logger* logger = Logger::Global();
   if (logger->IsLoggable(LogLevel::FINE)) logger->Log(LogLevel::FINE, "calculating dl", kFile, "Judge");
   dl.assign(static_cast<size_t>(grid.count), 0.0);
+  dlStep = gDirConv.step;
+  dlOrigin = gDirConv.origin;
   const size_t c = static_cast<size_t>(grid.centre);
   const size_t last = dl.size() - 1;
   dl[c] = model.LRDifferenceRevised(AngleBase<double>(0.0)).Value();

@@ -1,18 +1,17 @@
 #include "InterauralDifference.h"
 
-#include <cmath>
 #include <complex>
 #include <cstdint>
-#include <limits>
 #include <stdexcept>
+
+#include "FastMath.h"
+#include "RecycledArray.h"
 
 namespace NSVelkBinaural {
 
 namespace {
 
 const char* const kFile = "InterauralDifference";
-constexpr double kPi = 3.141592653589793;
-constexpr double kTwoPi = 6.283185307179586;
 
 void LogFinest(Logger* logger, const char* message, const char* function) {
   if (logger->IsLoggable(LogLevel::FINEST)) logger->Log(LogLevel::FINEST, message, kFile, function);
@@ -36,24 +35,6 @@ bool SelectChannels(const ComplexPairPtr& spectra, Channel::Kind kind, const Com
   return false;
 }
 
-// Level in dB of one bin, from the single-precision magnitude; NaN for an exactly zero bin.
-float LevelDb(const std::complex<float>& x) {
-  double power = static_cast<double>(std::abs(x));
-  power *= power;
-  if (!(power > 0.0)) return std::numeric_limits<float>::quiet_NaN();
-  return static_cast<float>(10.0f * std::log10(power));
-}
-
-// Phase difference pa - pb brought into [-pi, pi]; exactly +-pi stays as it is.
-float WrappedPhaseDifference(float pa, float pb) {
-  double d = static_cast<double>(pa) - static_cast<double>(pb);
-  if (d > kPi)
-    d -= kTwoPi;
-  else if (d < -kPi)
-    d += kTwoPi;
-  return static_cast<float>(d);
-}
-
 }  // namespace
 
 template <class T>
@@ -73,16 +54,16 @@ InterauralDifference<T>::~InterauralDifference() {
                 boost::format("InterauralDifference::~InterauralDifference %08x") %
                     reinterpret_cast<std::uintptr_t>(this),
                 "", "");
-  delete[] data;
+  RecycledArray<T>::Give(data, size);
 }
 
 template <class T>
 void InterauralDifference<T>::Allocate(size_t n) {
   if (n != size) {
-    delete[] data;
+    RecycledArray<T>::Give(data, size);
     data = nullptr;
     size = 0;
-    data = new T[n];
+    data = RecycledArray<T>::Take(n);
     size = n;
   }
   for (size_t i = 0; i < n; ++i) data[i] = T();
@@ -99,7 +80,7 @@ InterauralIntensityDifference::InterauralIntensityDifference(const ComplexPairPt
   if (!SelectChannels(spectra, kind, a, b)) return;
   LogFinest(ownLogger, "calculating IID", function);
   Allocate(a->size);
-  for (size_t i = 0; i < size; ++i) data[i] = LevelDb(a->data[i]) - LevelDb(b->At(i));
+  for (size_t i = 0; i < size; ++i) data[i] = FastMath::LevelDb(a->data[i]) - FastMath::LevelDb(b->data[i]);
 }
 
 InterauralPhaseDifference::InterauralPhaseDifference(const ComplexPairPtr& spectra, Channel::Kind kind)
@@ -111,11 +92,8 @@ InterauralPhaseDifference::InterauralPhaseDifference(const ComplexPairPtr& spect
   if (!SelectChannels(spectra, kind, a, b)) return;
   LogFinest(ownLogger, "calculating IPD", function);
   Allocate(a->size);
-  for (size_t i = 0; i < size; ++i) {
-    const std::complex<float>& xa = a->data[i];
-    const std::complex<float>& xb = b->At(i);
-    data[i] = WrappedPhaseDifference(std::atan2(xa.imag(), xa.real()), std::atan2(xb.imag(), xb.real()));
-  }
+  // The phase of a * conj(b) is the wrapped difference of the two phases, with one arctangent.
+  for (size_t i = 0; i < size; ++i) data[i] = FastMath::PhaseDifference(a->data[i], b->data[i]);
 }
 
 InterauralPhaseDifference::~InterauralPhaseDifference() {

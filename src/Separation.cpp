@@ -6,6 +6,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "FastMath.h"
 #include "HRTF.h"
 #include "InterauralDifference.h"
 
@@ -23,17 +24,9 @@ void LogFine(Logger* logger, const char* message, const char* function) {
   if (logger->IsLoggable(LogLevel::FINE)) logger->Log(LogLevel::FINE, message, kFile, function);
 }
 
-// 10 log10 |x|^2 in dB; NaN for a bin that is exactly zero.
-float LevelDb(std::complex<float> x) {
-  const double magnitude = std::abs(x);
-  const double power = magnitude * magnitude;
-  if (!(power > 0.0)) return std::numeric_limits<float>::quiet_NaN();
-  return static_cast<float>(10.0f * std::log10(power));
-}
-
 FloatSignalPtr Levels(const ComplexSignal& spectrum) {
   FloatSignalPtr levels(new FloatSignal(spectrum.size, 0.0f));
-  for (size_t i = 0; i < spectrum.size; ++i) levels->data[i] = LevelDb(spectrum.data[i]);
+  FastMath::LevelsDb(spectrum.data, levels->data, spectrum.size);
   return levels;
 }
 
