@@ -6,10 +6,6 @@
 
 namespace NSVelkBinaural {
 
-namespace {
-
-}  // namespace
-
 Cluster::Cluster(const Band& band, double power) : bandPowers{BandAndPower{band, power}} {}
 
 void Cluster::Merge(const Cluster& other) {
@@ -18,12 +14,20 @@ void Cluster::Merge(const Cluster& other) {
   // Indexed, with the count taken first, so that merging a cluster with itself stays defined.
   const size_t count = other.bandPowers.size();
   bandPowers.reserve(bandPowers.size() + count);
-  for (size_t i = 0; i < count; ++i) {
-    const BandAndPower bp = other.bandPowers[i];
-    if (logger->IsLoggable(LogLevel::FINEST))
-      logger->Log(LogLevel::FINEST, boost::format("merging band %d") % bp.band.index, "Cluster", "Merge");
-    bandPowers.push_back(bp);
-  }
+  for (size_t i = 0; i < count; ++i) AppendBand(other.bandPowers[i]);
+}
+
+void Cluster::MergePeak(const BandAndPower& peak) {
+  Logger* logger = Logger::Global();
+  if (logger->IsLoggable(LogLevel::FINE)) logger->Log(LogLevel::FINE, "merging cluster", "Cluster", "Merge");
+  AppendBand(peak);
+}
+
+void Cluster::AppendBand(BandAndPower bp) {
+  Logger* logger = Logger::Global();
+  if (logger->IsLoggable(LogLevel::FINEST))
+    logger->Log(LogLevel::FINEST, boost::format("merging band %d") % bp.band.index, "Cluster", "Merge");
+  bandPowers.push_back(bp);
 }
 
 float Cluster::CostF(const Cluster& next) const {
@@ -35,8 +39,12 @@ float Cluster::CostF(const Cluster& next) const {
   if (logger->IsLoggable(LogLevel::FINE))
     logger->Log(LogLevel::FINE, boost::format("this back band is %d, next front band is %d") % back % front, "Cluster",
                 "CostF");
+  return Cost(back, front);
+}
+
+float Cluster::Cost(int lastBand, int firstBand) {
   // Widened so that extreme indices cannot overflow the subtraction.
-  return static_cast<long long>(front) - back == 1 ? 0.0f : 100.0f;
+  return static_cast<long long>(firstBand) - lastBand == 1 ? 0.0f : 100.0f;
 }
 
 }  // namespace NSVelkBinaural

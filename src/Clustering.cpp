@@ -97,28 +97,35 @@ ClusterPair GetClosestDst(const ClusterList& clusters) {
   return pair;
 }
 
-ClusterList Execute(const PeakList& peaks, double threshold) {
-  ClusterList clusters = MakeInitClusters(peaks);
-  const ClusterPair pair = GetClosestDst(clusters);
+namespace {
+void ReportInitialCost(const PeakList& peaks) {
+  const ClusterPair pair = GetClosestDst(MakeInitClusters(peaks));
   Logger* logger = Logger::Global();
   if (logger->IsLoggable(LogLevel::FINE))
     logger->Log(LogLevel::FINE,
                 boost::format("updating clusters and calculating closest dst: init cost = %f") % pair.cost,
                 "Clustering", "Execute");
-  if (!clusters) return ClusterList(new std::vector<ClusterPtr>);
+}
+}  // namespace
+
+ClusterList Execute(const PeakList& peaks, double threshold) {
+  // The clusters of single peaks and their cheapest pair are made only to be reported.
+  if (!peaks || Logger::Global()->IsLoggable(LogLevel::FINE)) ReportInitialCost(peaks);
+  ClusterList result(new std::vector<ClusterPtr>);
+  if (!peaks) return result;
 
   // Merging the cheapest neighbouring pair again and again until no pair costs less than the
-  // threshold ends in the maximal runs of neighbours whose pairwise cost is below it: a pair's
-  // cost depends only on the last band of the first cluster and the first band of the second, and
-  // a merge keeps both. So one pass from the lowest band builds the same clusters, in the same
-  // order, without rescanning the list after every merge.
-  ClusterList result(new std::vector<ClusterPtr>);
-  result->reserve(clusters->size());
-  for (const ClusterPtr& cluster : *clusters) {
-    if (!result->empty() && static_cast<double>(result->back()->CostF(*cluster)) < threshold)
-      result->back()->Merge(*cluster);
+  // threshold ends in the maximal runs of neighbouring peaks whose pairwise cost is below it: a
+  // pair's cost depends only on the last band of the first cluster and the first band of the
+  // second, and a merge keeps both. So one pass from the lowest band builds the same clusters, in
+  // the same order, without making a cluster per peak and rescanning the list after every merge.
+  result->reserve(peaks->size());
+  for (const BandAndPower& peak : *peaks) {
+    if (!result->empty() &&
+        static_cast<double>(Cluster::Cost(result->back()->bandPowers.back().band.index, peak.band.index)) < threshold)
+      result->back()->MergePeak(peak);
     else
-      result->push_back(cluster);
+      result->push_back(boost::make_shared<Cluster>(peak.band, peak.power));
   }
   return result;
 }
