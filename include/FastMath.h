@@ -105,10 +105,14 @@ inline float LevelDb(std::complex<float> x) {
   return 10.0f * Log10(re * re + im * im) + (tiny ? -kScaleDb : (huge ? kScaleDb : 0.0f));
 }
 
-// LevelDb of n bins, out[i] = LevelDb(in[i]); the arrays must not overlap.
-inline void LevelsDb(const std::complex<float>* in, float* out, size_t n) {
-  for (size_t i = 0; i < n; ++i) out[i] = LevelDb(in[i]);
-}
+// Whole-spectrum versions; the output must not overlap the inputs. They are built for the widest
+// vector unit the processor offers, chosen when the library is loaded.
+// out[i] = LevelDb(in[i]).
+void LevelsDb(const std::complex<float>* in, float* out, size_t n);
+// out[i] = LevelDb(a[i]) - LevelDb(b[i]).
+void LevelDifferencesDb(const std::complex<float>* a, const std::complex<float>* b, float* out, size_t n);
+// out[i] = PhaseDifference(a[i], b[i]).
+void PhaseDifferences(const std::complex<float>* a, const std::complex<float>* b, float* out, size_t n);
 
 }  // namespace FastMath
 }  // namespace NSVelkBinaural

@@ -255,7 +255,6 @@ void LocalizeBinaural::calculate(int, int count, FD::Buffer& out) {
     }
     AppendActiveSources(*sources);
   }
-  AnnounceNewSources(*sources);
   out[count] = sources;
 }
 
@@ -264,9 +263,10 @@ ComplexPairPtr LocalizeBinaural::NormalisedSpectra(const FD::Matrix<std::complex
   const size_t n = static_cast<size_t>(spectrum.cols());
   const float scale = 1.0f / static_cast<float>(setting->nfft);
   auto row = [&](int r) {
-    ComplexSignalPtr signal(new ComplexSignal(n, spectrum.row(r)));
+    ComplexSignalPtr signal(new ComplexSignal(n, std::complex<float>()));
+    const std::complex<float>* source = spectrum.row(r);
     std::complex<float>* data = signal->data;
-    for (size_t i = 0; i < n; ++i) data[i] *= scale;
+    for (size_t i = 0; i < n; ++i) data[i] = source[i] * scale;
     return signal;
   };
   ComplexSignalPtr left = row(0), right = row(1);
@@ -369,7 +369,7 @@ void LocalizeBinaural::UpdateHistory(const SoundList& sounds, double frameTime) 
   logger->Log(LogLevel::FINEST, text, kFile, "calculate");
 }
 
-void LocalizeBinaural::AppendActiveSources(FD::Vector<FD::ObjectRef>& sources) const {
+void LocalizeBinaural::AppendActiveSources(FD::Vector<FD::ObjectRef>& sources) {
   for (const EventHistory& event : eventHistory.events) {
     if (event.state != EventHistory::UPDATED && event.state != EventHistory::PAUSED) continue;
     auto* source = new FD::Source;
@@ -377,17 +377,16 @@ void LocalizeBinaural::AppendActiveSources(FD::Vector<FD::ObjectRef>& sources) c
     source->x[0] = static_cast<float>(std::cos(event.direction.Value()));
     source->x[1] = static_cast<float>(std::sin(event.direction.Value()));
     sources.push_back(FD::ObjectRef(source));
+    AnnounceIfNew(*source);
   }
 }
 
-void LocalizeBinaural::AnnounceNewSources(const FD::Vector<FD::ObjectRef>& sources) {
-  for (const FD::ObjectRef& ref : sources) {
-    const auto& source = FD::object_cast<FD::Source>(ref);
-    if (std::find(reportedIds.begin(), reportedIds.end(), source.id) != reportedIds.end()) continue;
-    const double degrees = std::atan2(source.x[1], source.x[0]) * 180.0 / 3.141592653589793;
-    std::cout << boost::format("SOURCE ID %d DIR %f") % source.id % degrees << std::endl;
-    reportedIds.push_back(source.id);
-  }
+// The direction announced is the one the source carries, so it matches what is output.
+void LocalizeBinaural::AnnounceIfNew(const FD::Source& source) {
+  if (std::find(reportedIds.begin(), reportedIds.end(), source.id) != reportedIds.end()) return;
+  const double degrees = std::atan2(source.x[1], source.x[0]) * 180.0 / 3.141592653589793;
+  std::cout << boost::format("SOURCE ID %d DIR %f") % source.id % degrees << std::endl;
+  reportedIds.push_back(source.id);
 }
 
 void LocalizeBinaural::AbandonFrame(const std::string& message, int line) const {

@@ -22,6 +22,7 @@
 #include "Logger.h"
 #include "NodeSupport.h"
 #include "Signal.h"
+#include "Source.h"
 #include "fd/NodeInfo.h"
 
 namespace NSVelkBinaural {
@@ -72,8 +73,9 @@ class LocalizeBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode
   void JudgeDirections(const SoundList& sounds, const NSVelkBinaural::ComplexPairPtr& lrspectra,
                        const NSVelkBinaural::BandInformation& info);
   void UpdateHistory(const SoundList& sounds, double frameTime);
-  void AppendActiveSources(FD::Vector<FD::ObjectRef>& sources) const;
-  void AnnounceNewSources(const FD::Vector<FD::ObjectRef>& sources);
+  // Outputs the events in states 1 and 2 and announces each id the first time it is output.
+  void AppendActiveSources(FD::Vector<FD::ObjectRef>& sources);
+  void AnnounceIfNew(const FD::Source& source);
   [[noreturn]] void AbandonFrame(const std::string& message, int line) const;
 
   int audioID, spectrumID, bgnoiseID;

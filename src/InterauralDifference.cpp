@@ -80,7 +80,7 @@ InterauralIntensityDifference::InterauralIntensityDifference(const ComplexPairPt
   if (!SelectChannels(spectra, kind, a, b)) return;
   LogFinest(ownLogger, "calculating IID", function);
   Allocate(a->size);
-  for (size_t i = 0; i < size; ++i) data[i] = FastMath::LevelDb(a->data[i]) - FastMath::LevelDb(b->data[i]);
+  FastMath::LevelDifferencesDb(a->data, b->data, data, size);
 }
 
 InterauralPhaseDifference::InterauralPhaseDifference(const ComplexPairPtr& spectra, Channel::Kind kind)
@@ -93,7 +93,7 @@ InterauralPhaseDifference::InterauralPhaseDifference(const ComplexPairPtr& spect
   LogFinest(ownLogger, "calculating IPD", function);
   Allocate(a->size);
   // The phase of a * conj(b) is the wrapped difference of the two phases, with one arctangent.
-  for (size_t i = 0; i < size; ++i) data[i] = FastMath::PhaseDifference(a->data[i], b->data[i]);
+  FastMath::PhaseDifferences(a->data, b->data, data, size);
 }
 
 InterauralPhaseDifference::~InterauralPhaseDifference() {

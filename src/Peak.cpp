@@ -38,10 +38,6 @@ PeakPairPtr GetPeaks(const FloatPairPtr& bgnoise, const FloatPairPtr& lrpower, c
   PeakList left(new std::vector<BandAndPower>);
   PeakList right(new std::vector<BandAndPower>);
   PeakPairPtr peaks(new PeakPair(left, right));
-  if (lower.index >= 0 && static_cast<size_t>(lower.index) < end) {
-    left->reserve(end - static_cast<size_t>(lower.index));
-    right->reserve(end - static_cast<size_t>(lower.index));
-  }
 
   Log(LogLevel::FINE, "calculating peaks");
   const FloatSignal& powerL = *lrpower->left;
