@@ -1,10 +1,9 @@
 #include "fd/SourceRecorder.h"
 
 #include <cerrno>
-#include <cmath>
+#include <charconv>
 #include <cstring>
-
-#include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "NodeParameters.h"
 #include "Source.h"
@@ -12,11 +11,14 @@
 namespace FD {
 
 namespace {
-// Degrees rounded to a millionth: below the precision of a float direction, and it keeps the
-// printed numbers short (30.0 rather than 29.999999168023).
-double azimuthDegrees(const Source& source) {
-  const double degrees = std::atan2(static_cast<double>(source.x[1]), static_cast<double>(source.x[0])) * 180.0 / M_PI;
-  return std::round(degrees * 1e6) / 1e6;
+// A number as JSON writers print it: the shortest text that reads back to the same double, with
+// ".0" on whole numbers so that it still reads as a real number.
+void appendNumber(std::string& line, double value) {
+  char text[32];
+  const std::to_chars_result r = std::to_chars(text, text + sizeof text, value);
+  std::string_view number(text, static_cast<size_t>(r.ptr - text));
+  line += number;
+  if (number.find_first_of(".e") == std::string_view::npos) line += ".0";
 }
 }  // namespace
 
@@ -50,9 +52,15 @@ SourceRecorder::SourceRecorder(std::string nodeName, const ParameterSet& params)
 
 SourceRecorder::~SourceRecorder() = default;
 
+// One line per frame, written by hand: building a JSON document per frame cost more than
+// localising the frame.
 void SourceRecorder::calculate(int, int count, Buffer& out) {
   ObjectRef in = getInput(inputId_, count);
-  nlohmann::ordered_json sources = nlohmann::ordered_json::array();
+  line_.assign("{\"frame\":");
+  line_ += std::to_string(count);
+  line_ += ",\"time\":";
+  appendNumber(line_, static_cast<double>(count) * advance_ / samplingRate_);
+  line_ += ",\"sources\":[";
   if (!in.isNil()) {
     auto* list = dynamic_cast<Vector<ObjectRef>*>(in.get());
     if (!list) throw inputError(*this, "INPUT", count, "expected a Vector<ObjectRef>, got " + in->className());
@@ -63,13 +71,15 @@ void SourceRecorder::calculate(int, int count, Buffer& out) {
                          "element " + std::to_string(i) + " is " +
                              ((*list)[i].isNil() ? std::string("nil") : "a " + (*list)[i]->className()) +
                              ", not a Source");
-      sources.push_back({{"id", source->id}, {"azimuth", azimuthDegrees(*source)}});
+      line_ += i ? ",{\"id\":" : "{\"id\":";
+      line_ += std::to_string(source->id);
+      line_ += ",\"azimuth\":";
+      appendNumber(line_, AzimuthDegrees(*source));
+      line_ += '}';
     }
   }
-  const nlohmann::ordered_json line = {{"frame", count},
-                               {"time", static_cast<double>(count) * advance_ / samplingRate_},
-                               {"sources", std::move(sources)}};
-  file_ << line.dump() << '\n';
+  line_ += "]}\n";
+  file_ << line_;
   if (!file_) throw new NodeException(this, "cannot write to \"" + path_ + "\"", "", 0);
   out[count] = in;
 }

@@ -12,6 +12,8 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -48,7 +50,13 @@ class PassBandFlag {
 
   explicit PassBandFlag(Kind value = PASS) : value(value) {}
   // Merges `verdict` into this flag as `mode` says; an unknown mode or verdict changes nothing.
-  void Flag(PassBandSetMode::Kind mode, Kind verdict);
+  // Inline and branch-light because the rules call it once per bin.
+  void Flag(PassBandSetMode::Kind mode, Kind verdict) {
+    if (verdict != CUTOFF && verdict != PASS) return;
+    const bool set = mode == PassBandSetMode::OVERWRITE || (mode == PassBandSetMode::AND && verdict == CUTOFF) ||
+                     (mode == PassBandSetMode::OR && verdict == PASS);
+    value = set ? verdict : value;
+  }
   Kind Value() const { return value; }
 
  private:
@@ -60,6 +68,51 @@ struct SeparationSetting {
   SeparationSetting(int nfft, double fs) : nfft(nfft), fs(fs) {}
   int nfft;
   double fs;  // Hz
+};
+
+// Per bin, the span [lo, hi] of a measured table's values over a band of directions: phases up to
+// the 1500 Hz bin, levels above it. A NaN in the table makes that bin's span NaN, which no value
+// fits.
+struct TableSpans {
+  std::vector<double> lo, hi;
+};
+
+// The spans of one table for the bands of directions asked so far. A span depends only on the
+// table, the band's direction indices and the spectrum's bin layout, all fixed from frame to frame
+// while a talker holds still, so a separator node keeps one of these across frames and the
+// measured rule scans the table's directions once per band instead of once per frame.
+//
+// The cache remembers which table object it was filled from and forgets everything when handed
+// another one; a table changed in place (or freed and another made at the same address) is not
+// noticed, so whoever replaces the table calls Clear(). It keeps at most kMaxBands bands and starts
+// afresh when that is exceeded (a moving talker can ask for many).
+class TableSpanCache {
+ public:
+  static constexpr std::size_t kMaxBands = 256;
+
+  // The spans for the band with direction indices first..last and phase reference index
+  // `centre`, the first `phaseBins` of `bins` bins judged by phase; computed by `make` on a miss.
+  template <class Make>
+  const TableSpans& Get(const void* table, int first, int last, int centre, std::size_t phaseBins, std::size_t bins,
+                        Make make) {
+    if (table != owner) Clear();
+    owner = table;
+    const Key key(first, last, centre, phaseBins, bins);
+    auto found = bands.find(key);
+    if (found != bands.end()) return found->second;
+    if (bands.size() >= kMaxBands) bands.clear();
+    return bands.emplace(key, make()).first->second;
+  }
+  void Clear() {
+    bands.clear();
+    owner = nullptr;
+  }
+  std::size_t size() const { return bands.size(); }
+
+ private:
+  using Key = std::tuple<int, int, int, std::size_t, std::size_t>;
+  std::map<Key, TableSpans> bands;
+  const void* owner = nullptr;
 };
 
 class PassBand {
@@ -82,11 +135,12 @@ class PassBand {
   // both ears must hear the bin more than `threshold` dB above their background noise. Throws
   // std::logic_error "mmi is invalid" when the band reaches outside the table's directions, and
   // std::length_error when the table holds fewer bins per direction than the spectrum; no flag
-  // changes in either case.
+  // changes in either case. With `spans` given, the table's spans are taken from and kept in it.
   void SetPassBandHRTF(PassBandSetMode::Kind mode, const boost::shared_ptr<SeparationSetting>& setting, Angle direction,
                        Angle range, const boost::shared_ptr<InterauralPhaseDifference>& ipd,
                        const boost::shared_ptr<InterauralIntensityDifference>& iid, const FloatPairPtr& levels,
-                       const FloatPairPtr& noise, const IIPDS& table, float threshold);
+                       const FloatPairPtr& noise, const IIPDS& table, float threshold,
+                       TableSpanCache* spans = nullptr);
 
   std::vector<PassBandFlag> flags;  // bin 0 first
 };

@@ -58,9 +58,10 @@ class EpipolarSeparation : public Separation {
 // and keeps only bins that both ears hear more than `threshold` dB above their background noise.
 class HRTFSeparation : public Separation {
  public:
-  // `table` must outlive the separator.
+  // `table` must outlive the separator, and so must `spans` when given: a cache of the table's
+  // spans kept across frames by the caller (see TableSpanCache), so that each frame only compares.
   HRTFSeparation(const ComplexPairPtr& spectra, const boost::shared_ptr<SeparationSetting>& setting,
-                 const FloatPairPtr& noise, const IIPDS& table, float threshold);
+                 const FloatPairPtr& noise, const IIPDS& table, float threshold, TableSpanCache* spans = nullptr);
   ~HRTFSeparation() override;
   // Throws std::logic_error "mmi is invalid" when the band of directions leaves the table.
   ComplexPairPtr separate(Angle direction, Angle range) override;
@@ -72,6 +73,7 @@ class HRTFSeparation : public Separation {
   FloatPairPtr noise;  // dB per bin and ear
   const IIPDS& table;
   float threshold;  // dB
+  TableSpanCache* spans;  // may be null: the spans are then made on every call
   // Right minus left, and the level per bin and ear in dB; made on the first call.
   boost::shared_ptr<InterauralPhaseDifference> ipd;
   boost::shared_ptr<InterauralIntensityDifference> iid;

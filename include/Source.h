@@ -4,6 +4,7 @@
 // it. Azimuth a (radians, positive to the left) is stored as x = (cos a, sin a, 0).
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <ostream>
 
@@ -36,5 +37,13 @@ class Source : public Object {
   std::int32_t extraTriple0[3] = {0, 0, 0}, extraTriple1[3] = {0, 0, 0}, extraTriple2[3] = {0, 0, 0};
   float extraFloat1 = 0.0f;
 };
+
+// The source's azimuth in degrees (0 ahead, positive to the left), rounded to a millionth: below
+// the precision of a float direction, and printed numbers stay short (30.0, not 29.999999168023).
+inline double AzimuthDegrees(const Source& source) {
+  const double degrees =
+      std::atan2(static_cast<double>(source.x[1]), static_cast<double>(source.x[0])) * 180.0 / 3.141592653589793;
+  return std::round(degrees * 1e6) / 1e6;
+}
 
 }  // namespace FD

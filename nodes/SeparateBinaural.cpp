@@ -106,6 +106,7 @@ void SeparateBinaural::loadTables() {
   try {
     velkio::VELK file;
     file.readFile(path);
+    tableSpans.Clear();
     iipds = NSVelkBinaural::HRTFToIIPDS(file, 0, 1);
   } catch (const std::exception& e) {
     throw new FD::NodeException(
@@ -144,10 +145,10 @@ void SeparateBinaural::checkTablesFitSpectrum() const {
 // ---- per frame --------------------------------------------------------------------------------
 
 boost::shared_ptr<NSVelkBinaural::Separation> SeparateBinaural::makeSeparator(const ComplexPairPtr& spectra,
-                                                                              const FloatPairPtr& noise) const {
+                                                                              const FloatPairPtr& noise) {
   if (separateMethod == kMeasuredMethod)
     return boost::shared_ptr<NSVelkBinaural::Separation>(
-        new NSVelkBinaural::HRTFSeparation(spectra, setting, noise, *iipds, kNoiseMarginDb));
+        new NSVelkBinaural::HRTFSeparation(spectra, setting, noise, *iipds, kNoiseMarginDb, &tableSpans));
   return boost::shared_ptr<NSVelkBinaural::Separation>(new NSVelkBinaural::EpipolarSeparation(spectra, setting));
 }
 

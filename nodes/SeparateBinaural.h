@@ -37,7 +37,7 @@ class SeparateBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode
   const ComplexMatrix& spectrumOf(const FD::ObjectRef& ref, int count) const;
   FD::RCPtr<FD::Vector<FD::ObjectRef>> sourcesOf(const FD::ObjectRef& ref, int count) const;
   boost::shared_ptr<NSVelkBinaural::Separation> makeSeparator(const NSVelkBinaural::ComplexPairPtr& spectra,
-                                                              const NSVelkBinaural::FloatPairPtr& noise) const;
+                                                              const NSVelkBinaural::FloatPairPtr& noise);
   FD::RCPtr<FD::Map<int, FD::ObjectRef>> separateAll(const NSVelkBinaural::ComplexPairPtr& spectra,
                                                      const NSVelkBinaural::FloatPairPtr& noise,
                                                      const FD::Vector<FD::ObjectRef>& sources, int count);
@@ -50,6 +50,9 @@ class SeparateBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode
   float rangeMin, rangeMax;  // half-width of the pass band straight ahead and at +-90, degrees
   NSVelkBinaural::BGNEstimator bgnEstimator;
   boost::shared_ptr<NSVelkBinaural::IIPDS> iipds;
+  // The measured rule's spans of `iipds` per band of directions, kept across frames; emptied
+  // whenever the tables are loaded.
+  NSVelkBinaural::TableSpanCache tableSpans;
   FD::String separateMethod;
   NSVelkBinaural::Logger* logger;
 };

@@ -140,51 +140,136 @@ int CentreIndex(const MaxMin<AngleBase<double>>& band, const MaxMin<int>& index,
   return std::min(std::max(centre, index.min), index.max);
 }
 
-// Per bin, the span [lo, hi] of the table's values over the band's directions.
-struct Spans {
-  explicit Spans(size_t bins)
-      : lo(bins, std::numeric_limits<double>::infinity()), hi(bins, -std::numeric_limits<double>::infinity()) {}
-  // Widens the spans of bins [first, last) by one direction's values. A NaN value (a bin the
-  // measurement did not reach) makes the span unknown for good: lo = hi = NaN, which fails every
-  // comparison.
-  void Add(const double* values, size_t first, size_t last) {
-    for (size_t i = first; i < last; ++i) Widen(i, values[i]);
+// The value equivalent to `input` modulo 2 pi within pi of `model`: CalibrateDirection's
+// arithmetic, operation for operation so the results are bit for bit the same, but inline and
+// with selects instead of branches so the per-bin loops vectorise. (CalibrateDirection is an
+// out-of-line call that consults the logger every time, which cost more than the rule itself.)
+inline double SameBranch(double input, double model) {
+  constexpr double kTwoPi = 2.0 * Angles::AnglePi;
+  const double diff = input - model;
+  const double below = std::trunc(diff / kTwoPi - 0.5);
+  const double above = std::trunc(diff / kTwoPi + 0.5);
+  const double turns = diff < -Angles::AnglePi ? below : (diff > Angles::AnglePi ? above : 0.0);
+  return model + (diff - kTwoPi * turns);
+}
+
+// Widens the span [lo, hi] by v. A NaN value (a bin the measurement did not reach) makes the span
+// unknown for good: lo = hi = NaN, which fails every comparison.
+inline void Widen(double v, double& lo, double& hi) {
+  const bool unknown = std::isnan(v) || std::isnan(lo);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  lo = unknown ? nan : std::min(lo, v);
+  hi = unknown ? nan : std::max(hi, v);
+}
+
+// Per bin, the span of the table's values over the band's directions index.min..index.max:
+// phases for bins [0, phaseBins), each first moved onto the 2pi branch of reference[i] (the
+// table's phases are unwrapped and may lie anywhere in -2pi..2pi), levels for the rest.
+TableSpans MakeSpans(const IIPDS& table, const MaxMin<int>& index, const double* reference, size_t phaseBins,
+                     size_t bins) {
+  TableSpans spans;
+  spans.lo.assign(bins, std::numeric_limits<double>::infinity());
+  spans.hi.assign(bins, -std::numeric_limits<double>::infinity());
+  double* lo = spans.lo.data();
+  double* hi = spans.hi.data();
+  for (int d = index.min; d <= index.max; ++d) {
+    const double* phase = Values(table.ipd[d]).data();
+    const double* level = Values(table.iid[d]).data();
+    for (size_t i = 0; i < phaseBins; ++i) Widen(SameBranch(phase[i], reference[i]), lo[i], hi[i]);
+    for (size_t i = phaseBins; i < bins; ++i) Widen(level[i], lo[i], hi[i]);
   }
-  // The same for phases, each first moved onto the 2pi branch nearest reference[i]: the table's
-  // phases are unwrapped and may lie anywhere in -2pi..2pi.
-  void AddPhases(const double* values, const double* reference, size_t first, size_t last) {
-    for (size_t i = first; i < last; ++i)
-      Widen(i, CalibrateDirection(AngleBase<double>(values[i]), AngleBase<double>(reference[i])).Value());
+  return spans;
+}
+
+// What the measured rule reads of one frame.
+struct MeasuredFrame {
+  const InterauralPhaseDifference& ipd;
+  const InterauralIntensityDifference& iid;
+  const FloatSignal& levelL;
+  const FloatSignal& levelR;
+  const FloatSignal& noiseL;
+  const FloatSignal& noiseR;
+
+  // Whether every signal holds all `bins` values the rule reads.
+  bool Covers(size_t phaseBins, size_t bins) const {
+    return ipd.size >= phaseBins && iid.size >= bins && levelL.size >= bins && levelR.size >= bins &&
+           noiseL.size >= bins && noiseR.size >= bins;
   }
-  void Widen(size_t i, double v) {
-    if (std::isnan(v) || std::isnan(lo[i])) {
-      lo[i] = hi[i] = std::numeric_limits<double>::quiet_NaN();
-      return;
-    }
-    lo[i] = std::min(lo[i], v);
-    hi[i] = std::max(hi[i], v);
-  }
-  std::vector<double> lo, hi;
 };
+
+// The measured rule's verdicts merged into `flags`, for a frame known to cover every bin: plain
+// loads and selects, so both loops vectorise.
+void JudgeCoveredFrame(const MeasuredFrame& frame, const TableSpans& spans, const double* reference, size_t phaseBins,
+                       size_t bins, double margin, PassBandSetMode::Kind mode, PassBandFlag* flags) {
+  const double* lo = spans.lo.data();
+  const double* hi = spans.hi.data();
+  const float* levelL = frame.levelL.data;
+  const float* levelR = frame.levelR.data;
+  const float* noiseL = frame.noiseL.data;
+  const float* noiseR = frame.noiseR.data;
+  auto judge = [&](size_t i, double v) {
+    const bool pass = lo[i] < v && v < hi[i] && levelL[i] > margin + noiseL[i] && levelR[i] > margin + noiseR[i];
+    flags[i].Flag(mode, pass ? PassBandFlag::PASS : PassBandFlag::CUTOFF);
+  };
+  const float* ipd = frame.ipd.data;
+  const float* iid = frame.iid.data;
+  for (size_t i = 0; i < phaseBins; ++i) judge(i, SameBranch(ipd[i], reference[i]));
+  for (size_t i = phaseBins; i < bins; ++i) judge(i, static_cast<double>(iid[i]));
+}
+
+// The same verdicts bin by bin with tested access, for a frame with a signal shorter than the
+// spectrum: the bins before the short one are flagged, then std::out_of_range is thrown.
+void JudgeCheckedFrame(const MeasuredFrame& frame, const TableSpans& spans, const double* reference,
+                       size_t phaseBins, size_t bins, double margin, PassBandSetMode::Kind mode,
+                       std::vector<PassBandFlag>& flags) {
+  for (size_t i = 0; i < bins; ++i) {
+    const double v = i < phaseBins ? SameBranch(frame.ipd.At(i), reference[i]) : static_cast<double>(frame.iid.At(i));
+    const bool pass = spans.lo[i] < v && v < spans.hi[i] && frame.levelL.At(i) > margin + frame.noiseL.At(i) &&
+                      frame.levelR.At(i) > margin + frame.noiseR.At(i);
+    flags[i].Flag(mode, pass ? PassBandFlag::PASS : PassBandFlag::CUTOFF);
+  }
+}
+
+// ---- extraction ---------------------------------------------------------------------------------
+
+// out = in where the flag is PASS, zero elsewhere (a flag of any other value keeps the output's
+// zero). Selects only, so the loop vectorises.
+void CopyPassingBins(const PassBand& band, const ComplexPair& in, ComplexPair& out) {
+  const size_t n = band.flags.size();
+  const PassBandFlag* flags = band.flags.data();
+  const std::complex<float>* inLeft = in.left->data;
+  const std::complex<float>* inRight = in.right->data;
+  std::complex<float>* outLeft = out.left->data;
+  std::complex<float>* outRight = out.right->data;
+  const std::complex<float> zero(0.0f, 0.0f);
+  for (size_t i = 0; i < n; ++i) {
+    const bool pass = flags[i].Value() == PassBandFlag::PASS;
+    outLeft[i] = pass ? inLeft[i] : zero;
+    outRight[i] = pass ? inRight[i] : zero;
+  }
+}
+
+// The same, with one FINE message per bin saying what was done to it.
+void CopyPassingBinsLogged(const PassBand& band, const ComplexPair& in, ComplexPair& out, Logger* logger) {
+  for (size_t i = 0; i < band.flags.size(); ++i) {
+    switch (band.flags[i].Value()) {
+      case PassBandFlag::PASS:
+        out.left->At(i) = in.left->At(i);
+        out.right->At(i) = in.right->At(i);
+        logger->Log(LogLevel::FINE, " *** PASS *** copying Spectrum", kFile, "Extract");
+        break;
+      case PassBandFlag::CUTOFF:
+        out.left->At(i) = 0.0f;
+        out.right->At(i) = 0.0f;
+        logger->Log(LogLevel::FINE, " ***CUTOFF*** copying ZERO", kFile, "Extract");
+        break;
+    }
+  }
+}
 
 }  // namespace
 
 // ---- flags ------------------------------------------------------------------------------------
-
-void PassBandFlag::Flag(PassBandSetMode::Kind mode, Kind verdict) {
-  if (verdict != CUTOFF && verdict != PASS) return;
-  switch (mode) {
-    case PassBandSetMode::AND:
-      if (verdict == CUTOFF) value = CUTOFF;
-      break;
-    case PassBandSetMode::OR:
-      if (verdict == PASS) value = PASS;
-      break;
-    case PassBandSetMode::OVERWRITE:
-      value = verdict;
-      break;
-  }
-}
 
 void SetPassBandFlags(const boost::shared_ptr<PassBand>& band, PassBandFlag::Kind value) {
   if (!band) return;
@@ -278,7 +363,8 @@ void PassBand::SetPassBandEpipolar(PassBandSetMode::Kind mode, const boost::shar
 void PassBand::SetPassBandHRTF(PassBandSetMode::Kind mode, const boost::shared_ptr<SeparationSetting>& setting,
                                Angle direction, Angle range, const boost::shared_ptr<InterauralPhaseDifference>& ipd,
                                const boost::shared_ptr<InterauralIntensityDifference>& iid, const FloatPairPtr& levels,
-                               const FloatPairPtr& noise, const IIPDS& table, float threshold) {
+                               const FloatPairPtr& noise, const IIPDS& table, float threshold,
+                               TableSpanCache* spanCache) {
   static const char* const kFunction = "SetPassBandHRTF";
   RequireSetting(setting, kFunction);
   if (!ipd || !iid)
@@ -301,26 +387,22 @@ void PassBand::SetPassBandHRTF(PassBandSetMode::Kind mode, const boost::shared_p
   const size_t phaseBins = cutoff < 0 ? 0 : cutoff >= nbins ? bins : static_cast<size_t>(cutoff + 1);
   // Phases are compared on the branch of the table's phase at the direction nearest the band's
   // centre, bin by bin.
-  const double* reference = Values(table.ipd[CentreIndex(band, index, table)]).data();
-  Spans spans(bins);
-  for (int d = index.min; d <= index.max; ++d) {
-    spans.AddPhases(Values(table.ipd[d]).data(), reference, 0, phaseBins);
-    spans.Add(Values(table.iid[d]).data(), phaseBins, bins);
-  }
+  const int centre = CentreIndex(band, index, table);
+  const double* reference = Values(table.ipd[centre]).data();
+  auto make = [&] { return MakeSpans(table, index, reference, phaseBins, bins); };
+  TableSpans fresh;
+  const TableSpans* spans = &fresh;
+  if (spanCache)
+    spans = &spanCache->Get(&table, index.min, index.max, centre, phaseBins, bins, make);
+  else
+    fresh = make();
 
+  const MeasuredFrame frame{*ipd, *iid, *levels->left, *levels->right, *noise->left, *noise->right};
   const double margin = threshold;  // dB above the noise
-  const FloatSignal& levelL = *levels->left;
-  const FloatSignal& levelR = *levels->right;
-  const FloatSignal& noiseL = *noise->left;
-  const FloatSignal& noiseR = *noise->right;
-  for (size_t i = 0; i < bins; ++i) {
-    const double v = i < phaseBins
-                         ? CalibrateDirection(AngleBase<double>(ipd->At(i)), AngleBase<double>(reference[i])).Value()
-                         : static_cast<double>(iid->At(i));
-    const bool pass = spans.lo[i] < v && v < spans.hi[i] && levelL.At(i) > margin + noiseL.At(i) &&
-                      levelR.At(i) > margin + noiseR.At(i);
-    flags[i].Flag(mode, pass ? PassBandFlag::PASS : PassBandFlag::CUTOFF);
-  }
+  if (frame.Covers(phaseBins, bins))
+    JudgeCoveredFrame(frame, *spans, reference, phaseBins, bins, margin, mode, flags.data());
+  else
+    JudgeCheckedFrame(frame, *spans, reference, phaseBins, bins, margin, mode, flags);
 }
 
 // ---- extraction -------------------------------------------------------------------------------
@@ -334,24 +416,11 @@ ComplexPairPtr BandExtractor::Extract(const boost::shared_ptr<PassBand>& band) c
   ComplexSignalPtr left(new ComplexSignal(n, std::complex<float>(0.0f, 0.0f)));
   ComplexSignalPtr right(new ComplexSignal(n, std::complex<float>(0.0f, 0.0f)));
   ComplexPairPtr result(new ComplexPair(left, right));
-  const ComplexSignal& inLeft = *spectra->left;
-  const ComplexSignal& inRight = *spectra->right;
   // One message per bin at FINE; the level is tested once, not per bin.
-  const bool fine = logger->IsLoggable(LogLevel::FINE);
-  for (size_t i = 0; i < n; ++i) {
-    switch (band->flags[i].Value()) {
-      case PassBandFlag::PASS:
-        left->At(i) = inLeft.At(i);
-        right->At(i) = inRight.At(i);
-        if (fine) logger->Log(LogLevel::FINE, " *** PASS *** copying Spectrum", kFile, "Extract");
-        break;
-      case PassBandFlag::CUTOFF:
-        left->At(i) = 0.0f;
-        right->At(i) = 0.0f;
-        if (fine) logger->Log(LogLevel::FINE, " ***CUTOFF*** copying ZERO", kFile, "Extract");
-        break;
-    }
-  }
+  if (logger->IsLoggable(LogLevel::FINE))
+    CopyPassingBinsLogged(*band, *spectra, *result, logger);
+  else
+    CopyPassingBins(*band, *spectra, *result);
   return result;
 }
 

@@ -81,8 +81,9 @@ ComplexPairPtr EpipolarSeparation::separate(Angle direction, Angle range) {
 // ---- HRTFSeparation ---------------------------------------------------------------------------
 
 HRTFSeparation::HRTFSeparation(const ComplexPairPtr& spectra, const boost::shared_ptr<SeparationSetting>& setting,
-                               const FloatPairPtr& noise, const IIPDS& table, float threshold)
-    : Separation(spectra, setting), noise(noise), table(table), threshold(threshold) {}
+                               const FloatPairPtr& noise, const IIPDS& table, float threshold,
+                               TableSpanCache* spans)
+    : Separation(spectra, setting), noise(noise), table(table), threshold(threshold), spans(spans) {}
 
 HRTFSeparation::~HRTFSeparation() { noise.reset(); }
 
@@ -99,7 +100,8 @@ void HRTFSeparation::PrepareFrame() {
 ComplexPairPtr HRTFSeparation::separate(Angle direction, Angle range) {
   PrepareFrame();
   boost::shared_ptr<PassBand> band = ClosedBand(*ipd);
-  band->SetPassBandHRTF(PassBandSetMode::OR, setting, direction, range, ipd, iid, levels, noise, table, threshold);
+  band->SetPassBandHRTF(PassBandSetMode::OR, setting, direction, range, ipd, iid, levels, noise, table, threshold,
+                        spans);
   return BandExtractor(spectra).Extract(band);
 }
 

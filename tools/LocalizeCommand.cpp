@@ -148,11 +148,16 @@ int localize(const LocalizeOptions& options) {
   const std::string jsonPath = scratch ? scratch->path() : options.jsonOut;
   FD::Network net;
   buildNetwork(net, options.input, localizer, jsonPath);
-  const long frames = runWithProgress(net, options.quiet);
+  // The summary is taken from the network as it runs, not read back from the JSON lines.
+  const int advance = intParameter(localizer, "ADVANCE");
+  std::vector<FrameSources> perFrame;
+  const long frames = runWithProgress(net, options.quiet, [&](long frame) {
+    perFrame.push_back(frameSources(net.output("recorder", "OUTPUT", static_cast<int>(frame)), frame,
+                                    static_cast<double>(frame) * advance / fs));
+  });
 
-  const std::vector<FrameSources> perFrame = readSourceFile(jsonPath);
   const std::vector<Track> tracks = summarizeTracks(perFrame);
-  const double durationSec = static_cast<double>(frames) * intParameter(localizer, "ADVANCE") / fs;
+  const double durationSec = static_cast<double>(frames) * advance / fs;
   std::printf("%s: %.2f s, %ld frames, method %s\n", options.input.c_str(), durationSec, frames,
               options.method.c_str());
   std::fflush(stdout);

@@ -6,6 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Source.h"
+#include "fd/Values.h"
+
 namespace velktool {
 
 namespace {
@@ -33,6 +36,18 @@ std::vector<FrameSources> readSourceLines(std::istream& in, const std::string& n
     }
   }
   return frames;
+}
+
+FrameSources frameSources(const FD::ObjectRef& list, long frame, double timeSec) {
+  FrameSources result;
+  result.frame = frame;
+  result.timeSec = timeSec;
+  if (list.isNil()) return result;
+  for (const FD::ObjectRef& element : FD::object_cast<FD::Vector<FD::ObjectRef>>(list)) {
+    const auto& source = FD::object_cast<FD::Source>(element);
+    result.sources.push_back({source.id, FD::AzimuthDegrees(source)});
+  }
+  return result;
 }
 
 std::vector<FrameSources> readSourceFile(const std::string& path) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "fd/Object.h"
+
 namespace velktool {
 
 struct SourceAt {
@@ -32,6 +34,10 @@ struct Track {
 // 30.0}]}; blank lines are skipped. Throws std::runtime_error naming the line on malformed input.
 std::vector<FrameSources> readSourceLines(std::istream& in, const std::string& name);
 std::vector<FrameSources> readSourceFile(const std::string& path);
+
+// The same record made from a frame's source list as a network outputs it (nil = no source);
+// azimuths are rounded as in the JSON lines, so both give the same summary.
+FrameSources frameSources(const FD::ObjectRef& list, long frame, double timeSec);
 
 // The tracks of every id, ordered by id.
 std::vector<Track> summarizeTracks(const std::vector<FrameSources>& frames);

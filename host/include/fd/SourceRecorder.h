@@ -25,6 +25,7 @@ class SourceRecorder : public BufferedNode {
   std::string path_;
   int samplingRate_, advance_;
   std::ofstream file_;
+  std::string line_;  // the line being written, kept to reuse its storage
 };
 
 }  // namespace FD
