@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include <boost/make_shared.hpp>
 #include <boost/shared_ptr.hpp>
 
 #include "Band.h"
@@ -66,7 +67,7 @@ using JudgeResult = DirectionCandidatesPtr;
 // The pairs (i, v[i]) for every index of v.
 template <class T>
 boost::shared_ptr<std::vector<std::pair<unsigned int, T>>> MakeIndexedVector(const std::vector<T>& v) {
-  boost::shared_ptr<std::vector<std::pair<unsigned int, T>>> indexed(new std::vector<std::pair<unsigned int, T>>);
+  auto indexed = boost::make_shared<std::vector<std::pair<unsigned int, T>>>();
   indexed->reserve(v.size());
   for (size_t i = 0; i < v.size(); ++i) indexed->emplace_back(static_cast<unsigned int>(i), v[i]);
   return indexed;

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include <boost/make_shared.hpp>
 #include <boost/shared_ptr.hpp>
 
 #include "Band.h"
@@ -17,7 +18,9 @@ using DirectionCandidatesPtr = boost::shared_ptr<DirectionCandidates>;
 
 class HarmonicSound {
  public:
-  HarmonicSound() : directions(new DirectionCandidates), harmonics(new std::vector<BandAndHarmonicRatio>) {}
+  HarmonicSound()
+      : directions(boost::make_shared<DirectionCandidates>()),
+        harmonics(boost::make_shared<std::vector<BandAndHarmonicRatio>>()) {}
 
   int id = -1;  // event id; set by the event history
   DirectionCandidatesPtr directions;

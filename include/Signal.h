@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <boost/format.hpp>
+#include <boost/make_shared.hpp>
 #include <boost/shared_ptr.hpp>
 
 #include "Logger.h"
@@ -108,10 +109,9 @@ template <>
 struct LRSignalFactory<float> {
   // A pair of two new zeroed signals of n elements.
   static FloatPairPtr Create(size_t n) {
-    FloatSignalPtr left(new FloatSignal(n, 0.0f));
-    FloatSignalPtr right(new FloatSignal(n, 0.0f));
-    if (!left || !right) return FloatPairPtr();
-    return FloatPairPtr(new FloatPair(left, right));
+    FloatSignalPtr left = boost::make_shared<FloatSignal>(n, 0.0f);
+    FloatSignalPtr right = boost::make_shared<FloatSignal>(n, 0.0f);
+    return boost::make_shared<FloatPair>(left, right);
   }
 };
 

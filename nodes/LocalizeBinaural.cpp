@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include <boost/format.hpp>
+#include <boost/make_shared.hpp>
 
 #include "Angles.h"
 #include "Band.h"
@@ -237,16 +238,16 @@ void LocalizeBinaural::calculate(int, int count, FD::Buffer& out) {
   if (count == 0) count0Initialize(count, out);
   const double frameTime = static_cast<double>(count) * advance / setting->fs;
 
-  ComplexPairPtr lrspectra = NormalisedSpectra(spectrum);
-  FloatPairPtr noise = FrameNoise(count, lrspectra);
   const BandInformation info(NSDimensionPromise::FrequencyBase<double>(setting->fs),
                              static_cast<unsigned int>(setting->nfft));
+  const Band upper = info.CreateBand(NSDimensionPromise::FrequencyBase<double>(peakFmax));
+  const Band lower = info.CreateBand(NSDimensionPromise::FrequencyBase<double>(peakFmin));
+  ComplexPairPtr lrspectra = NormalisedSpectra(spectrum, BinsToRead(spectrum, upper));
+  FloatPairPtr noise = FrameNoise(count, lrspectra);
 
   // Without noise there is nothing to compare the frame with: the history is left alone and
   // nothing is output.
   if (noise) {
-    const Band upper = info.CreateBand(NSDimensionPromise::FrequencyBase<double>(peakFmax));
-    const Band lower = info.CreateBand(NSDimensionPromise::FrequencyBase<double>(peakFmin));
     FloatPairPtr lrpower = PowerSpectra(lrspectra, lower, upper);
     SoundList sounds = HumanSounds(noise, lrpower, lower, upper, info);
     if (!sounds->empty()) {
@@ -258,19 +259,29 @@ void LocalizeBinaural::calculate(int, int count, FD::Buffer& out) {
   out[count] = sources;
 }
 
-// The two rows of the spectrum divided by the transform length, as left and right signals.
-ComplexPairPtr LocalizeBinaural::NormalisedSpectra(const FD::Matrix<std::complex<float>>& spectrum) const {
-  const size_t n = static_cast<size_t>(spectrum.cols());
+// While the noise is being learnt the estimate takes every bin. Afterwards the frame is read only
+// below the upper edge of the peak search: peaks are searched there, and every harmonic judged
+// for its direction is one of those peaks. Reading (and taking the phase and level differences
+// of) the other four fifths of the spectrum was half the cost of a frame.
+size_t LocalizeBinaural::BinsToRead(const FD::Matrix<std::complex<float>>& spectrum, const Band& upper) const {
+  const size_t bins = static_cast<size_t>(spectrum.cols());
+  const bool learning = internalNoise && !bgnEstimator.BGNoise();
+  if (learning || upper.index < 1) return bins;  // an invalid edge is reported by the peak search
+  return std::min(bins, static_cast<size_t>(upper.index));
+}
+
+// The first `n` bins of the two rows divided by the transform length, as left and right signals.
+ComplexPairPtr LocalizeBinaural::NormalisedSpectra(const FD::Matrix<std::complex<float>>& spectrum, size_t n) const {
   const float scale = 1.0f / static_cast<float>(setting->nfft);
   auto row = [&](int r) {
-    ComplexSignalPtr signal(new ComplexSignal(n, std::complex<float>()));
+    ComplexSignalPtr signal = boost::make_shared<ComplexSignal>(n, std::complex<float>());
     const std::complex<float>* source = spectrum.row(r);
     std::complex<float>* data = signal->data;
     for (size_t i = 0; i < n; ++i) data[i] = source[i] * scale;
     return signal;
   };
   ComplexSignalPtr left = row(0), right = row(1);
-  ComplexPairPtr lrspectra(new ComplexPair(left, right));
+  ComplexPairPtr lrspectra = boost::make_shared<ComplexPair>(left, right);
   if (logger->IsLoggable(LogLevel::FINE)) logger->Log(LogLevel::FINE, "lrspectra created", kFile, "calculate");
   return lrspectra;
 }
@@ -345,8 +356,8 @@ LocalizeBinaural::SoundList LocalizeBinaural::HumanSounds(const FloatPairPtr& no
 
 void LocalizeBinaural::JudgeDirections(const SoundList& sounds, const ComplexPairPtr& lrspectra,
                                        const BandInformation& info) {
-  IPDPtr ipd(new InterauralPhaseDifference(lrspectra, Channel::RIGHT));
-  IIDPtr iid(new InterauralIntensityDifference(lrspectra, Channel::RIGHT));
+  IPDPtr ipd = boost::make_shared<InterauralPhaseDifference>(lrspectra, Channel::RIGHT);
+  IIDPtr iid = boost::make_shared<InterauralIntensityDifference>(lrspectra, Channel::RIGHT);
   if (!judge) {
     if (localizeMethod == kMeasuredMethod)
       judge.reset(new JudgeHRTFMeasured(iipds));

@@ -63,7 +63,8 @@ class LocalizeBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode
   using SoundList = NSVelkBinaural::HarmonicSoundList;
 
   void LoadMeasuredTables();
-  NSVelkBinaural::ComplexPairPtr NormalisedSpectra(const FD::Matrix<std::complex<float>>& spectrum) const;
+  size_t BinsToRead(const FD::Matrix<std::complex<float>>& spectrum, const NSVelkBinaural::Band& upper) const;
+  NSVelkBinaural::ComplexPairPtr NormalisedSpectra(const FD::Matrix<std::complex<float>>& spectrum, size_t n) const;
   NSVelkBinaural::FloatPairPtr FrameNoise(int count, const NSVelkBinaural::ComplexPairPtr& lrspectra);
   NSVelkBinaural::FloatPairPtr PowerSpectra(const NSVelkBinaural::ComplexPairPtr& lrspectra,
                                             const NSVelkBinaural::Band& lower, const NSVelkBinaural::Band& upper) const;

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include <boost/make_shared.hpp>
+
 namespace NSVelkBinaural {
 
 using NSDimensionPromise::FrequencyBase;
@@ -34,8 +36,8 @@ FrequencyBase<double> BandInformation::FreqOfBand(const Band& b) const {
 namespace BandUtils {
 
 std::pair<HarmonicList, HarmonicList> DivideBands(const std::vector<BandAndHarmonicRatio>& bands, Band boundary) {
-  HarmonicList low(new std::vector<BandAndHarmonicRatio>);
-  HarmonicList high(new std::vector<BandAndHarmonicRatio>);
+  HarmonicList low = boost::make_shared<std::vector<BandAndHarmonicRatio>>();
+  HarmonicList high = boost::make_shared<std::vector<BandAndHarmonicRatio>>();
   size_t i = 0;
   while (i < bands.size() && bands[i].band.index <= boundary.index) low->push_back(bands[i++]);
   high->assign(bands.begin() + static_cast<std::ptrdiff_t>(i), bands.end());

@@ -57,7 +57,7 @@ ClusterList MakeInitClusters(const PeakList& peaks) {
     return ClusterList();
   }
   Logger* logger = Logger::Global();
-  ClusterList clusters(new std::vector<ClusterPtr>);
+  ClusterList clusters = boost::make_shared<std::vector<ClusterPtr>>();
   clusters->reserve(peaks->size());
   for (size_t k = 0; k < peaks->size(); ++k) {
     const BandAndPower& peak = (*peaks)[k];
@@ -111,7 +111,7 @@ void ReportInitialCost(const PeakList& peaks) {
 ClusterList Execute(const PeakList& peaks, double threshold) {
   // The clusters of single peaks and their cheapest pair are made only to be reported.
   if (!peaks || Logger::Global()->IsLoggable(LogLevel::FINE)) ReportInitialCost(peaks);
-  ClusterList result(new std::vector<ClusterPtr>);
+  ClusterList result = boost::make_shared<std::vector<ClusterPtr>>();
   if (!peaks) return result;
 
   // Merging the cheapest neighbouring pair again and again until no pair costs less than the
@@ -135,7 +135,7 @@ ProxyList GetProxy(const ClusterList& clusters, const FloatSignalPtr& bgnoise) {
     Log(LogLevel::WARNING, "clusters or bgnoise is null", "GetProxy");
     return ProxyList();
   }
-  ProxyList proxies(new std::vector<Band>);
+  ProxyList proxies = boost::make_shared<std::vector<Band>>();
   proxies->reserve(clusters->size());
   for (const ClusterPtr& cluster : *clusters) {
     if (!cluster) {

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include <boost/make_shared.hpp>
+
 #include "Logger.h"
 
 namespace NSVelkBinaural {
@@ -87,7 +89,7 @@ HarmonicSoundPtr GetHarmonics(const ProxyList& proxyBands, int fundamental) {
     logger->Log(LogLevel::FINE, boost::format("there is 2 harmonic: 2 harmonic band = %d") % second.index,
                 "Harmonics", "GetHarmonics");
 
-  HarmonicSoundPtr sound(new HarmonicSound);
+  HarmonicSoundPtr sound = boost::make_shared<HarmonicSound>();
   sound->harmonics->push_back(BandAndHarmonicRatio{base, 1});
   sound->harmonics->push_back(BandAndHarmonicRatio{second, 2});
 
@@ -107,7 +109,7 @@ HarmonicSoundPtr GetHarmonics(const ProxyList& proxyBands, int fundamental) {
 
 HarmonicSoundList ExtractAllHarmonics(const ProxyList& proxyBands) {
   if (!proxyBands) Reject("proxyBands is null", "ExtractAllHarmonics");
-  HarmonicSoundList sounds(new std::vector<HarmonicSoundPtr>);
+  HarmonicSoundList sounds = boost::make_shared<std::vector<HarmonicSoundPtr>>();
   const int count = static_cast<int>(proxyBands->size());
   for (int k = 0; k < count; ++k) {
     HarmonicSoundPtr sound = GetHarmonics(proxyBands, k);
@@ -165,7 +167,7 @@ HarmonicSoundList GetHumanHarmonics(const HarmonicSoundList& list, unsigned int 
                                     const BandInformation& info, int threshold) {
   if (!list) Reject("harmonicsList is null", "GetHumanHarmonics");
   std::vector<bool> used(bandCount, false);
-  HarmonicSoundList human(new std::vector<HarmonicSoundPtr>);
+  HarmonicSoundList human = boost::make_shared<std::vector<HarmonicSoundPtr>>();
   for (const HarmonicSoundPtr& sound : *list) {
     if (CheckHarmonics(sound, info) < threshold) continue;
     const std::vector<BandAndHarmonicRatio>& h = *sound->harmonics;

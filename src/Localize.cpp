@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include <boost/format.hpp>
+#include <boost/make_shared.hpp>
 
 #include "Logger.h"
 
@@ -42,7 +43,7 @@ Localize::DirectionLists Localize::GetDirections(const HarmonicSoundList& sounds
     if (logger->IsLoggable(LogLevel::SEVERE)) logger->Log(LogLevel::SEVERE, "sounds is null", kFile, "GetDirections");
     throw std::invalid_argument("sounds is null");
   }
-  DirectionLists result(new std::vector<JudgeResult>);
+  DirectionLists result = boost::make_shared<std::vector<JudgeResult>>();
   result->reserve(sounds->size());
   for (const HarmonicSoundPtr& sound : *sounds)
     result->push_back(GetDirection(sound, info, judge, ipd, iid, mflag, sort));

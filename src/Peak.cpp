@@ -1,5 +1,7 @@
 #include "Peak.h"
 
+#include <boost/make_shared.hpp>
+
 namespace NSVelkBinaural {
 namespace Peak {
 
@@ -35,9 +37,9 @@ PeakPairPtr GetPeaks(const FloatPairPtr& bgnoise, const FloatPairPtr& lrpower, c
   }
 
   Log(LogLevel::FINE, "creating return variables");
-  PeakList left(new std::vector<BandAndPower>);
-  PeakList right(new std::vector<BandAndPower>);
-  PeakPairPtr peaks(new PeakPair(left, right));
+  PeakList left = boost::make_shared<std::vector<BandAndPower>>();
+  PeakList right = boost::make_shared<std::vector<BandAndPower>>();
+  PeakPairPtr peaks = boost::make_shared<PeakPair>(left, right);
 
   Log(LogLevel::FINE, "calculating peaks");
   const FloatSignal& powerL = *lrpower->left;
