@@ -193,6 +193,21 @@ TEST(JudgeEpipolarTest, PlacesARealDelayedSoundOnItsSide) {
   }
 }
 
+// The localiser keeps one judge for the whole run, while the direction grid is process-wide: a
+// judge that cached its model for one grid must not reuse it for the mirrored grid of the same
+// size, or every direction would be read from the wrong side.
+TEST(JudgeEpipolarTest, AJudgeKeptAcrossFramesFollowsAMirroredGrid) {
+  BandInformation info(NSDimensionPromise::FrequencyBase<double>(kFs), kNfft);
+  const double delay = SphereDelay(40.0, 0.09);
+  ComplexPairPtr spectra = Pair(Dft(Harmonic(250.0, 5, 0.0, 1.0)), Dft(Harmonic(250.0, 5, delay, 1.0)));
+  IPDPtr ipd(new InterauralPhaseDifference(spectra, Channel::RIGHT));
+  IIDPtr iid(new InterauralIntensityDifference(spectra, Channel::RIGHT));
+  JudgeEpipolar judge(Length(1.0), Length(0.09));
+  EXPECT_NEAR(TopDegree(judge.Judge(Split(info, 250.0, 5), ipd, iid, MethodFlag::IPD_ONLY, true)), 40.0, 5.0);
+  GridGuard mirrored(5, -90);  // also 37 directions, from -90 up to +90
+  EXPECT_NEAR(TopDegree(judge.Judge(Split(info, 250.0, 5), ipd, iid, MethodFlag::IPD_ONLY, true)), 40.0, 5.0);
+}
+
 // ---- Measured-table judge ----------------------------------------------------------------------
 
 namespace {

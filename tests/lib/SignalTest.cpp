@@ -1,6 +1,9 @@
 // Signal containers and their conversions to and from host values.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
 #include "LogCapture.h"
 #include "Signal.h"
 
@@ -67,6 +70,26 @@ TEST(Signal, ToHostVectorCopiesAndAnEmptyPointerGivesNil) {
   EXPECT_EQ(*v, (std::vector<std::complex<float>>{{1, 2}, {3, 4}}));
   s->At(0) = 0;
   EXPECT_EQ((*v)[0], std::complex<float>(1, 2));
+}
+
+// Signals of a frame's length are made and dropped on every frame; their arrays are kept and
+// served again. A reused array must have the length asked for, and a new signal must not see
+// what the previous owner left in it.
+TEST(Signal, ArraysGivenBackAreServedAgainOnlyForTheirLength) {
+  const float* first = nullptr;
+  {
+    FloatSignal a(257, 7.0f);
+    first = a.data;
+  }
+  FloatSignal other(100, 0.0f);
+  EXPECT_NE(other.data, first) << "an array of 257 served for 100";
+  FloatSignal again(257, 0.0f);
+  EXPECT_EQ(again.data, first) << "the array given back is reused";
+  for (size_t i = 0; i < again.size; ++i) ASSERT_EQ(again.data[i], 0.0f) << i;
+  // Far more arrays than the store keeps: the surplus goes back to the heap (no leak under ASan).
+  std::vector<std::unique_ptr<ComplexSignal>> many;
+  for (int i = 0; i < 100; ++i) many.emplace_back(new ComplexSignal(33, std::complex<float>(1.0f, 0.0f)));
+  many.clear();
 }
 
 }  // namespace
