@@ -165,9 +165,10 @@ double CalculateIPDDistance(const std::vector<double>& observed, const std::vect
   if (n == 0) return kNaN;
   Logger* logger = Logger::Global();
   const bool trace = logger->IsLoggable(LogLevel::FINEST);
+  if (observed.size() < n || model.size() < n) throw std::out_of_range("fewer phases than harmonics");
   double d = 0.0;
   for (size_t i = 0; i < n; ++i) {
-    const double diff = observed.at(i) - model.at(i);
+    const double diff = observed[i] - model[i];
     d += diff * diff / harmonics[i].band.index;
     if (trace)
       logger->Log(LogLevel::FINEST, boost::format("diff is %f, d is %f") % diff % d, kFile, "CalculateIPDDistance");
@@ -222,7 +223,10 @@ JudgeResult Combine(const std::vector<Probability>& pipd, const std::vector<Prob
   }
   JudgeResult result = MakeIndexedVector(combined);
   // Stable, so that equally probable directions keep their grid order.
-  if (sort) std::stable_sort(result->begin(), result->end(), MoreProbable);
+  // (A lambda, not the function's address, so that the comparison is inlined.)
+  using Entry = std::pair<unsigned int, Probability>;
+  if (sort)
+    std::stable_sort(result->begin(), result->end(), [](const Entry& a, const Entry& b) { return MoreProbable(a, b); });
   return result;
 }
 
