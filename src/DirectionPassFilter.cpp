@@ -198,7 +198,7 @@ struct MeasuredFrame {
 };
 
 // The measured rule's verdicts merged into `flags`, for a frame known to cover every bin: plain
-// loads and selects, so both loops vectorise.
+// loads and selects, no tested access and no branch (the level loop vectorises).
 void JudgeCoveredFrame(const MeasuredFrame& frame, const TableSpans& spans, const double* reference, size_t phaseBins,
                        size_t bins, double margin, PassBandSetMode::Kind mode, PassBandFlag* flags) {
   const double* lo = spans.lo.data();
@@ -207,8 +207,10 @@ void JudgeCoveredFrame(const MeasuredFrame& frame, const TableSpans& spans, cons
   const float* levelR = frame.levelR.data;
   const float* noiseL = frame.noiseL.data;
   const float* noiseR = frame.noiseR.data;
+  // Every test is evaluated (& rather than &&): all values are there, and a select is cheaper
+  // than a branch that goes either way at random.
   auto judge = [&](size_t i, double v) {
-    const bool pass = lo[i] < v && v < hi[i] && levelL[i] > margin + noiseL[i] && levelR[i] > margin + noiseR[i];
+    const bool pass = (lo[i] < v) & (v < hi[i]) & (levelL[i] > margin + noiseL[i]) & (levelR[i] > margin + noiseR[i]);
     flags[i].Flag(mode, pass ? PassBandFlag::PASS : PassBandFlag::CUTOFF);
   };
   const float* ipd = frame.ipd.data;
@@ -230,22 +232,41 @@ void JudgeCheckedFrame(const MeasuredFrame& frame, const TableSpans& spans, cons
   }
 }
 
+// ---- head model -------------------------------------------------------------------------------
+
+// The head-model verdicts merged into `flags` (at least ipd.size of them): a bin passes when its
+// phase difference lies strictly between kLow f and kHigh f, f = i fs / nfft, and i < cutoff.
+// The same arithmetic as the rule's logged loop, with selects instead of branches.
+void JudgeByHeadModel(const InterauralPhaseDifference& ipd, double fs, int nfft, double kLow, double kHigh, int cutoff,
+                      PassBandSetMode::Kind mode, PassBandFlag* flags) {
+  const double transform = nfft;
+  const float* phase = ipd.data;
+  for (size_t i = 0; i < ipd.size; ++i) {
+    const double f = static_cast<double>(i) * fs / transform;
+    const double v = phase[i];
+    const bool pass = (kLow * f < v) & (v < kHigh * f) & (static_cast<long long>(i) < cutoff);
+    flags[i].Flag(mode, pass ? PassBandFlag::PASS : PassBandFlag::CUTOFF);
+  }
+}
+
 // ---- extraction ---------------------------------------------------------------------------------
 
 // out = in where the flag is PASS, zero elsewhere (a flag of any other value keeps the output's
-// zero). Selects only, so the loop vectorises.
+// zero). The spectra are read as arrays of floats, real and imaginary part of each bin in turn
+// (the layout std::complex guarantees), so that the select vectorises.
 void CopyPassingBins(const PassBand& band, const ComplexPair& in, ComplexPair& out) {
   const size_t n = band.flags.size();
   const PassBandFlag* flags = band.flags.data();
-  const std::complex<float>* inLeft = in.left->data;
-  const std::complex<float>* inRight = in.right->data;
-  std::complex<float>* outLeft = out.left->data;
-  std::complex<float>* outRight = out.right->data;
-  const std::complex<float> zero(0.0f, 0.0f);
-  for (size_t i = 0; i < n; ++i) {
-    const bool pass = flags[i].Value() == PassBandFlag::PASS;
-    outLeft[i] = pass ? inLeft[i] : zero;
-    outRight[i] = pass ? inRight[i] : zero;
+  const ComplexSignal* from[2] = {in.left.get(), in.right.get()};
+  ComplexSignal* to[2] = {out.left.get(), out.right.get()};
+  for (int ear = 0; ear < 2; ++ear) {
+    const std::complex<float>* source = from[ear]->data;
+    std::complex<float>* target = to[ear]->data;
+    for (size_t i = 0; i < n; ++i) {
+      const bool pass = flags[i].Value() == PassBandFlag::PASS;
+      const float re = source[i].real(), im = source[i].imag();
+      target[i] = std::complex<float>(pass ? re : 0.0f, pass ? im : 0.0f);
+    }
   }
 }
 
@@ -273,7 +294,9 @@ void CopyPassingBinsLogged(const PassBand& band, const ComplexPair& in, ComplexP
 
 void SetPassBandFlags(const boost::shared_ptr<PassBand>& band, PassBandFlag::Kind value) {
   if (!band) return;
-  for (PassBandFlag& flag : band->flags) flag.Flag(PassBandSetMode::OVERWRITE, value);
+  // What Flag(OVERWRITE, value) does to every flag, as one fill: an unknown value changes nothing.
+  if (value != PassBandFlag::CUTOFF && value != PassBandFlag::PASS) return;
+  std::fill(band->flags.begin(), band->flags.end(), PassBandFlag(value));
 }
 
 // ---- band of directions -----------------------------------------------------------------------
@@ -341,6 +364,12 @@ void PassBand::SetPassBandEpipolar(PassBandSetMode::Kind mode, const boost::shar
   // Phase difference per hertz at the two ends of the band (right minus left).
   const double kLow = 2.0 * Angles::AnglePi * std::min(r1, r2) / kSpeedOfSound;
   const double kHigh = 2.0 * Angles::AnglePi * std::max(r1, r2) / kSpeedOfSound;
+  // With a positive rate and transform length no bin has ipdl > ipdh (kLow <= kHigh, f >= 0), so
+  // with FINE off no message is due and the plain loop gives the same flags.
+  if (!fine && setting->fs > 0 && setting->nfft > 0) {
+    JudgeByHeadModel(*ipd, setting->fs, setting->nfft, kLow, kHigh, cutoff, mode, flags.data());
+    return;
+  }
   for (size_t i = 0; i < ipd->size; ++i) {
     const double f = i * setting->fs / setting->nfft;
     const double ipdl = kLow * f;

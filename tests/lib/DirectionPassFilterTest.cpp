@@ -6,6 +6,7 @@
 #include <cmath>
 #include <complex>
 #include <functional>
+#include <random>
 #include <stdexcept>
 #include <vector>
 
@@ -92,6 +93,27 @@ TEST(EpipolarRule, PassesFittingBinsFromOneToBelowFifteenHundredHertzMergedByMod
   EXPECT_EQ(HeadModelRule(10, PassBandSetMode::OVERWRITE, PassBandFlag::PASS, misfit), Range(1, 47, misfit));
 }
 
+// With FINE on the rule and the extraction log every bin; the flags and the copied bins must be
+// those they give with FINE off.
+TEST(EpipolarRule, GivesTheSameFlagsWhetherOrNotEveryBinIsLogged) {
+  const Bins misfit = Range(20, 29);
+  const Bins quiet = HeadModelRule(10, PassBandSetMode::AND, PassBandFlag::PASS, misfit);
+  ComplexPairPtr spectra = Frame(
+      257, [](size_t i) { return 0.5 * i; }, [](size_t i) { return 0.1 * i; });
+  boost::shared_ptr<PassBand> band = BandOf(257, PassBandFlag::CUTOFF);
+  for (int i : quiet) band->flags[i] = PassBandFlag(PassBandFlag::PASS);
+  ComplexPairPtr copied = BandExtractor(spectra).Extract(band);
+  testsupport::LogCapture log(LogLevel::FINE);
+  EXPECT_EQ(HeadModelRule(10, PassBandSetMode::AND, PassBandFlag::PASS, misfit), quiet);
+  EXPECT_EQ(log.count("FINE:  *** PASS *** copying Spectrum"), 0);
+  ComplexPairPtr logged = BandExtractor(spectra).Extract(band);
+  EXPECT_EQ(log.count("FINE:  *** PASS *** copying Spectrum"), static_cast<int>(quiet.size()));
+  for (size_t i = 0; i < 257; ++i) {
+    ASSERT_EQ(logged->left->At(i), copied->left->At(i)) << "bin " << i;
+    ASSERT_EQ(logged->right->At(i), copied->right->At(i)) << "bin " << i;
+  }
+}
+
 // 17 bins (nfft 32 at 16 kHz: the 1500 Hz bin is 3). At table direction a (degrees) and bin k the
 // phase difference is 0.1 k a / 30 and the level difference a / 10 dB. The frame fits +30:
 // phase 0.1 k, level 3 dB, both ears 20 dB over a 0 dB noise floor.
@@ -168,6 +190,164 @@ TEST_F(MeasuredRule, RefusesBandsOutsideTheTableAndShortTablesWithoutTouchingFla
   EXPECT_THROW(Run(80, Table(-90, 5, 36)), std::logic_error);
   EXPECT_THROW(Run(30, Table(-90, 30, 7, 9), PassBandFlag::PASS), std::length_error);
   EXPECT_EQ(Passing(*band), Range(0, 16));
+}
+
+// ---- measured rule against a bin-by-bin reference, with and without a span cache ---------------
+
+// A 37-direction table (-90 to 90 degrees in 5 degree steps) of 33 bins (nfft 64 at 16 kHz, the
+// 1500 Hz bin is 6): phases that grow with the direction and the bin, with noise and random whole
+// turns (the tables are unwrapped), levels that grow with the direction; one cell is NaN.
+IIPDS RandomTable(std::mt19937& random) {
+  std::uniform_real_distribution<double> noise(-0.3, 0.3);
+  std::bernoulli_distribution turn(0.3);
+  IIPDS t;
+  t.begindeg = -90, t.dirtick = 5, t.ndir = 37, t.fs = 16000, t.nfft = 64;
+  for (int d = 0; d < t.ndir; ++d) {
+    const double a = -90 + 5 * d;
+    IIPD phase, level;
+    for (int k = 0; k < 33; ++k) {
+      phase.values.push_back(0.02 * k * a / 10 + noise(random) + (turn(random) ? 2 * Angles::AnglePi : 0.0));
+      level.values.push_back(a / 10 + 3 * noise(random));
+    }
+    t.ipd.push_back(phase);
+    t.iid.push_back(level);
+  }
+  t.ipd[18].values[3] = std::nan("");
+  return t;
+}
+
+// The rule written out plainly: per bin, the span over the band's directions (phases moved onto
+// the branch of the phase at the direction nearest the band's centre), the frame's value inside
+// it, both ears more than 10 dB over their noise.
+std::vector<PassBandFlag::Kind> ReferenceVerdicts(const IIPDS& t, double direction, double range,
+                                                  const InterauralPhaseDifference& ipd,
+                                                  const InterauralIntensityDifference& iid, const FloatPair& levels,
+                                                  const FloatPair& noise) {
+  MaxMin<Angle> band;
+  CalculateMaxMin(Deg(direction), Deg(range), band);
+  auto index = [&](double degrees) { return static_cast<int>(std::floor((degrees - t.begindeg) / t.dirtick + 0.5)); };
+  const int lo = index(RadToDeg(band.min.Value())), hi = index(RadToDeg(band.max.Value()));
+  const int centre = std::clamp(index(0.5 * (RadToDeg(band.min.Value()) + RadToDeg(band.max.Value()))), lo, hi);
+  std::vector<PassBandFlag::Kind> verdicts;
+  for (size_t i = 0; i < 33; ++i) {
+    const bool byPhase = i <= 6;
+    const std::vector<double>& reference = t.ipd[centre].values;
+    auto onBranch = [&](double x) { return CalibrateDirection(Angle(x), Angle(reference[i])).Value(); };
+    double spanLo = INFINITY, spanHi = -INFINITY;
+    for (int d = lo; d <= hi; ++d) {
+      const double x = byPhase ? onBranch(t.ipd[d].values[i]) : t.iid[d].values[i];
+      spanLo = std::isnan(x) || std::isnan(spanLo) ? NAN : std::min(spanLo, x);
+      spanHi = std::isnan(x) || std::isnan(spanHi) ? NAN : std::max(spanHi, x);
+    }
+    const double v = byPhase ? onBranch(ipd.At(i)) : iid.At(i);
+    const bool pass = spanLo < v && v < spanHi && levels.left->At(i) > 10.0 + noise.left->At(i) &&
+                      levels.right->At(i) > 10.0 + noise.right->At(i);
+    verdicts.push_back(pass ? PassBandFlag::PASS : PassBandFlag::CUTOFF);
+  }
+  return verdicts;
+}
+
+class MeasuredRuleAtRandom : public ::testing::Test {
+ protected:
+  // A random frame: phases over the whole circle, levels -12..12 dB, each ear at 10..50 dB over a
+  // noise of 0..20 dB.
+  void NewFrame() {
+    std::uniform_real_distribution<double> phase(-Angles::AnglePi, Angles::AnglePi), level(-12, 12), db(10, 50),
+        floor(0, 20);
+    std::vector<double> phases(33), iids(33);
+    for (size_t i = 0; i < 33; ++i) phases[i] = phase(random), iids[i] = level(random);
+    ComplexPairPtr frame = Frame(33, [&](size_t i) { return phases[i]; }, [&](size_t i) { return iids[i]; });
+    ipd.reset(new InterauralPhaseDifference(frame, Channel::RIGHT));
+    iid.reset(new InterauralIntensityDifference(frame, Channel::RIGHT));
+    levels = LRSignalFactory<float>::Create(33), noise = LRSignalFactory<float>::Create(33);
+    for (size_t i = 0; i < 33; ++i) {
+      levels->left->data[i] = static_cast<float>(db(random)), levels->right->data[i] = static_cast<float>(db(random));
+      noise->left->data[i] = static_cast<float>(floor(random)), noise->right->data[i] = static_cast<float>(floor(random));
+    }
+  }
+  // The flags of a band that starts all CUTOFF after the rule with mode OR.
+  std::vector<PassBandFlag::Kind> Run(const IIPDS& table, double direction, double range, TableSpanCache* cache) {
+    band = BandOf(33, PassBandFlag::CUTOFF);
+    band->SetPassBandHRTF(PassBandSetMode::OR, setting, Deg(direction), Deg(range), ipd, iid, levels, noise, table,
+                          10.0f, cache);
+    return Kinds();
+  }
+  std::vector<PassBandFlag::Kind> Kinds() const {
+    std::vector<PassBandFlag::Kind> kinds;
+    for (const PassBandFlag& f : band->flags) kinds.push_back(f.Value());
+    return kinds;
+  }
+  std::vector<PassBandFlag::Kind> Reference(const IIPDS& table, double direction, double range) {
+    return ReferenceVerdicts(table, direction, range, *ipd, *iid, *levels, *noise);
+  }
+
+  std::mt19937 random{20240601};
+  boost::shared_ptr<SeparationSetting> setting{new SeparationSetting(64, 16000.0)};
+  IPDPtr ipd;
+  IIDPtr iid;
+  FloatPairPtr levels, noise;
+  boost::shared_ptr<PassBand> band;
+};
+
+// Random tables, frames and bands: the rule gives the reference's flags, with and without a
+// cache of spans kept across calls, and the flags are not all alike.
+TEST_F(MeasuredRuleAtRandom, MatchesTheReferenceWithAndWithoutCachedSpans) {
+  const IIPDS table = RandomTable(random);
+  TableSpanCache cache;
+  std::uniform_real_distribution<double> direction(-80, 80), range(2, 30);
+  size_t passed = 0, judged = 0;
+  for (int trial = 0; trial < 300; ++trial) {
+    NewFrame();
+    // Few distinct bands, so that most calls find their spans in the cache.
+    const double a = std::round(direction(random) / 20) * 20, r = trial % 2 ? 10 : range(random);
+    const std::vector<PassBandFlag::Kind> expected = Reference(table, a, r);
+    ASSERT_EQ(Run(table, a, r, nullptr), expected) << "trial " << trial << ": " << a << " +- " << r;
+    ASSERT_EQ(Run(table, a, r, &cache), expected) << "trial " << trial << " with the cache: " << a << " +- " << r;
+    for (PassBandFlag::Kind k : expected) passed += k == PassBandFlag::PASS, ++judged;
+  }
+  EXPECT_GT(passed, judged / 20);
+  EXPECT_LT(passed, judged / 2);
+  EXPECT_LE(cache.size(), 300u);
+}
+
+// A cache handed another table forgets the spans of the first; Clear() forgets everything; many
+// bands never make it grow past its bound.
+TEST_F(MeasuredRuleAtRandom, CachedSpansFollowTheTableAndStayBounded) {
+  const IIPDS first = RandomTable(random);
+  IIPDS second = first;  // the mirror image: what the first holds at +a it holds at -a
+  std::reverse(second.ipd.begin(), second.ipd.end());
+  std::reverse(second.iid.begin(), second.iid.end());
+  TableSpanCache cache;
+  NewFrame();
+  ASSERT_NE(Reference(first, 30, 15), Reference(second, 30, 15));
+  EXPECT_EQ(Run(first, 30, 15, &cache), Reference(first, 30, 15));
+  EXPECT_EQ(Run(second, 30, 15, &cache), Reference(second, 30, 15));
+  EXPECT_EQ(cache.size(), 1u);
+  EXPECT_EQ(Run(first, 30, 15, &cache), Reference(first, 30, 15));
+  cache.Clear();
+  EXPECT_EQ(cache.size(), 0u);
+  for (int a = -80; a <= 80; a += 5)
+    for (int r = 1; r <= 10; ++r) ASSERT_EQ(Run(first, a, r, &cache), Reference(first, a, r)) << a << " +- " << r;
+  EXPECT_LE(cache.size(), TableSpanCache::kMaxBands);
+  EXPECT_GT(cache.size(), 0u);
+}
+
+// A level signal shorter than the spectrum: the bins before its end are judged, then the rule
+// fails on the first bin whose difference fits and so needs the missing level.
+TEST_F(MeasuredRuleAtRandom, AShortLevelSignalFailsAfterJudgingTheBinsBeforeIt) {
+  const IIPDS table = RandomTable(random);
+  NewFrame();
+  std::fill_n(levels->left->data, 33, 40.0f);
+  std::fill_n(levels->right->data, 33, 40.0f);
+  const std::vector<PassBandFlag::Kind> expected = Reference(table, 20, 20);
+  ASSERT_NE(std::find(expected.begin() + 10, expected.end(), PassBandFlag::PASS), expected.end())
+      << "some bin from 10 on must fit for the missing level to be read";
+  levels->left.reset(new FloatSignal(10, 40.0f));
+  EXPECT_THROW(Run(table, 20, 20, nullptr), std::out_of_range);
+  const std::vector<PassBandFlag::Kind> flags = Kinds();
+  EXPECT_EQ(std::vector<PassBandFlag::Kind>(flags.begin(), flags.begin() + 10),
+            std::vector<PassBandFlag::Kind>(expected.begin(), expected.begin() + 10));
+  EXPECT_EQ(std::count(flags.begin() + 10, flags.end(), PassBandFlag::PASS), 0);
 }
 
 TEST(BandExtractor, CopiesPassingBinsZeroesTheRestAndRefusesMismatches) {
