@@ -63,26 +63,53 @@ AudioFileWriter::AudioFileWriter(const std::string& path, int sampleRate, int ch
   info.format = SF_FORMAT_WAV | (format == SampleFormat::Pcm16 ? SF_FORMAT_PCM_16 : SF_FORMAT_FLOAT);
   file_.reset(sf_open(path.c_str(), SFM_WRITE, &info));
   if (!file_) throw std::runtime_error("cannot create " + quoted(path) + ": " + sf_strerror(nullptr));
+  const size_t blockValues = static_cast<size_t>(kWriteBlock) * channels_;
+  if (format_ == SampleFormat::Float)
+    floats_.reserve(blockValues);
+  else
+    pcm_.reserve(blockValues);
+}
+
+AudioFileWriter::~AudioFileWriter() {
+  try {
+    close();
+  } catch (const std::exception&) {
+    // Nothing can be reported from here; the run already failed or never asked for close().
+  }
+}
+
+long AudioFileWriter::collected() const {
+  const size_t values = format_ == SampleFormat::Float ? floats_.size() : pcm_.size();
+  return static_cast<long>(values / static_cast<size_t>(channels_));
+}
+
+void AudioFileWriter::requireOpen() const {
+  if (!file_) throw std::runtime_error("cannot write to " + quoted(path_) + ": the file is already closed");
 }
 
 void AudioFileWriter::write(const float* interleaved, long count) {
+  requireOpen();
   const size_t values = static_cast<size_t>(count) * channels_;
-  sf_count_t put = 0;
   if (format_ == SampleFormat::Float) {
-    put = sf_writef_float(file_.get(), interleaved, count);
+    floats_.insert(floats_.end(), interleaved, interleaved + values);
   } else {
     // Converted here rather than by libsndfile, whose float-to-16-bit path scales by 32767
     // (not the 32768 it reads with) and wraps loud samples round instead of clipping them.
-    pcm_.resize(values);
+    // Rounded to the nearest integer, ties to even, as lrint does, but without a call per sample:
+    // adding and taking away 1.5 * 2^23 leaves a float of magnitude below 2^22 rounded so, and
+    // the loop vectorises.
+    constexpr float kRounder = 12582912.0f;
+    const size_t start = pcm_.size();
+    pcm_.resize(start + values);
+    short* out = pcm_.data() + start;
     for (size_t i = 0; i < values; ++i) {
       const float x = interleaved[i];
       const float scaled = std::isnan(x) ? 0.0f : std::clamp(x * 32768.0f, -32768.0f, 32767.0f);
-      pcm_[i] = static_cast<short>(std::lrint(scaled));
+      out[i] = static_cast<short>((scaled + kRounder) - kRounder);
     }
-    put = sf_writef_short(file_.get(), pcm_.data(), count);
   }
-  if (put != count) throw std::runtime_error("cannot write to " + quoted(path_) + ": " + sf_strerror(file_.get()));
   written_ += count;
+  if (collected() >= kWriteBlock) writeCollected();
 }
 
 void AudioFileWriter::writeSilence(long count) {
@@ -92,6 +119,34 @@ void AudioFileWriter::writeSilence(long count) {
     write(zeros.data(), n);
     done += n;
   }
+}
+
+void AudioFileWriter::writeCollected() {
+  const long count = collected();
+  if (count == 0) return;
+  const sf_count_t put = format_ == SampleFormat::Float ? sf_writef_float(file_.get(), floats_.data(), count)
+                                                        : sf_writef_short(file_.get(), pcm_.data(), count);
+  floats_.clear();
+  pcm_.clear();
+  if (put != count)
+    throw std::runtime_error("cannot write to " + quoted(path_) + ": " + sf_strerror(file_.get()) + " (" +
+                             std::to_string(put < 0 ? 0 : put) + " of " + std::to_string(count) +
+                             " samples per channel written)");
+}
+
+void AudioFileWriter::close() {
+  if (!file_) return;
+  std::string failure;
+  try {
+    writeCollected();
+  } catch (const std::runtime_error& e) {
+    failure = e.what();
+  }
+  // sf_close rewrites the header with the final length; its result says whether that worked.
+  const int closing = sf_close(file_.release());
+  if (failure.empty() && closing != 0)
+    failure = "cannot finish " + quoted(path_) + ": " + sf_error_number(closing);
+  if (!failure.empty()) throw std::runtime_error(failure);
 }
 
 }  // namespace FD

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <functional>
 #include <set>
 
 namespace FD {
@@ -113,7 +114,41 @@ long Network::run(long maxFrames, const std::function<void(long, long)>& progres
     process(static_cast<int>(count));
     if (progress) progress(count + 1, total);
   }
+  finish();
   return total;
+}
+
+std::vector<Node*> Network::feedOrder() const {
+  std::vector<Node*> order;
+  std::set<const Node*> placed;
+  // Depth first over input links; the network is acyclic once initialised.
+  std::function<void(Node*)> place = [&](Node* n) {
+    if (!placed.insert(n).second) return;
+    for (int i = 0; i < static_cast<int>(n->inputNames().size()); ++i)
+      if (Node* up = n->inputNode(i)) place(up);
+    order.push_back(n);
+  };
+  for (const std::string& name : order_) place(nodes_.at(name));
+  return order;
+}
+
+// Sources are finished before the nodes they feed, so that whatever a node still hands on when it
+// finishes meets readers that are not finished yet.
+void Network::finish() {
+  BaseException* first = nullptr;
+  for (Node* n : feedOrder()) {
+    try {
+      n->finish();
+    } catch (BaseException* e) {
+      if (first)
+        delete e;
+      else
+        first = e;
+    } catch (const std::exception& e) {
+      if (!first) first = new NodeException(n, std::string("while finishing: ") + e.what(), "", 0);
+    }
+  }
+  if (first) throw first;
 }
 
 Node* Network::node(const std::string& name) const {

@@ -116,4 +116,16 @@ void SaveSeparatedWaves::calculate(int, int count, Buffer& out) {
   out[count] = getInput(inputId_, count);
 }
 
+void SaveSeparatedWaves::finish() {
+  std::string failures;
+  for (auto& entry : tracks_) {
+    try {
+      entry.second->file.close();
+    } catch (const std::exception& e) {
+      failures += (failures.empty() ? "" : "; ") + std::string(e.what());
+    }
+  }
+  if (!failures.empty()) throw new NodeException(this, "after the last frame: " + failures, "", 0);
+}
+
 }  // namespace FD

@@ -59,4 +59,13 @@ void SaveWave::calculate(int, int count, Buffer& out) {
   out[count] = in;
 }
 
+void SaveWave::finish() {
+  if (!file_) return;
+  try {
+    file_->close();
+  } catch (const std::exception& e) {
+    throw new NodeException(this, std::string("after the last frame: ") + e.what(), "", 0);
+  }
+}
+
 }  // namespace FD

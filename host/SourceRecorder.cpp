@@ -84,4 +84,14 @@ void SourceRecorder::calculate(int, int count, Buffer& out) {
   out[count] = in;
 }
 
+void SourceRecorder::finish() {
+  if (!file_.is_open()) return;
+  // The stream holds the last lines until it is flushed; a full disk shows only then.
+  errno = 0;
+  file_.close();
+  if (file_) return;
+  const std::string reason = errno ? std::string(": ") + std::strerror(errno) : "";
+  throw new NodeException(this, "after the last frame: cannot write to \"" + path_ + "\"" + reason, "", 0);
+}
+
 }  // namespace FD

@@ -4,6 +4,9 @@
 
 #include <memory>
 #include <numeric>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "fd/Network.h"
 
@@ -75,6 +78,37 @@ class TwoInputs : public FD::BufferedNode {
   void calculate(int, int count, FD::Buffer& out) override { out[count] = getInput(0, count); }
 };
 
+// Notes in `log` when it is finished, and how many frames it had computed by then. With INPUT 1
+// it passes its input on, else it counts frames up to LENGTH. FAIL_FRAME makes that frame fail;
+// FAIL 1 makes finish() throw a std::runtime_error, FAIL 2 a host exception.
+class Finisher : public FD::BufferedNode {
+ public:
+  Finisher(const std::string& name, const FD::ParameterSet& params)
+      : BufferedNode(name, params),
+        length_(intParameter(params, "LENGTH")),
+        fail_(intParameter(params, "FAIL")),
+        failFrame_(intParameter(params, "FAIL_FRAME")) {
+    if (intParameter(params, "INPUT")) in_ = addInput("IN");
+    addOutput("OUT");
+  }
+  void calculate(int, int count, FD::Buffer& out) override {
+    if (count == failFrame_) throw new FD::NodeException(this, "frame failed", "", 0);
+    ++frames_;
+    out[count] = in_ < 0 ? FD::ObjectRef(new FD::Int(count)) : getInput(in_, count);
+  }
+  long streamLength() const override { return in_ < 0 ? length_ : -1; }
+  void finish() override {
+    log.push_back(getName() + " after " + std::to_string(frames_));
+    if (fail_ == 1) throw std::runtime_error("disk full");
+    if (fail_ == 2) throw new FD::NodeException(this, "cannot close", "", 0);
+  }
+  static std::vector<std::string> log;
+
+ private:
+  int in_ = -1, length_, fail_, failFrame_, frames_ = 0;
+};
+std::vector<std::string> Finisher::log;
+
 class NetworkTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -82,6 +116,22 @@ class NetworkTest : public testing::Test {
     FD::Node::addFactory("TestLookAheadSum", new FD::NodeFactory<LookAheadSum>("TestLookAheadSum"));
     FD::Node::addFactory("TestBackWriter", new FD::NodeFactory<BackWriter>("TestBackWriter"));
     FD::Node::addFactory("TestTwoInputs", new FD::NodeFactory<TwoInputs>("TestTwoInputs"));
+    FD::Node::addFactory("TestFinisher", new FD::NodeFactory<Finisher>("TestFinisher"));
+  }
+  // src -> middle -> sink, added sink first, and `lone`, a source feeding nothing but driven too.
+  static void buildChain(FD::Network& net, int failMiddle, int failSink, int failFrame = -1) {
+    auto finisher = [&](int input, int fail) {
+      return params({{"INPUT", input}, {"LENGTH", 5}, {"FAIL", fail}, {"FAIL_FRAME", failFrame}});
+    };
+    net.addNode("TestFinisher", "sink", finisher(1, failSink));
+    net.addNode("TestFinisher", "lone", finisher(0, 0));
+    net.addNode("TestFinisher", "middle", finisher(1, failMiddle));
+    net.addNode("TestFinisher", "src", finisher(0, 0));
+    net.connect("src", "OUT", "middle", "IN");
+    net.connect("middle", "OUT", "sink", "IN");
+    net.addOutput("sink", "OUT");
+    net.addOutput("lone", "OUT");
+    Finisher::log.clear();
   }
   static FD::ParameterSet params(std::initializer_list<std::pair<const char*, int>> values) {
     FD::ParameterSet p;
@@ -188,6 +238,42 @@ TEST_F(NetworkTest, ANetworkWithoutAnEndNeedsAFrameCount) {
   net.addNode("TestBackWriter", "w", FD::ParameterSet());
   net.addOutput("w", "OUT");
   EXPECT_NE(errorOf([&] { net.run(); }).find("no source with an end"), std::string::npos);
+}
+
+// Nodes are finished once, after the last frame, each after the nodes that feed it and otherwise
+// in the order they were added; a run that fails on a frame finishes nothing.
+TEST_F(NetworkTest, RunFinishesEveryNodeAfterTheLastFrameFeedersFirst) {
+  {
+    FD::Network net;
+    buildChain(net, 0, 0);
+    EXPECT_EQ(net.run(), 5);
+    EXPECT_EQ(Finisher::log, (std::vector<std::string>{"src after 5", "middle after 5", "sink after 5", "lone after 5"}));
+  }
+  {
+    FD::Network net;
+    buildChain(net, 0, 0);
+    EXPECT_EQ(net.run(3), 3) << "a run cut short by a frame count is finished too";
+    EXPECT_EQ(Finisher::log.size(), 4u);
+  }
+  FD::Network net;
+  buildChain(net, 0, 0, 2);
+  EXPECT_NE(errorOf([&] { net.run(); }).find("frame failed"), std::string::npos);
+  EXPECT_TRUE(Finisher::log.empty());
+}
+
+// A failure while finishing fails the run with the node named, after every node was finished
+// (one file that cannot be completed must not leave the others incomplete).
+TEST_F(NetworkTest, AFailureWhileFinishingIsTheRunsErrorAndTheOtherNodesStillFinish) {
+  {
+    FD::Network net;
+    buildChain(net, 1, 2);
+    EXPECT_EQ(errorOf([&] { net.run(); }), "Node \"middle\": while finishing: disk full");
+    EXPECT_EQ(Finisher::log.size(), 4u);
+  }
+  FD::Network net;
+  buildChain(net, 0, 2);
+  EXPECT_EQ(errorOf([&] { net.run(); }), "Node \"sink\": cannot close");
+  EXPECT_EQ(Finisher::log.size(), 4u);
 }
 
 }  // namespace

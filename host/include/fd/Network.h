@@ -35,9 +35,15 @@ class Network {
   void process(int count);
   // Frames the sources can deliver: the shortest finite stream, or -1 when none ends.
   long length() const;
-  // Processes frames 0, 1, ... until the sources end (or `maxFrames` when >= 0 and shorter).
-  // `progress(done, total)` is called after every frame when given. Returns the frames processed.
+  // Processes frames 0, 1, ... until the sources end (or `maxFrames` when >= 0 and shorter),
+  // then finishes the network. `progress(done, total)` is called after every frame when given.
+  // Returns the frames processed.
   long run(long maxFrames = -1, const std::function<void(long, long)>& progress = {});
+  // Calls finish() on every node, each after the nodes that feed it (in the order they were
+  // added where that leaves a choice). Every node is finished even when an earlier one fails;
+  // the first failure is then thrown, as a host exception naming its node. run() calls this
+  // after the last frame; a caller that drives process() itself calls it when done.
+  void finish();
 
   Node* node(const std::string& name) const;
   const std::vector<std::string>& nodeNames() const { return order_; }
@@ -47,6 +53,8 @@ class Network {
  private:
   Node& checkedNode(const std::string& name) const;
   void checkAcyclic() const;
+  // Every node after the nodes that feed it; among unrelated nodes, the order they were added.
+  std::vector<Node*> feedOrder() const;
 
   std::map<std::string, Node*> nodes_;
   std::vector<std::string> order_;

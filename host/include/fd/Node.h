@@ -57,6 +57,12 @@ class Node : public Object {
   // runs until the shortest finite stream ends.
   virtual long streamLength() const { return -1; }
 
+  // Called once after the last frame of a run that succeeded. A node that writes files
+  // completes and closes them here, and throws (a host exception naming the node) when that
+  // fails, so that a write error fails the run instead of passing unnoticed. Does nothing unless
+  // overridden.
+  virtual void finish() {}
+
   // ---- registry --------------------------------------------------------------------------
   static void addFactory(const std::string& nodeName, _NodeFactory* factory);
   static void addXPM(const std::string& nodeName, char** xpm);

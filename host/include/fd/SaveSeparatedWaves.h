@@ -4,7 +4,9 @@
 // as a separator outputs it). Each id's spectra are turned back into sound like Synthesize does
 // and written to "<PREFIX>_<id>.wav". All files follow the input's timeline: a file starts with
 // silence up to the id's first frame, and frames where the id is absent are silence, so every
-// file has the same length, frames x ADVANCE samples. The map is passed on unchanged.
+// file has the same length, frames x ADVANCE samples. The map is passed on unchanged. The files
+// are complete when the network finishes the node (write errors then fail the run) or, at the
+// latest, when the node is destroyed.
 #pragma once
 
 #include <map>
@@ -25,6 +27,9 @@ class SaveSeparatedWaves : public BufferedNode {
   static NodeInfo describe();
 
   void calculate(int outputId, int count, Buffer& out) override;
+  // Writes the rest of every file and closes them all; a NodeException naming each file that
+  // failed.
+  void finish() override;
 
  private:
   struct Track;

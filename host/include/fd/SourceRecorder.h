@@ -2,7 +2,8 @@
 //   {"frame": 12, "time": 0.12, "sources": [{"id": 1, "azimuth": 30.0}]}
 // with time = frame * ADVANCE / SAMPLING_RATE seconds and the azimuth in degrees, atan2 of the
 // source direction's y and x components: 0 straight ahead, positive to the left. A nil list is
-// written as an empty one. The list is passed on unchanged.
+// written as an empty one. The list is passed on unchanged. The file is complete when the network
+// finishes the node (a write error then fails the run) or, at the latest, when it is destroyed.
 #pragma once
 
 #include <fstream>
@@ -19,6 +20,9 @@ class SourceRecorder : public BufferedNode {
   static NodeInfo describe();
 
   void calculate(int outputId, int count, Buffer& out) override;
+  // Writes out what the stream still holds and closes the file; a NodeException naming the file
+  // when that fails.
+  void finish() override;
 
  private:
   int inputId_, outputId_;
