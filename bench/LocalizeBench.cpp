@@ -3,7 +3,8 @@
 // LocalizeFrame / StftFrame: the cost of one frame of LocalizeBinaural (default settings, head
 // model or measured tables) next to the cost of the short-time spectrum of the same frame, both
 // as nodes fed with frames read and transformed beforehand. "cpu_us_per_frame" is the mean
-// processor time over the scene's frames. The target is a localiser frame within 3 times an STFT frame.
+// processor time over the scene's frames; LocalizeFrame also times the STFT in the same
+// iterations and reports the ratio as "times_stft". The target is a ratio of at most 3.
 //
 // LocalizeCommand: `velk-binaural localize` as a user runs it (start, plug-in, analysis,
 // localisation, JSON lines, summary) on the scene as it is and repeated to about 60 s.
@@ -112,70 +113,97 @@ double threadCpuSeconds() {
   return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
 
-// Drives one node over every frame of the scene once per iteration and reports the mean processor
-// time of a frame, which the other work on a shared machine does not inflate as it does the
-// wall-clock time. Frame 0 runs before the clock starts: it carries the one-time set-up (tables
-// read, transform planned), which is reported apart as "setup_us".
-void perFrame(benchmark::State& state, const std::function<void(const SceneFrames&, int)>& frame,
-              const std::function<void()>& newNode) {
+// One node driven over the scene's frames: `make` builds a fresh node, `frame` pulls frame c.
+struct Stage {
+  std::function<void()> make;
+  std::function<void(int)> frame;
+};
+
+struct StageTimes {
+  double usPerFrame = 0.0, setupUs = 0.0;
+};
+
+// Drives every stage over every frame of the scene once per iteration, the stages one after the
+// other, and returns each one's mean processor time per frame, which the other work on a shared
+// machine does not inflate as it does the wall-clock time. Frame 0 runs before the clock starts:
+// it carries the one-time set-up (tables read, transform planned), returned apart. Timing the
+// stages in the same iterations keeps their ratio steady when the machine's speed is not.
+std::vector<StageTimes> timeStages(benchmark::State& state, const std::vector<Stage>& stages) {
+  std::vector<StageTimes> times(stages.size());
   const SceneFrames* frames = sceneFrames();
   if (!frames) {
     state.SkipWithError("the two-talker scene is not in VELK_SCENES_DIR");
-    return;
+    return times;
   }
   // The localiser announces new sources on standard output; keep the report clean.
   std::ostringstream discard;
   std::streambuf* saved = std::cout.rdbuf(discard.rdbuf());
   const int count = static_cast<int>(frames->audio.size());
-  double cpu = 0.0, setup = 0.0;
   for (auto _ : state) {
-    newNode();
-    const double start = threadCpuSeconds();
-    frame(*frames, 0);
-    const double first = threadCpuSeconds();
-    for (int c = 1; c < count; ++c) frame(*frames, c);
-    cpu += threadCpuSeconds() - first;
-    setup += first - start;
+    for (size_t k = 0; k < stages.size(); ++k) {
+      stages[k].make();
+      const double start = threadCpuSeconds();
+      stages[k].frame(0);
+      const double first = threadCpuSeconds();
+      for (int c = 1; c < count; ++c) stages[k].frame(c);
+      times[k].usPerFrame += 1e6 * (threadCpuSeconds() - first);
+      times[k].setupUs += 1e6 * (first - start);
+    }
   }
   std::cout.rdbuf(saved);
   const double iterations = static_cast<double>(state.iterations());
-  state.counters["cpu_us_per_frame"] = 1e6 * cpu / (static_cast<double>(count - 1) * iterations);
-  state.counters["setup_us"] = 1e6 * setup / iterations;
+  for (StageTimes& t : times) {
+    t.usPerFrame /= static_cast<double>(count - 1) * iterations;
+    t.setupUs /= iterations;
+  }
   state.counters["frames"] = count;
+  return times;
+}
+
+// The short-time spectrum of the scene's frames.
+Stage stftStage(std::unique_ptr<PreparedFrames>& audio, std::unique_ptr<FD::MultiFFT>& stft) {
+  return Stage{[&] {
+                 stft.reset();
+                 audio.reset(new PreparedFrames(sceneFrames()->audio));
+                 FD::ParameterSet p("stft");
+                 p.add("LENGTH", FD::ObjectRef(new FD::Int(kLength)));
+                 stft.reset(new FD::MultiFFT("stft", p));
+                 stft->connectInput(0, audio.get(), 0);
+                 stft->initialize();
+               },
+               [&](int c) { benchmark::DoNotOptimize(stft->getOutput(0, c)); }};
 }
 
 void StftFrame(benchmark::State& state) {
   std::unique_ptr<PreparedFrames> audio;
   std::unique_ptr<FD::MultiFFT> stft;
-  perFrame(
-      state, [&](const SceneFrames&, int c) { benchmark::DoNotOptimize(stft->getOutput(0, c)); },
-      [&] {
-        stft.reset();
-        audio.reset(new PreparedFrames(sceneFrames()->audio));
-        FD::ParameterSet p("stft");
-        p.add("LENGTH", FD::ObjectRef(new FD::Int(kLength)));
-        stft.reset(new FD::MultiFFT("stft", p));
-        stft->connectInput(0, audio.get(), 0);
-        stft->initialize();
-      });
+  const std::vector<StageTimes> t = timeStages(state, {stftStage(audio, stft)});
+  state.counters["cpu_us_per_frame"] = t[0].usPerFrame;
+  state.counters["setup_us"] = t[0].setupUs;
 }
 
-// Argument: 0 head model, 1 measured tables.
+// Argument: 0 head model, 1 measured tables. "times_stft" is the localiser's cost of a frame over
+// the STFT's, both timed in the same iterations.
 void LocalizeFrame(benchmark::State& state) {
   const bool measured = state.range(0) != 0;
-  std::unique_ptr<PreparedFrames> audio, spectra;
+  std::unique_ptr<PreparedFrames> audio, spectra, stftAudio;
   std::unique_ptr<LocalizeBinaural> node;
-  perFrame(
-      state, [&](const SceneFrames&, int c) { benchmark::DoNotOptimize(node->getOutput(0, c)); },
-      [&] {
-        node.reset();
-        audio.reset(new PreparedFrames(sceneFrames()->audio));
-        spectra.reset(new PreparedFrames(sceneFrames()->spectra));
-        node.reset(new LocalizeBinaural("localize", localizerParameters(measured)));
-        node->connectInput(node->inputId("AUDIO"), audio.get(), 0);
-        node->connectInput(node->inputId("SPECTRUM"), spectra.get(), 0);
-        node->initialize();
-      });
+  std::unique_ptr<FD::MultiFFT> stft;
+  const Stage localize{[&] {
+                         node.reset();
+                         audio.reset(new PreparedFrames(sceneFrames()->audio));
+                         spectra.reset(new PreparedFrames(sceneFrames()->spectra));
+                         node.reset(new LocalizeBinaural("localize", localizerParameters(measured)));
+                         node->connectInput(node->inputId("AUDIO"), audio.get(), 0);
+                         node->connectInput(node->inputId("SPECTRUM"), spectra.get(), 0);
+                         node->initialize();
+                       },
+                       [&](int c) { benchmark::DoNotOptimize(node->getOutput(0, c)); }};
+  const std::vector<StageTimes> t = timeStages(state, {localize, stftStage(stftAudio, stft)});
+  state.counters["cpu_us_per_frame"] = t[0].usPerFrame;
+  state.counters["setup_us"] = t[0].setupUs;
+  state.counters["stft_us_per_frame"] = t[1].usPerFrame;
+  state.counters["times_stft"] = t[1].usPerFrame > 0.0 ? t[0].usPerFrame / t[1].usPerFrame : 0.0;
 }
 
 // Processor time (user and system) used so far by the children that have ended.

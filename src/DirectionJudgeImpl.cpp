@@ -20,7 +20,6 @@ using NSDimensionPromise::LengthBase;
 namespace {
 
 const char* const kFile = "DirectionJudgeImpl";
-constexpr double kTwoPi = 2.0 * Angles::AnglePi;
 constexpr double kSqrt2 = 1.4142135623730951;
 constexpr float kSpeedOfSound = 340.0f;  // metres per second
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -108,21 +107,24 @@ Epipolar::Length Epipolar::LRDifferenceRevised(Angle theta) const {
 }
 
 AngleBase<double> CalibrateDirection(AngleBase<double> input, AngleBase<double> model) {
-  double diff = input.Value() - model.Value();
-  if (diff < -Angles::AnglePi) {
-    const double k = std::trunc(diff / kTwoPi - 0.5);
-    diff -= kTwoPi * k;
-  } else if (diff > Angles::AnglePi) {
-    const double k = std::trunc(diff / kTwoPi + 0.5);
-    diff -= kTwoPi * k;
-  }
+  const double calibrated = NearestBranch(input.Value(), model.Value());
   Logger* logger = Logger::Global();
   if (logger->IsLoggable(LogLevel::FINEST))
     logger->Log(LogLevel::FINEST,
-                boost::format("input is %f rad, model is %f rad, diff is %f rad") % input.Value() % model.Value() % diff,
+                boost::format("input is %f rad, model is %f rad, diff is %f rad") % input.Value() % model.Value() %
+                    (calibrated - model.Value()),
                 kFile, "CalibrateDirection");
-  return AngleBase<double>(model.Value() + diff);
+  return AngleBase<double>(calibrated);
 }
+
+namespace {
+// The judges bring every harmonic onto the model's branch for every direction: the traced
+// version only when the trace is on.
+double Calibrated(double input, double model, bool trace) {
+  return trace ? CalibrateDirection(AngleBase<double>(input), AngleBase<double>(model)).Value()
+               : NearestBranch(input, model);
+}
+}  // namespace
 
 // ---- Distances and probabilities ----------------------------------------------------------------
 
@@ -335,10 +337,11 @@ std::vector<Probability> JudgeEpipolar::CalcProbabilityFromIPD(const HarmonicLis
   observed.resize(n);
   modelPhase.resize(n);
   std::vector<double> dipd(static_cast<size_t>(grid.count));
+  const bool trace = logger->IsLoggable(LogLevel::FINEST);
   for (size_t j = 0; j < dipd.size(); ++j) {
     for (size_t i = 0; i < n; ++i) {
       modelPhase[i] = 2.0 * Angles::AnglePi * freq[i] * dl[j] / kSpeedOfSound;
-      observed[i] = CalibrateDirection(AngleBase<double>(raw[i]), AngleBase<double>(modelPhase[i])).Value();
+      observed[i] = Calibrated(raw[i], modelPhase[i], trace);
     }
     dipd[j] = DirectionProbability::CalculateIPDDistance(observed, modelPhase, harmonics);
     if (logger->IsLoggable(LogLevel::FINEST)) {
@@ -415,10 +418,11 @@ double JudgeHRTFMeasured::PhaseDistance(int direction, const std::vector<BandAnd
   const size_t n = ipdh.size();
   observed.resize(n);
   modelPhase.resize(n);
+  const bool trace = Logger::Global()->IsLoggable(LogLevel::FINEST);
   for (size_t i = 0; i < n; ++i) {
     const size_t k = CheckedBin(ipdh[i], std::min(table.size(), ipd.size));
     modelPhase[i] = table[k];
-    observed[i] = CalibrateDirection(AngleBase<double>(ipd.data[k]), AngleBase<double>(table[k])).Value();
+    observed[i] = Calibrated(ipd.data[k], table[k], trace);
   }
   return DirectionProbability::CalculateIPDDistance(observed, modelPhase, ipdh);
 }

@@ -140,19 +140,6 @@ int CentreIndex(const MaxMin<AngleBase<double>>& band, const MaxMin<int>& index,
   return std::min(std::max(centre, index.min), index.max);
 }
 
-// The value equivalent to `input` modulo 2 pi within pi of `model`: CalibrateDirection's
-// arithmetic, operation for operation so the results are bit for bit the same, but inline and
-// with selects instead of branches so the per-bin loops vectorise. (CalibrateDirection is an
-// out-of-line call that consults the logger every time, which cost more than the rule itself.)
-inline double SameBranch(double input, double model) {
-  constexpr double kTwoPi = 2.0 * Angles::AnglePi;
-  const double diff = input - model;
-  const double below = std::trunc(diff / kTwoPi - 0.5);
-  const double above = std::trunc(diff / kTwoPi + 0.5);
-  const double turns = diff < -Angles::AnglePi ? below : (diff > Angles::AnglePi ? above : 0.0);
-  return model + (diff - kTwoPi * turns);
-}
-
 // Widens the span [lo, hi] by v. A NaN value (a bin the measurement did not reach) makes the span
 // unknown for good: lo = hi = NaN, which fails every comparison.
 inline void Widen(double v, double& lo, double& hi) {
@@ -175,7 +162,7 @@ TableSpans MakeSpans(const IIPDS& table, const MaxMin<int>& index, const double*
   for (int d = index.min; d <= index.max; ++d) {
     const double* phase = Values(table.ipd[d]).data();
     const double* level = Values(table.iid[d]).data();
-    for (size_t i = 0; i < phaseBins; ++i) Widen(SameBranch(phase[i], reference[i]), lo[i], hi[i]);
+    for (size_t i = 0; i < phaseBins; ++i) Widen(NearestBranch(phase[i], reference[i]), lo[i], hi[i]);
     for (size_t i = phaseBins; i < bins; ++i) Widen(level[i], lo[i], hi[i]);
   }
   return spans;
@@ -215,7 +202,7 @@ void JudgeCoveredFrame(const MeasuredFrame& frame, const TableSpans& spans, cons
   };
   const float* ipd = frame.ipd.data;
   const float* iid = frame.iid.data;
-  for (size_t i = 0; i < phaseBins; ++i) judge(i, SameBranch(ipd[i], reference[i]));
+  for (size_t i = 0; i < phaseBins; ++i) judge(i, NearestBranch(ipd[i], reference[i]));
   for (size_t i = phaseBins; i < bins; ++i) judge(i, static_cast<double>(iid[i]));
 }
 
@@ -225,7 +212,7 @@ void JudgeCheckedFrame(const MeasuredFrame& frame, const TableSpans& spans, cons
                        size_t phaseBins, size_t bins, double margin, PassBandSetMode::Kind mode,
                        std::vector<PassBandFlag>& flags) {
   for (size_t i = 0; i < bins; ++i) {
-    const double v = i < phaseBins ? SameBranch(frame.ipd.At(i), reference[i]) : static_cast<double>(frame.iid.At(i));
+    const double v = i < phaseBins ? NearestBranch(frame.ipd.At(i), reference[i]) : static_cast<double>(frame.iid.At(i));
     const bool pass = spans.lo[i] < v && v < spans.hi[i] && frame.levelL.At(i) > margin + frame.noiseL.At(i) &&
                       frame.levelR.At(i) > margin + frame.noiseR.At(i);
     flags[i].Flag(mode, pass ? PassBandFlag::PASS : PassBandFlag::CUTOFF);
