@@ -40,8 +40,11 @@ int runNetwork(const RunOptions& options) {
       if (saved) std::cout.rdbuf(saved);
     }
   } restore{saved};
-  long done = 0;
+  long done = 0, total = -1;
   bool running = false;
+  // The frame a failure happened on; none when it happened before the run or after its last
+  // frame (a writer completing its file says so itself).
+  auto where = [&] { return running && done != total ? ": frame " + std::to_string(done) : std::string(); };
   try {
     const FD::NetworkSpec plan = FD::readNetworkFile(options.network, options.overrides);
     FD::Network network;
@@ -52,21 +55,20 @@ int runNetwork(const RunOptions& options) {
       throw e->add(new FD::GeneralException(options.network));
     }
     running = true;
-    network.run(options.frames, [&](long frame, long total) {
+    network.run(options.frames, [&](long frame, long frames) {
       done = frame;
-      progress.update(frame, total);
+      total = frames;
+      progress.update(frame, frames);
     });
     progress.finish();
     return 0;
   } catch (FD::BaseException* e) {
     std::unique_ptr<FD::BaseException> owner(e);
     progress.finish();
-    const std::string where = running ? options.network + ": frame " + std::to_string(done) + ": " : "";
-    return fail(where + describeHostError(e));
+    return fail((running ? options.network + where() + ": " : std::string()) + describeHostError(e));
   } catch (const std::exception& e) {
     progress.finish();
-    const std::string where = running ? ": frame " + std::to_string(done) : "";
-    return fail(options.network + where + ": " + e.what());
+    return fail(options.network + where() + ": " + e.what());
   }
 }
 

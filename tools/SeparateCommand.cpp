@@ -145,13 +145,17 @@ const char* const kSourceNode = "source";
 const char* const kStftNode = "stft";
 const char* const kSeparatorNode = "separate";
 const char* const kSaveNode = "save";
-const char* const kRecorderNode = "recorder";
+
+// Where a network's source lists come out.
+struct Port {
+  std::string node, output;
+};
 
 // audio file -> STFT -> separator -> WAV writer, with the separator's sources from the fixed
-// directions or from the localiser (-> look-ahead filter); with the localiser, a recorder keeps
-// the source lists as JSON lines in `sourcesJsonPath`.
-void buildNetwork(FD::Network& net, const SeparateOptions& options, const NetworkParameters& params,
-                  const Timing& timing, const std::string& sourcesJsonPath) {
+// directions or from the localiser (-> look-ahead filter). Returns the port of the source lists,
+// which is a network output when the localiser finds the sources.
+Port buildNetwork(FD::Network& net, const SeparateOptions& options, const NetworkParameters& params,
+                  const Timing& timing) {
   FD::ParameterSet source;
   source.add("FILENAME", textValue(options.input));
   source.add("SAMPLING_RATE", intValue(timing.samplingRate));
@@ -195,15 +199,8 @@ void buildNetwork(FD::Network& net, const SeparateOptions& options, const Networ
   net.addNode("SaveSeparatedWaves", kSaveNode, save);
   net.connect(kSeparatorNode, "OUTPUT", kSaveNode, "INPUT");
   net.addOutput(kSaveNode, "OUTPUT");
-  if (options.localize) {
-    FD::ParameterSet recorder;
-    recorder.add("FILENAME", textValue(sourcesJsonPath));
-    recorder.add("SAMPLING_RATE", intValue(timing.samplingRate));
-    recorder.add("ADVANCE", intValue(timing.advance));
-    net.addNode("SourceRecorder", kRecorderNode, recorder);
-    net.connect(sourcesNode, sourcesOutput, kRecorderNode, "INPUT");
-    net.addOutput(kRecorderNode, "OUTPUT");
-  }
+  if (options.localize) net.addOutput(sourcesNode, sourcesOutput);
+  return Port{sourcesNode, sourcesOutput};
 }
 
 // ---- what was separated ---------------------------------------------------------------------------
@@ -307,27 +304,29 @@ int separate(const SeparateOptions& options) {
   if (!std::filesystem::is_directory(options.outDir))
     return fail("cannot make the output folder " + options.outDir + (ec ? ": " + ec.message() : ""));
 
-  // The directions of localised sources come from the source lists the network records.
-  std::unique_ptr<ScratchFile> sourceLists;
-  if (options.localize) sourceLists = std::make_unique<ScratchFile>("velk-separate");
+  // The directions of localised sources come from the source lists the network outputs.
   std::map<int, std::vector<long>> framesById;
+  std::vector<FrameSources> sourceLists;
   long frames = 0;
   {
-    // The network's nodes finish their files when it is destroyed, at the end of this block.
+    // The writer node completes its files when the run ends.
     FD::Network net;
-    buildNetwork(net, options, params, timing, sourceLists ? sourceLists->path() : "");
+    const Port lists = buildNetwork(net, options, params, timing);
     frames = runWithProgress(net, options.quiet, [&](long count) {
-      const FD::ObjectRef separated = net.output(kSaveNode, "OUTPUT", static_cast<int>(count));
+      const int frame = static_cast<int>(count);
+      const FD::ObjectRef separated = net.output(kSaveNode, "OUTPUT", frame);
       if (const auto* map = dynamic_cast<const FD::Map<int, FD::ObjectRef>*>(separated.get()))
         for (const auto& entry : *map) framesById[entry.first].push_back(count);
+      if (options.localize)
+        sourceLists.push_back(frameSources(net.output(lists.node, lists.output, frame), count,
+                                           static_cast<double>(count) * timing.advance / timing.samplingRate));
     });
   }
   const double frameSec = static_cast<double>(timing.advance) / timing.samplingRate;
   if (!options.localize && framesById.empty())
     return fail(options.input + " is too short to separate: its first " + std::to_string(kNoiseLearningFrames) +
                 " frames (" + decimal(kNoiseLearningFrames * frameSec) + " s) only teach the separator the background noise");
-  const std::vector<SeparatedSource> sources = summarize(
-      framesById, sourceLists ? readSourceFile(sourceLists->path()) : std::vector<FrameSources>(), options, frameSec);
+  const std::vector<SeparatedSource> sources = summarize(framesById, sourceLists, options, frameSec);
   const double maxFrequencyHz =
       options.method == "measured" ? timing.samplingRate / 2.0 : std::min(kHeadModelMaxFrequencyHz, timing.samplingRate / 2.0);
   writeSourcesJson(options.outDir + "/sources.json", sources, maxFrequencyHz);

@@ -1,42 +1,11 @@
 #include "SourceTracks.h"
 
 #include <algorithm>
-#include <fstream>
-#include <stdexcept>
-
-#include <nlohmann/json.hpp>
 
 #include "Source.h"
 #include "fd/Values.h"
 
 namespace velktool {
-
-namespace {
-
-FrameSources parseFrame(const nlohmann::json& line) {
-  FrameSources frame;
-  frame.frame = line.at("frame").get<long>();
-  frame.timeSec = line.at("time").get<double>();
-  for (const auto& source : line.at("sources"))
-    frame.sources.push_back({source.at("id").get<int>(), source.at("azimuth").get<double>()});
-  return frame;
-}
-
-}  // namespace
-
-std::vector<FrameSources> readSourceLines(std::istream& in, const std::string& name) {
-  std::vector<FrameSources> frames;
-  std::string text;
-  for (long lineNo = 1; std::getline(in, text); ++lineNo) {
-    if (text.find_first_not_of(" \t\r") == std::string::npos) continue;
-    try {
-      frames.push_back(parseFrame(nlohmann::json::parse(text)));
-    } catch (const nlohmann::json::exception& e) {
-      throw std::runtime_error(name + ":" + std::to_string(lineNo) + ": " + e.what());
-    }
-  }
-  return frames;
-}
 
 FrameSources frameSources(const FD::ObjectRef& list, long frame, double timeSec) {
   FrameSources result;
@@ -48,12 +17,6 @@ FrameSources frameSources(const FD::ObjectRef& list, long frame, double timeSec)
     result.sources.push_back({source.id, FD::AzimuthDegrees(source)});
   }
   return result;
-}
-
-std::vector<FrameSources> readSourceFile(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) throw std::runtime_error("cannot read " + path);
-  return readSourceLines(in, path);
 }
 
 double median(std::vector<double> values) {

@@ -1,8 +1,7 @@
-// The per-frame source lists that a localisation run writes as JSON lines, read back for the
-// summary table and the plot.
+// The per-frame source lists of a localisation run, gathered as it runs for the summary table
+// and the plot.
 #pragma once
 
-#include <istream>
 #include <map>
 #include <string>
 #include <vector>
@@ -30,13 +29,8 @@ struct Track {
   long frames = 0;  // frames on which the id was reported
 };
 
-// Parses JSON lines of the form {"frame": 12, "time": 0.12, "sources": [{"id": 1, "azimuth":
-// 30.0}]}; blank lines are skipped. Throws std::runtime_error naming the line on malformed input.
-std::vector<FrameSources> readSourceLines(std::istream& in, const std::string& name);
-std::vector<FrameSources> readSourceFile(const std::string& path);
-
-// The same record made from a frame's source list as a network outputs it (nil = no source);
-// azimuths are rounded as in the JSON lines, so both give the same summary.
+// The record of one frame's source list as a network outputs it (nil = no source), with
+// azimuths rounded as the JSON lines of the source recorder print them.
 FrameSources frameSources(const FD::ObjectRef& list, long frame, double timeSec);
 
 // The tracks of every id, ordered by id.
