@@ -56,11 +56,11 @@ SourceRecorder::~SourceRecorder() = default;
 // localising the frame.
 void SourceRecorder::calculate(int, int count, Buffer& out) {
   ObjectRef in = getInput(inputId_, count);
-  line_.assign("{\"frame\":");
+  line_.assign("{\"frame\": ");
   line_ += std::to_string(count);
-  line_ += ",\"time\":";
+  line_ += ", \"time\": ";
   appendNumber(line_, static_cast<double>(count) * advance_ / samplingRate_);
-  line_ += ",\"sources\":[";
+  line_ += ", \"sources\": [";
   if (!in.isNil()) {
     auto* list = dynamic_cast<Vector<ObjectRef>*>(in.get());
     if (!list) throw inputError(*this, "INPUT", count, "expected a Vector<ObjectRef>, got " + in->className());
@@ -71,9 +71,9 @@ void SourceRecorder::calculate(int, int count, Buffer& out) {
                          "element " + std::to_string(i) + " is " +
                              ((*list)[i].isNil() ? std::string("nil") : "a " + (*list)[i]->className()) +
                              ", not a Source");
-      line_ += i ? ",{\"id\":" : "{\"id\":";
+      line_ += i ? ", {\"id\": " : "{\"id\": ";
       line_ += std::to_string(source->id);
-      line_ += ",\"azimuth\":";
+      line_ += ", \"azimuth\": ";
       appendNumber(line_, AzimuthDegrees(*source));
       line_ += '}';
     }

@@ -337,7 +337,10 @@ TEST_F(Recorder, WritesOneJsonObjectPerFrame) {
   EXPECT_NEAR(frames[1]["sources"][0]["azimuth"].get<double>(), 30.0, 1e-4);
   EXPECT_EQ(frames[1]["sources"][1]["id"], 2);
   EXPECT_NEAR(frames[1]["sources"][1]["azimuth"].get<double>(), -90.0, 1e-4);
-  EXPECT_EQ(lines[0].find("{\"frame\":0,\"time\":"), 0u) << "keys keep their documented order: " << lines[0];
+  // The documented form, to the character.
+  EXPECT_EQ(lines[0], "{\"frame\": 0, \"time\": 0.0, \"sources\": []}");
+  EXPECT_EQ(lines[1], "{\"frame\": 1, \"time\": 0.01, \"sources\": [{\"id\": 1, \"azimuth\": 30.0}, "
+                      "{\"id\": 2, \"azimuth\": -90.0}]}");
 }
 
 TEST_F(Recorder, RefusesAListElementThatIsNotASource) {
