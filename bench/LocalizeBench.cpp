@@ -15,7 +15,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <climits>
 #include <ctime>
 #include <cstdlib>
 #include <filesystem>
@@ -31,7 +30,12 @@
 #include "fd/MultiFFT.h"
 #include "fd/Network.h"
 
+#include "BenchSupport.h"
+
 namespace {
+
+using bench::TempDir;
+using bench::toolPath;
 
 const char* const kScene = "pair_sep60_m20_p40_snr20";
 constexpr int kRate = 16000, kLength = 512, kAdvance = 160;
@@ -214,14 +218,6 @@ double childrenCpuSeconds() {
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-std::string toolPath() {
-  char path[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return "velk-binaural";
-  const std::string exe(path, static_cast<size_t>(n));
-  return exe.substr(0, exe.find_last_of('/')) + "/velk-binaural";
-}
-
 // Arguments: copies of the scene (1 as it is, 10 about 60 s), method (0 head model, 1 measured).
 void LocalizeCommand(benchmark::State& state) {
   const SceneFrames* frames = sceneFrames();
@@ -230,11 +226,12 @@ void LocalizeCommand(benchmark::State& state) {
     return;
   }
   const long copies = state.range(0);
-  std::string dir = (std::filesystem::temp_directory_path() / "velk-bench-XXXXXX").string();
-  if (!mkdtemp(dir.data())) {
+  TempDir scratch;
+  if (scratch.path().empty()) {
     state.SkipWithError("cannot create a temporary directory");
     return;
   }
+  const std::string& dir = scratch.path();
   const std::string input = dir + "/in.wav";
   const std::string make = "sox '" + scenePath() + "' '" + input + "' repeat " + std::to_string(copies - 1) + " 2>/dev/null";
   if (std::system(make.c_str()) != 0) {
@@ -254,7 +251,6 @@ void LocalizeCommand(benchmark::State& state) {
     }
   }
   const double cpu = childrenCpuSeconds() - cpuBefore;
-  std::filesystem::remove_all(dir);
   const double audio = seconds * static_cast<double>(state.iterations());
   state.counters["x_realtime"] = benchmark::Counter(audio, benchmark::Counter::kIsRate);
   // Audio seconds per second of processor time used by the command (user and system): what one

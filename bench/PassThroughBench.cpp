@@ -18,7 +18,11 @@
 #include "fd/Network.h"
 #include "fd/NetworkFile.h"
 
+#include "BenchSupport.h"
+
 namespace {
+
+using bench::TempDir;
 
 constexpr int kRate = 16000;
 constexpr int kSeconds = 60;
@@ -52,22 +56,6 @@ void writeTestWav(const std::string& path) {
   }
   out.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(samples.size() * 2));
 }
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velk-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 void PassThroughNetwork(benchmark::State& state) {
   TempDir dir;

@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -18,34 +17,15 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
+
 namespace {
+
+using bench::TempDir;
+using bench::toolPath;
 
 const char* const kScene = "pair_sep60_m20_p40_snr20";
 const char* const kDirections = "-20,40";
-
-std::string toolPath() {
-  char path[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return "velk-binaural";
-  const std::string exe(path, static_cast<size_t>(n));
-  return exe.substr(0, exe.find_last_of('/')) + "/velk-binaural";
-}
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velk-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // A canonical WAV file's format chunk and sample bytes.
 struct Wav {
