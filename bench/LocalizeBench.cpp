@@ -13,7 +13,6 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <ctime>
 #include <cstdlib>

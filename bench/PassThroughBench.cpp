@@ -2,7 +2,6 @@
 // cost of the host's audio path that every network pays. Reported as "x_realtime", seconds of
 // audio processed per second of wall-clock time.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>

@@ -6,7 +6,6 @@
 // The tool is the one built next to this benchmark; the scene comes from VELK_SCENES_DIR.
 #include <benchmark/benchmark.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>

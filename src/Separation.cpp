@@ -1,9 +1,7 @@
 // The head-model and measured-table separators.
 #include "Separation.h"
 
-#include <cmath>
 #include <complex>
-#include <limits>
 #include <stdexcept>
 
 #include "FastMath.h"
