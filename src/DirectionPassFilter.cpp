@@ -1,5 +1,5 @@
 // Pass bands of a direction and the extraction of the passing bins.
-#include "DirectionPassFilter.h"
+#include "velk_binaural/DirectionPassFilter.h"
 
 #include <algorithm>
 #include <climits>
@@ -11,11 +11,11 @@
 
 #include <boost/format.hpp>
 
-#include "Angles.h"
-#include "DirectionJudge.h"
-#include "HRTF.h"
-#include "InterauralDifference.h"
-#include "Logger.h"
+#include "velk_binaural/Angles.h"
+#include "velk_binaural/DirectionJudge.h"
+#include "velk_binaural/HRTF.h"
+#include "velk_binaural/InterauralDifference.h"
+#include "velk_binaural/Logger.h"
 
 namespace NSVelkBinaural {
 

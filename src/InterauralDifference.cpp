@@ -1,11 +1,11 @@
-#include "InterauralDifference.h"
+#include "velk_binaural/InterauralDifference.h"
 
 #include <complex>
 #include <cstdint>
 #include <stdexcept>
 
 #include "FastMath.h"
-#include "RecycledArray.h"
+#include "velk_binaural/RecycledArray.h"
 
 namespace NSVelkBinaural {
 
@@ -100,16 +100,5 @@ InterauralPhaseDifference::~InterauralPhaseDifference() {
   if (ownLogger->IsLoggable(LogLevel::FINEST))
     ownLogger->Log(LogLevel::FINEST, "InterauralPhaseDifference::~InterauralPhaseDifference", "", "");
 }
-
-namespace {
-FD::RCPtr<FD::Vector<float>> CopyToFDVector(const InterauralDifference<float>* difference, const char* what) {
-  if (!difference) throw std::invalid_argument(std::string("ToFDVector: the ") + what + " pointer is empty");
-  return FD::RCPtr<FD::Vector<float>>(new FD::Vector<float>(difference->data, difference->data + difference->size));
-}
-}  // namespace
-
-FD::RCPtr<FD::Vector<float>> ToFDVector(const IIDPtr& iid) { return CopyToFDVector(iid.get(), "intensity difference"); }
-
-FD::RCPtr<FD::Vector<float>> ToFDVector(const IPDPtr& ipd) { return CopyToFDVector(ipd.get(), "phase difference"); }
 
 }  // namespace NSVelkBinaural

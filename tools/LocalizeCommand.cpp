@@ -42,12 +42,11 @@ struct LocalizeOptions {
   bool quiet = false;
 };
 
-// The localiser's parameters: the defaults, the method, then --param overrides, each typed as
-// the node's description says.
+// The localiser's parameters: the declared defaults, the method, then --param overrides, each
+// typed as the node's declarations say.
 NetworkParameters localizerParameters(const LocalizeOptions& options) {
   NetworkParameters params;
   params.addNode(kNodeType);
-  for (const DefaultParameter& d : localizeDefaults()) params.set(kNodeType, d.name, d.value);
   if (options.method == "measured") {
     params.set(kNodeType, "LOCALIZE_METHOD", "HRTFMESURED");
     params.set(kNodeType, "VELK_DAT", options.table.empty() ? defaultTable() : options.table);

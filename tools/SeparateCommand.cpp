@@ -40,10 +40,6 @@ const char* const kLocalizer = "LocalizeBinaural";
 const char* const kFixedSources = "SourceMaker";
 const char* const kDelayFilter = "DelaySourceFilter";
 
-// Pass-band half-widths of the separator, degrees: straight ahead and at +-90 (linear in
-// between). Chosen on the two- and three-talker test scenes; see the README.
-constexpr double kDefaultRangeMinDeg = 20.0;
-constexpr double kDefaultRangeMaxDeg = 40.0;
 // The head-model separator judges bins by interaural phase only, and only below this frequency,
 // where the phase of a head-sized microphone pair is unambiguous; its output holds nothing above.
 constexpr double kHeadModelMaxFrequencyHz = 1500.0;
@@ -60,7 +56,8 @@ struct SeparateOptions {
   int delay = -1;  // < 0: no look-ahead filter
   std::string method = "epipolar";
   std::string table;  // empty: the example table
-  double rangeMinDeg = kDefaultRangeMinDeg, rangeMaxDeg = kDefaultRangeMaxDeg;
+  // Pass-band half-widths; NaN leaves the separator's declared defaults.
+  double rangeMinDeg = NAN, rangeMaxDeg = NAN;
   std::vector<std::string> params;
   bool quiet = false;
 };
@@ -87,15 +84,13 @@ NetworkParameters nodeParameters(const SeparateOptions& options) {
   params.addNode(kSeparator);
   const bool measured = options.method == "measured";
   const std::string table = options.table.empty() ? defaultTable() : options.table;
-  params.set(kSeparator, "SAMPLING_RATE", "16000");
-  params.set(kSeparator, "RANGE_MIN", decimal(options.rangeMinDeg));
-  params.set(kSeparator, "RANGE_MAX", decimal(options.rangeMaxDeg));
+  if (!std::isnan(options.rangeMinDeg)) params.set(kSeparator, "RANGE_MIN", decimal(options.rangeMinDeg));
+  if (!std::isnan(options.rangeMaxDeg)) params.set(kSeparator, "RANGE_MAX", decimal(options.rangeMaxDeg));
   params.set(kSeparator, "SEPARATE_METHOD", measured ? "HRTFMESURED" : "EPIPOLAR");
   // The separator reads the table on its first frame whatever the method.
   params.set(kSeparator, "VELK_DAT", table);
   if (options.localize) {
     params.addNode(kLocalizer);
-    for (const DefaultParameter& d : localizeDefaults()) params.set(kLocalizer, d.name, d.value);
     if (measured) {
       params.set(kLocalizer, "LOCALIZE_METHOD", "HRTFMESURED");
       params.set(kLocalizer, "VELK_DAT", table);
@@ -113,12 +108,6 @@ NetworkParameters nodeParameters(const SeparateOptions& options) {
   return params;
 }
 
-std::string defaultOf(const char* name) {
-  for (const DefaultParameter& d : localizeDefaults())
-    if (std::string(d.name) == name) return d.value;
-  throw std::logic_error(std::string("no default for ") + name);
-}
-
 // Sampling rate and frame shift of the whole network. With the localiser they are its own
 // (possibly overridden) settings, which the separator must share.
 struct Timing {
@@ -126,7 +115,8 @@ struct Timing {
 };
 
 Timing networkTiming(const SeparateOptions& options, const NetworkParameters& params) {
-  Timing timing{intParameter(params.of(kSeparator), "SAMPLING_RATE"), std::stoi(defaultOf("ADVANCE"))};
+  Timing timing{intParameter(params.of(kSeparator), "SAMPLING_RATE"),
+                std::get<int>(declaredDefault(kLocalizer, "ADVANCE"))};
   if (options.localize) {
     const int localizerRate = intParameter(params.of(kLocalizer), "SAMPLING_RATE");
     if (localizerRate != timing.samplingRate)
@@ -363,12 +353,12 @@ void addSeparateCommands(CLI::App& app, Status& status) {
       ->capture_default_str();
   cmd->add_option("--tf", options->table,
                   "transfer-function table (default: " + std::string(kDefaultTablePath) + "); read with either method");
-  cmd->add_option("--range-min", options->rangeMinDeg, "pass-band half-width for a talker straight ahead, degrees")
-      ->check(CLI::Range(0.0, 90.0))
-      ->capture_default_str();
-  cmd->add_option("--range-max", options->rangeMaxDeg, "pass-band half-width for a talker at +-90 degrees, degrees")
-      ->check(CLI::Range(0.0, 90.0))
-      ->capture_default_str();
+  cmd->add_option("--range-min", options->rangeMinDeg,
+                  "pass-band half-width for a talker straight ahead, degrees (default: SeparateBinaural's RANGE_MIN)")
+      ->check(CLI::Range(0.0, 90.0));
+  cmd->add_option("--range-max", options->rangeMaxDeg,
+                  "pass-band half-width for a talker at +-90 degrees, degrees (default: SeparateBinaural's RANGE_MAX)")
+      ->check(CLI::Range(0.0, 90.0));
   cmd->add_option("--param", options->params,
                   "set a node parameter, NAME=VALUE for every node that has it or NODE.NAME=VALUE for one node type "
                   "(repeatable; see `velk-binaural nodes`)");

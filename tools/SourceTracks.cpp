@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "Source.h"
+#include "fd/Source.h"
 #include "fd/Values.h"
 
 namespace velktool {

@@ -74,6 +74,9 @@ class ScratchFile {
 // number of frames.
 long runWithProgress(FD::Network& network, bool quiet, const std::function<void(long)>& afterFrame = {});
 
+// The declared default of parameter `name` of a registered node type.
+velkparam::Value declaredDefault(const std::string& nodeType, const std::string& name);
+
 // The parameters of the plug-in nodes of a network, each typed by its node's description, and
 // `--param` assignments routed to them: "NODE.NAME=VALUE" sets NAME of node type NODE only;
 // "NAME=VALUE" sets NAME of every node that has such a parameter. An assignment that fits no
@@ -81,8 +84,8 @@ long runWithProgress(FD::Network& network, bool quiet, const std::function<void(
 // what is accepted.
 class NetworkParameters {
  public:
-  // Adds a node type; its parameters start empty. Throws std::invalid_argument when the type is
-  // not registered or publishes no description.
+  // Adds a node type; its required parameters start at their declared defaults. Throws
+  // std::invalid_argument when the type is not registered or publishes no description.
   void addNode(const std::string& nodeType);
   // Sets a parameter of one node type from text.
   void set(const std::string& nodeType, const std::string& name, const std::string& value);

@@ -1,5 +1,5 @@
-#include "EventHistory.h"
-#include "EventHistoryManager.h"
+#include "velk_binaural/EventHistory.h"
+#include "velk_binaural/EventHistoryManager.h"
 
 #include <climits>
 #include <cmath>
@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "DirectionConverter.h"
+#include "velk_binaural/DirectionConverter.h"
 #include "LogCapture.h"
 
 using namespace NSVelkBinaural;

@@ -4,11 +4,11 @@
 #include <climits>
 #include <cmath>
 
-#include "Angles.h"
-#include "DimensionPromise.h"
-#include "GetTime.h"
-#include "Probability.h"
-#include "SafeCalculation.h"
+#include "velk_binaural/Angles.h"
+#include "velk_binaural/DimensionPromise.h"
+#include "velk_binaural/GetTime.h"
+#include "velk_binaural/Probability.h"
+#include "velk_binaural/SafeCalculation.h"
 
 namespace {
 

@@ -128,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
                {"\"source\"", "in8k.wav", "8000 Hz", "SAMPLING_RATE is 16000 Hz"}},
         Broken{"WrongParameterType",
                network({source("\"IN\"", "\"16000\""), stft("source:AUDIO"), kIstft, kSink}),
-               {"\"source\"", "parameter \"SAMPLING_RATE\": expected an int, got String"}},
+               {"node \"source\"", "parameter \"SAMPLING_RATE\": expected an int of at least 1, got a string"}},
         Broken{"UnwritableOutput",
                network({source(), stft("source:AUDIO"), kIstft, kSink}, "/no/such/dir/out.wav"),
                {"net.json: frame 0", "\"sink\"", "/no/such/dir/out.wav"}},

@@ -27,6 +27,7 @@ class AudioFileSource : public BufferedNode {
   static NodeInfo describe();
 
   long streamLength() const override { return frames_; }
+  FrameGeometry frameGeometry() const override { return {length_, advance_, samplingRate_}; }
   void calculate(int outputId, int count, Buffer& out) override;
 
  private:

@@ -12,11 +12,13 @@
 #include <vector>
 
 #include "fd/Node.h"
-#include "fd/OverlapAdd.h"
+
+namespace velkdsp {
+class FrameSynthesis;
+class OverlapAdd;
+}  // namespace velkdsp
 
 namespace FD {
-
-class RealFFT;
 
 class Synthesize : public BufferedNode {
  public:
@@ -26,15 +28,15 @@ class Synthesize : public BufferedNode {
 
   void calculate(int outputId, int count, Buffer& out) override;
   void reset() override;
+  FrameGeometry frameGeometry() const override { return {length_, advance_, 0}; }
 
  private:
   void addSpectrum(int frame);
 
   int inputId_, outputId_;
   int length_, advance_, lookAhead_;
-  std::vector<float> window_, time_;
-  std::unique_ptr<RealFFT> fft_;
-  std::vector<OverlapAdd> channels_;  // one per channel, made on the first frame
+  std::unique_ptr<velkdsp::FrameSynthesis> synthesis_;
+  std::vector<velkdsp::OverlapAdd> channels_;  // one per channel, made on the first frame
   int nextFrame_ = 0;                 // next input frame to add
 };
 
