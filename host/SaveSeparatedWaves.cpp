@@ -46,8 +46,9 @@ SaveSeparatedWaves::SaveSeparatedWaves(std::string nodeName, const ParameterSet&
   length_ = param::integer(*this, parameters, "LENGTH");
   advance_ = param::integer(*this, parameters, "ADVANCE");
   const std::string shape = param::text(*this, parameters, info.parameters, "WINDOW");
-  format_ = static_cast<int>(sampleFormatFromName(param::text(*this, parameters, info.parameters, "SAMPLE_FORMAT")));
+  const std::string format = param::text(*this, parameters, info.parameters, "SAMPLE_FORMAT");
   checkDeclaredParameters(*this, parameters, info.parameters);
+  format_ = static_cast<int>(sampleFormatFromName(format));
   try {
     // Refuses shifts that leave samples without weight.
     synthesis_ = std::make_unique<velkdsp::FrameSynthesis>(velkdsp::windowShapeFromName(shape), length_, advance_);

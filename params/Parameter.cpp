@@ -10,8 +10,9 @@ namespace velkparam {
 
 namespace {
 
-// The shortest text that reads back to the same number.
+// Whole numbers as integers, others as the shortest text that reads back to the same number.
 std::string NumberText(double value) {
+  if (std::floor(value) == value && std::fabs(value) < 1e15) return std::to_string(static_cast<long long>(value));
   char text[32];
   const std::to_chars_result r = std::to_chars(text, text + sizeof text, value);
   return std::string(text, r.ptr);

@@ -104,7 +104,7 @@ std::string neededText(const velkparam::Spec& p) {
   return "";
 }
 
-std::string withUnit(const velkparam::Spec& p) { return p.unit.empty() ? p.meaning : p.meaning + ", " + p.unit; }
+std::string withUnit(const velkparam::Spec& p) { return p.unit.empty() ? p.meaning : p.meaning + " (" + p.unit + ")"; }
 
 void printNodeText(const std::string& name, const FD::NodeInfo* info) {
   std::cout << name << "\n";
@@ -123,19 +123,29 @@ void printNodeText(const std::string& name, const FD::NodeInfo* info) {
   std::cout << "\n";
 }
 
-// A table cell: the text with the characters that would end the cell or the row escaped.
+// Text for Markdown: the characters that would end a table cell or the row, or open an HTML tag,
+// escaped.
 std::string cell(const std::string& text) {
   std::string out;
   for (char c : text) {
     if (c == '|') out += "\\|";
+    else if (c == '<') out += "&lt;";
+    else if (c == '>') out += "&gt;";
     else if (c == '\n') out += ' ';
     else out += c;
   }
   return out;
 }
 
+// Text inside a code span, where only the cell's end needs escaping.
+std::string code(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '|' ? std::string("\\|") : std::string(1, c);
+  return "`" + out + "`";
+}
+
 void printNodeMarkdown(const std::string& name, const FD::NodeInfo* info) {
-  std::cout << "### " << name << "\n\n";
+  std::cout << "#### " << name << "\n\n";
   if (!info) {
     std::cout << "(no description published)\n\n";
     return;
@@ -144,18 +154,18 @@ void printNodeMarkdown(const std::string& name, const FD::NodeInfo* info) {
   if (!info->inputs.empty() || !info->outputs.empty()) {
     std::cout << "| port | type | content |\n|---|---|---|\n";
     for (const FD::PortInfo& p : info->inputs)
-      std::cout << "| in `" << p.name << "` | " << cell(p.type) << " | " << cell(p.description) << " |\n";
+      std::cout << "| in " << code(p.name) << " | " << code(p.type) << " | " << cell(p.description) << " |\n";
     for (const FD::PortInfo& p : info->outputs)
-      std::cout << "| out `" << p.name << "` | " << cell(p.type) << " | " << cell(p.description) << " |\n";
+      std::cout << "| out " << code(p.name) << " | " << code(p.type) << " | " << cell(p.description) << " |\n";
     std::cout << "\n";
   }
   if (info->parameters.empty()) return;
-  std::cout << "| parameter | type | default | accepted | meaning |\n|---|---|---|---|---|\n";
+  std::cout << "| parameter | type | default | unit | accepted | meaning |\n|---|---|---|---|---|---|\n";
   for (const velkparam::Spec& p : info->parameters)
-    std::cout << "| `" << p.name << "` | " << cell(velkparam::TypeName(p.type)) << " | `"
-              << cell(velkparam::ToText(p.defaultValue)) << "` | " << cell(velkparam::Accepted(p)) << " | "
-              << cell(withUnit(p)) << (p.need == velkparam::Need::Always ? "" : " (" + cell(neededText(p)) + ")")
-              << " |\n";
+    std::cout << "| " << code(p.name) << " | " << code(velkparam::TypeName(p.type)) << " | "
+              << code(velkparam::ToText(p.defaultValue)) << " | " << cell(p.unit) << " | " << cell(velkparam::Accepted(p))
+              << " | " << cell(p.meaning)
+              << (p.need == velkparam::Need::Always ? "" : " (" + cell(neededText(p)) + ")") << " |\n";
   std::cout << "\n";
 }
 

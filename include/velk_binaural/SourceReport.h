@@ -9,7 +9,8 @@ struct SourceReport {
   double timeSec = 0.0;      // time of the frame, seconds from the start of the signal
   double azimuthRad = 0.0;   // direction, radians, positive to the left, 0 straight ahead
   double azimuthDeg = 0.0;   // the same direction in degrees
-  bool paused = false;       // not heard on this frame, but heard recently enough to keep its id
+  // Other sounds were heard since the source was last heard; it keeps its id for the pause length.
+  bool paused = false;
   // Probability of the direction among the grid's directions on this frame (0 .. 1); NaN on a
   // frame where the source was not heard.
   double probability = 0.0;
