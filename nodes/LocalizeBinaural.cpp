@@ -93,6 +93,8 @@ void LocalizeBinaural::count0Initialize(int count, FD::Buffer&) {
     boost::shared_ptr<IIPDS> tables;
     if (config_.method == LocalizerConfig::Method::MeasuredTables) tables = LoadMeasuredTables(nfft);
     localizer_.reset(new Localizer(config_, tables));
+    // With measured tables the grid is the tables'; every node of the process follows it.
+    if (tables) gDirConv = localizer_->Grid();
   } catch (const std::exception& e) {
     throw new FD::NodeException(this, e.what(), kFile, kSetupFailureLine);
   }
@@ -107,7 +109,6 @@ boost::shared_ptr<IIPDS> LocalizeBinaural::LoadMeasuredTables(int nfft) {
                     tables->nfft % tables->nfreq % tables->dirtick % tables->ndir % tables->begindeg,
                 kFile, "count0Initialize");
   CheckTablesFit(*tables, request.path, config_.samplingRateHz, nfft);
-  gDirConv = DirectionConverter(tables->dirtick, tables->begindeg);
   return tables;
 }
 

@@ -444,10 +444,6 @@ std::vector<int> IntsOf(const std::vector<Spec>& table, const Values& values, co
   return TypedOf<std::vector<int>>(table, values, name);
 }
 
-std::vector<float> FloatsOf(const std::vector<Spec>& table, const Values& values, const std::string& name) {
-  return TypedOf<std::vector<float>>(table, values, name);
-}
-
 Values Defaults(const std::vector<Spec>& table) {
   Values values;
   for (const Spec& spec : table) values[spec.name] = spec.defaultValue;

@@ -55,15 +55,6 @@ Epipolar::Epipolar(Length distance, Length radius) : distance(distance), radius(
             .str());
 }
 
-Epipolar::Length Epipolar::LRDifferenceSimple(Angle theta) const {
-  const double d = distance.Value();
-  const double r = radius.Value();
-  const double s = std::sin(theta.Value());
-  const double toLeft = std::sqrt(d * d + r * r - 2.0 * d * r * s);
-  const double toRight = std::sqrt(d * d + r * r + 2.0 * d * r * s);
-  return Length(4.0 / 3.0 * (toLeft - toRight));
-}
-
 Epipolar::Length Epipolar::LRDifferenceRevised(Angle theta) const {
   const double d = distance.Value();
   const double r = radius.Value();
@@ -106,25 +97,20 @@ Epipolar::Length Epipolar::LRDifferenceRevised(Angle theta) const {
   return Length(theta.Value() >= 0.0 ? near - far : far - near);
 }
 
-AngleBase<double> CalibrateDirection(AngleBase<double> input, AngleBase<double> model) {
-  const double calibrated = NearestBranch(input.Value(), model.Value());
-  Logger* logger = Logger::Global();
-  if (logger->IsLoggable(LogLevel::FINEST))
-    logger->Log(LogLevel::FINEST,
-                boost::format("input is %f rad, model is %f rad, diff is %f rad") % input.Value() % model.Value() %
-                    (calibrated - model.Value()),
-                kFile, "CalibrateDirection");
-  return AngleBase<double>(calibrated);
-}
-
 namespace {
-// The judges bring every harmonic onto the model's branch for every direction: the traced
-// version only when the trace is on.
-double Calibrated(double input, double model, bool trace) {
-  return trace ? CalibrateDirection(AngleBase<double>(input), AngleBase<double>(model)).Value()
-               : NearestBranch(input, model);
+void TraceCalibration(double input, double model, double calibrated) {
+  Logger::Global()->Log(LogLevel::FINEST,
+                        boost::format("input is %f rad, model is %f rad, diff is %f rad") % input % model %
+                            (calibrated - model),
+                        kFile, "CalibrateDirection");
 }
 }  // namespace
+
+AngleBase<double> CalibrateDirection(AngleBase<double> input, AngleBase<double> model) {
+  const double calibrated = NearestBranch(input.Value(), model.Value());
+  if (Logger::Global()->IsLoggable(LogLevel::FINEST)) TraceCalibration(input.Value(), model.Value(), calibrated);
+  return AngleBase<double>(calibrated);
+}
 
 // ---- Distances and probabilities ----------------------------------------------------------------
 
@@ -341,7 +327,8 @@ std::vector<Probability> JudgeEpipolar::CalcProbabilityFromIPD(const HarmonicLis
   for (size_t j = 0; j < dipd.size(); ++j) {
     for (size_t i = 0; i < n; ++i) {
       modelPhase[i] = 2.0 * Angles::AnglePi * freq[i] * dl[j] / kSpeedOfSound;
-      observed[i] = Calibrated(raw[i], modelPhase[i], trace);
+      observed[i] = NearestBranch(raw[i], modelPhase[i]);
+      if (trace) TraceCalibration(raw[i], modelPhase[i], observed[i]);
     }
     dipd[j] = DirectionProbability::CalculateIPDDistance(observed, modelPhase, harmonics);
     if (logger->IsLoggable(LogLevel::FINEST)) {
@@ -422,7 +409,8 @@ double JudgeHRTFMeasured::PhaseDistance(int direction, const std::vector<BandAnd
   for (size_t i = 0; i < n; ++i) {
     const size_t k = CheckedBin(ipdh[i], std::min(table.size(), ipd.size));
     modelPhase[i] = table[k];
-    observed[i] = Calibrated(ipd.data[k], table[k], trace);
+    observed[i] = NearestBranch(ipd.data[k], table[k]);
+    if (trace) TraceCalibration(ipd.data[k], table[k], observed[i]);
   }
   return DirectionProbability::CalculateIPDDistance(observed, modelPhase, ipdh);
 }

@@ -72,33 +72,33 @@ void InterauralDifference<T>::Allocate(size_t n) {
 template class InterauralDifference<float>;
 
 InterauralIntensityDifference::InterauralIntensityDifference(const ComplexPairPtr& spectra, Channel::Kind kind)
-    : InterauralDifference<float>(kind), ownLogger(Logger::GetLogger(Logger::GLOBAL_LOGGER_NAME)) {
+    : InterauralDifference<float>(kind) {
   const char* function = "InterauralIntensityDifference";
-  LogFinest(ownLogger, "constructor", function);
+  LogFinest(logger, "constructor", function);
   const ComplexSignal* a = nullptr;
   const ComplexSignal* b = nullptr;
   if (!SelectChannels(spectra, kind, a, b)) return;
-  LogFinest(ownLogger, "calculating IID", function);
+  LogFinest(logger, "calculating IID", function);
   Allocate(a->size);
   FastMath::LevelDifferencesDb(a->data, b->data, data, size);
 }
 
 InterauralPhaseDifference::InterauralPhaseDifference(const ComplexPairPtr& spectra, Channel::Kind kind)
-    : InterauralDifference<float>(kind), ownLogger(Logger::GetLogger(Logger::GLOBAL_LOGGER_NAME)) {
+    : InterauralDifference<float>(kind) {
   const char* function = "InterauralPhaseDifference";
-  LogFinest(ownLogger, "constructor", function);
+  LogFinest(logger, "constructor", function);
   const ComplexSignal* a = nullptr;
   const ComplexSignal* b = nullptr;
   if (!SelectChannels(spectra, kind, a, b)) return;
-  LogFinest(ownLogger, "calculating IPD", function);
+  LogFinest(logger, "calculating IPD", function);
   Allocate(a->size);
   // The phase of a * conj(b) is the wrapped difference of the two phases, with one arctangent.
   FastMath::PhaseDifferences(a->data, b->data, data, size);
 }
 
 InterauralPhaseDifference::~InterauralPhaseDifference() {
-  if (ownLogger->IsLoggable(LogLevel::FINEST))
-    ownLogger->Log(LogLevel::FINEST, "InterauralPhaseDifference::~InterauralPhaseDifference", "", "");
+  if (logger->IsLoggable(LogLevel::FINEST))
+    logger->Log(LogLevel::FINEST, "InterauralPhaseDifference::~InterauralPhaseDifference", "", "");
 }
 
 }  // namespace NSVelkBinaural

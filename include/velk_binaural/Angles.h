@@ -5,13 +5,8 @@
 namespace NSVelkBinaural {
 namespace Angles {
 
-inline constexpr double Zero = 0.0;
 inline constexpr double AnglePi = 3.141592653589793;
-inline constexpr double AnglePi2 = 1.5707963267948966;      // pi / 2
-inline constexpr double AnglePi4 = 0.7853981633974483;      // pi / 4
-inline constexpr double Angle1Pi = 0.3183098861837907;      // 1 / pi
-inline constexpr double Angle2Pi = 0.6366197723675814;      // 2 / pi (not 2 pi)
-inline constexpr double Angle2SqrtPi = 1.1283791670955126;  // 2 / sqrt(pi)
+inline constexpr double AnglePi2 = 1.5707963267948966;  // pi / 2
 
 }  // namespace Angles
 

@@ -30,7 +30,6 @@ class BGNEstimator {
 
   bool Estimated() const { return estimated_; }
   std::uint32_t EstimateCounter() const { return estimateCounter_; }
-  std::uint32_t EstimateLength() const { return estimateLength_; }
 
  private:
   void CreateAccumulators(size_t bands);

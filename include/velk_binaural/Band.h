@@ -20,7 +20,6 @@ class Band {
   Band(int index, const BandInformation* info) : index(index), info(info) {}
   // The band's centre frequency; 0 Hz for a band without transform information.
   NSDimensionPromise::FrequencyBase<double> Freq() const;
-  bool IsValid() const { return index >= 0 && info != nullptr; }
 
   int index = -1;
   const BandInformation* info = nullptr;  // not owned; outlives the band

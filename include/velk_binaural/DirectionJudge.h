@@ -41,11 +41,8 @@ class Epipolar {
   // std::invalid_argument unless 0 <= radius < distance.
   Epipolar(Length distance, Length radius);
 
-  // Path to the left (+90 degrees) microphone minus path to the right one, straight lines only,
-  // scaled by 4/3. Odd in theta.
-  Length LRDifferenceSimple(Angle theta) const;
-  // The same difference with the sound bending around the head to the far microphone. Odd in
-  // theta; 0 beyond |theta| > 2 pi.
+  // Path to the left (+90 degrees) microphone minus path to the right one, with the sound bending
+  // around the head to the far microphone. Odd in theta; 0 beyond |theta| > 2 pi.
   Length LRDifferenceRevised(Angle theta) const;
 
   Length distance;
@@ -56,8 +53,8 @@ class Epipolar {
 NSDimensionPromise::AngleBase<double> CalibrateDirection(NSDimensionPromise::AngleBase<double> input,
                                                          NSDimensionPromise::AngleBase<double> model);
 
-// CalibrateDirection's arithmetic without the trace, for per-bin and per-direction loops: inline,
-// and with selects instead of branches so that such loops vectorise.
+// CalibrateDirection's arithmetic, for per-bin and per-direction loops (which trace it themselves):
+// inline, and with selects instead of branches so that such loops vectorise.
 inline double NearestBranch(double input, double model) {
   constexpr double kTwoPi = 2.0 * Angles::AnglePi;
   const double diff = input - model;

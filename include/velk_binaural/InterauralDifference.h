@@ -47,18 +47,12 @@ class InterauralIntensityDifference : public InterauralDifference<float> {
  public:
   InterauralIntensityDifference(const ComplexPairPtr& spectra, Channel::Kind kind);
   ~InterauralIntensityDifference() override = default;
-
- private:
-  Logger* ownLogger;
 };
 
 class InterauralPhaseDifference : public InterauralDifference<float> {
  public:
   InterauralPhaseDifference(const ComplexPairPtr& spectra, Channel::Kind kind);
   ~InterauralPhaseDifference() override;
-
- private:
-  Logger* ownLogger;
 };
 
 using IIDPtr = boost::shared_ptr<InterauralIntensityDifference>;

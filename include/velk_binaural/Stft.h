@@ -53,7 +53,6 @@ class Stft {
   bool Next(StftFrame& frame);
 
   const StftConfig& Config() const { return config_; }
-  long SamplesPushed() const { return pushed_; }
 
  private:
   bool Ready(long k) const;

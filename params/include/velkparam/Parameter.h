@@ -128,7 +128,6 @@ int IntOf(const std::vector<Spec>& table, const Values& values, const std::strin
 float FloatOf(const std::vector<Spec>& table, const Values& values, const std::string& name);
 std::string TextOf(const std::vector<Spec>& table, const Values& values, const std::string& name);
 std::vector<int> IntsOf(const std::vector<Spec>& table, const Values& values, const std::string& name);
-std::vector<float> FloatsOf(const std::vector<Spec>& table, const Values& values, const std::string& name);
 // Every entry's default.
 Values Defaults(const std::vector<Spec>& table);
 
