@@ -99,10 +99,80 @@ int finish(const EvaluateOptions& options, const std::vector<Failure>& failures,
               " could not be evaluated; the first: " + failures.front().scene + ": " + failures.front().message);
 }
 
-json failureRows(const std::vector<Failure>& failures) {
-  json rows = json::array();
-  for (const Failure& f : failures) rows.push_back({{"scene", f.scene}, {"error", f.message}});
-  return rows;
+// ---- the report ----------------------------------------------------------------------------------
+
+json toJson(const velkeval::LocalizationRow& r) {
+  return {{"scene", r.scene},
+          {"kind", r.kind},
+          {"truth", r.truthDeg},
+          {"err", nullable(r.errorDeg)},
+          {"hit", r.hit},
+          {"spur", r.spurious},
+          {"spur_tol", r.spuriousTolerant},
+          {"ids", r.ids},
+          {"ids10_per_talker", r.ids10PerTalker}};
+}
+
+json toJson(const velkeval::LocalizationKindSummary& k) {
+  return {{"kind", k.kind},
+          {"talkers", k.talkers},
+          {"missed", k.missed},
+          {"median_err", k.medianErrorDeg},
+          {"within5", k.within5},
+          {"within10", k.within10},
+          {"hit", k.hit},
+          {"spur_tol", k.spuriousTolerant},
+          {"ids10_per_talker", k.ids10PerTalker}};
+}
+
+json toJson(const velkeval::SeparationRow& r) {
+  return {{"scene", r.scene}, {"kind", r.kind}, {"truth", r.truthDeg}, {"ear", r.ear},
+          {"len_ok", r.lengthOk}, {"si_sdr_i", r.siSdrGainDb}};
+}
+
+json toJson(const velkeval::SeparationKindSummary& k) {
+  return {{"kind", k.kind}, {"outputs", k.outputs}, {"mean_si_sdr_i", k.meanGainDb}, {"median", k.medianGainDb},
+          {"min", k.minGainDb}, {"len_ok", k.lengthOk}};
+}
+
+// The rows of every scene that could be scored, and the scenes that could not.
+template <class Row>
+struct Scored {
+  std::vector<Row> rows;
+  std::vector<Failure> failures;
+};
+
+// Scores the scenes one after the other, with a line of progress for each (`unit`: what a row is).
+template <class Row>
+Scored<Row> scoreEach(const std::vector<SceneTruth>& scenes, const EvaluateOptions& options,
+                      const std::function<std::vector<Row>(const SceneTruth&)>& score, const std::string& unit) {
+  Scored<Row> scored;
+  for (size_t i = 0; i < scenes.size(); ++i) {
+    std::vector<Row> rows;
+    std::string message;
+    if (attempt([&] { rows = score(scenes[i]); }, message)) {
+      scored.rows.insert(scored.rows.end(), rows.begin(), rows.end());
+      progress(options, i + 1, scenes.size(), scenes[i].id, std::to_string(rows.size()) + " " + unit + " scored");
+    } else {
+      scored.failures.push_back({scenes[i].id, message});
+      progress(options, i + 1, scenes.size(), scenes[i].id, "failed: " + message);
+    }
+  }
+  return scored;
+}
+
+// The report: `head`, the rows (the failed scenes as rows with their error, as the scene
+// generator's scorer lists them), the kinds and the summary.
+template <class Row, class Kind>
+json reportOf(json head, const Scored<Row>& scored, const std::vector<Kind>& kinds, json summary) {
+  json rows = json::array(), kindRows = json::array();
+  for (const Row& r : scored.rows) rows.push_back(toJson(r));
+  for (const Failure& f : scored.failures) rows.push_back({{"scene", f.scene}, {"error", f.message}});
+  for (const Kind& k : kinds) kindRows.push_back(toJson(k));
+  head["rows"] = rows;
+  head["kinds"] = kindRows;
+  head["summary"] = std::move(summary);
+  return head;
 }
 
 // ---- localisation ---------------------------------------------------------------------------------
@@ -136,18 +206,6 @@ std::vector<velkeval::FrameReports> localizeScene(const SceneTruth& scene, const
   return frames;
 }
 
-json toJson(const velkeval::LocalizationRow& r) {
-  return {{"scene", r.scene},        {"kind", r.kind}, {"truth", r.truthDeg},
-          {"err", nullable(r.errorDeg)}, {"hit", r.hit}, {"spur", r.spurious},
-          {"spur_tol", r.spuriousTolerant}, {"ids", r.ids}, {"ids10_per_talker", r.ids10PerTalker}};
-}
-
-json toJson(const velkeval::LocalizationKindSummary& k) {
-  return {{"kind", k.kind},         {"talkers", k.talkers}, {"missed", k.missed},
-          {"median_err", k.medianErrorDeg}, {"within5", k.within5}, {"within10", k.within10},
-          {"hit", k.hit},           {"spur_tol", k.spuriousTolerant}, {"ids10_per_talker", k.ids10PerTalker}};
-}
-
 void printLocalizationRows(const std::vector<velkeval::LocalizationRow>& rows) {
   std::printf("%-30s %-7s %7s %6s %5s %5s %8s %4s %13s\n", "scene", "kind", "truth", "err", "hit", "spur", "spur_tol",
               "ids", "ids10/talker");
@@ -173,39 +231,24 @@ void printLocalizationSummary(const std::vector<velkeval::LocalizationKindSummar
 }
 
 int evaluateLocalization(const EvaluateOptions& options) {
-  const std::vector<SceneTruth> scenes = chooseScenes(options, 1);
-  std::vector<velkeval::LocalizationRow> rows;
-  std::vector<Failure> failures;
-  for (size_t i = 0; i < scenes.size(); ++i) {
-    std::vector<velkeval::LocalizationRow> sceneRows;
-    std::string message;
-    if (attempt([&] { sceneRows = velkeval::scoreLocalization(scenes[i], localizeScene(scenes[i], options)); },
-                message)) {
-      rows.insert(rows.end(), sceneRows.begin(), sceneRows.end());
-      progress(options, i + 1, scenes.size(), scenes[i].id, std::to_string(sceneRows.size()) + " talker(s) scored");
-    } else {
-      failures.push_back({scenes[i].id, message});
-      progress(options, i + 1, scenes.size(), scenes[i].id, "failed: " + message);
-    }
-  }
-  const std::vector<velkeval::LocalizationKindSummary> kinds = velkeval::summarizeByKind(rows);
-  const velkeval::LocalizationSummary all = velkeval::summarize(rows, failures.size());
-  printLocalizationRows(rows);
+  const Scored<velkeval::LocalizationRow> scored = scoreEach<velkeval::LocalizationRow>(
+      chooseScenes(options, 1), options,
+      [&](const SceneTruth& scene) { return velkeval::scoreLocalization(scene, localizeScene(scene, options)); },
+      "talker(s)");
+  const std::vector<velkeval::LocalizationKindSummary> kinds = velkeval::summarizeByKind(scored.rows);
+  const velkeval::LocalizationSummary all = velkeval::summarize(scored.rows, scored.failures.size());
+  printLocalizationRows(scored.rows);
   printLocalizationSummary(kinds, all, options.method);
-
-  json report = {{"evaluate", "localize"}, {"scenes", options.scenesDir}, {"method", options.method},
-                 {"trim_lead", options.trimLead}};
-  json jsonRows = json::array(), jsonKinds = json::array();
-  for (const auto& r : rows) jsonRows.push_back(toJson(r));
-  for (const json& f : failureRows(failures)) jsonRows.push_back(f);
-  for (const auto& k : kinds) jsonKinds.push_back(toJson(k));
-  report["rows"] = jsonRows;
-  report["kinds"] = jsonKinds;
-  report["summary"] = {{"sources", all.talkers + all.failedScenes}, {"failed", all.failedScenes},
-                       {"median_err", all.medianErrorDeg},          {"within5", all.within5},
-                       {"within10", all.within10},                  {"mean_hit", all.meanHit},
-                       {"mean_spur", all.meanSpurious}};
-  return finish(options, failures, report);
+  const json summary = {{"sources", all.talkers + all.failedScenes},
+                        {"failed", all.failedScenes},
+                        {"median_err", all.medianErrorDeg},
+                        {"within5", all.within5},
+                        {"within10", all.within10},
+                        {"mean_hit", all.meanHit},
+                        {"mean_spur", all.meanSpurious}};
+  const json head = {{"evaluate", "localize"}, {"scenes", options.scenesDir}, {"method", options.method},
+                     {"trim_lead", options.trimLead}};
+  return finish(options, scored.failures, reportOf(head, scored, kinds, summary));
 }
 
 // ---- separation -----------------------------------------------------------------------------------
@@ -258,16 +301,6 @@ std::vector<velkeval::SeparationRow> separateScene(const SceneTruth& scene, cons
   return rows;
 }
 
-json toJson(const velkeval::SeparationRow& r) {
-  return {{"scene", r.scene}, {"kind", r.kind}, {"truth", r.truthDeg}, {"ear", r.ear},
-          {"len_ok", r.lengthOk}, {"si_sdr_i", r.siSdrGainDb}};
-}
-
-json toJson(const velkeval::SeparationKindSummary& k) {
-  return {{"kind", k.kind}, {"outputs", k.outputs}, {"mean_si_sdr_i", k.meanGainDb}, {"median", k.medianGainDb},
-          {"min", k.minGainDb}, {"len_ok", k.lengthOk}};
-}
-
 const char* pythonBool(bool b) { return b ? "True" : "False"; }
 
 void printSeparation(const std::vector<velkeval::SeparationRow>& rows,
@@ -286,35 +319,19 @@ void printSeparation(const std::vector<velkeval::SeparationRow>& rows,
 }
 
 int evaluateSeparation(const EvaluateOptions& options) {
-  const std::vector<SceneTruth> scenes = chooseScenes(options, 2);
-  std::vector<velkeval::SeparationRow> rows;
-  std::vector<Failure> failures;
-  for (size_t i = 0; i < scenes.size(); ++i) {
-    std::vector<velkeval::SeparationRow> sceneRows;
-    std::string message;
-    if (attempt([&] { sceneRows = separateScene(scenes[i], options); }, message)) {
-      rows.insert(rows.end(), sceneRows.begin(), sceneRows.end());
-      progress(options, i + 1, scenes.size(), scenes[i].id, std::to_string(sceneRows.size()) + " output(s) scored");
-    } else {
-      failures.push_back({scenes[i].id, message});
-      progress(options, i + 1, scenes.size(), scenes[i].id, "failed: " + message);
-    }
-  }
-  const std::vector<velkeval::SeparationKindSummary> kinds = velkeval::summarizeByKind(rows);
-  const velkeval::SeparationSummary all = velkeval::summarize(rows, failures.size());
-  printSeparation(rows, kinds, all, options.method);
-
-  json report = {{"evaluate", "separate"}, {"scenes", options.scenesDir}, {"method", options.method}};
-  json jsonRows = json::array(), jsonKinds = json::array();
-  for (const auto& r : rows) jsonRows.push_back(toJson(r));
-  for (const json& f : failureRows(failures)) jsonRows.push_back(f);
-  for (const auto& k : kinds) jsonKinds.push_back(toJson(k));
-  report["rows"] = jsonRows;
-  report["kinds"] = jsonKinds;
-  report["summary"] = {{"outputs", all.outputs + all.failedScenes}, {"failed", all.failedScenes},
-                       {"mean_si_sdr_i", all.meanGainDb},           {"min_si_sdr_i", all.minGainDb},
-                       {"len_ok", all.lengthOk}};
-  return finish(options, failures, report);
+  const Scored<velkeval::SeparationRow> scored = scoreEach<velkeval::SeparationRow>(
+      chooseScenes(options, 2), options, [&](const SceneTruth& scene) { return separateScene(scene, options); },
+      "output(s)");
+  const std::vector<velkeval::SeparationKindSummary> kinds = velkeval::summarizeByKind(scored.rows);
+  const velkeval::SeparationSummary all = velkeval::summarize(scored.rows, scored.failures.size());
+  printSeparation(scored.rows, kinds, all, options.method);
+  const json summary = {{"outputs", all.outputs + all.failedScenes},
+                        {"failed", all.failedScenes},
+                        {"mean_si_sdr_i", all.meanGainDb},
+                        {"min_si_sdr_i", all.minGainDb},
+                        {"len_ok", all.lengthOk}};
+  const json head = {{"evaluate", "separate"}, {"scenes", options.scenesDir}, {"method", options.method}};
+  return finish(options, scored.failures, reportOf(head, scored, kinds, summary));
 }
 
 // ---- the command ----------------------------------------------------------------------------------
