@@ -5,8 +5,8 @@
 // median direction and when it was heard. Given the talkers' true directions (--truth), it says
 // which track found each talker and how well, which talkers were not found, and which tracks
 // match no talker. The per-frame sources can be kept as JSON lines (--json) and drawn as azimuth
-// against time (--plot). Standard output carries only the summary;
-// progress, the localiser's announcements and library diagnostics go to standard error.
+// against time (--plot). Standard output carries only the summary; progress, the localiser's
+// announcements and library diagnostics go to standard error.
 #include <cmath>
 #include <cstdio>
 #include <iostream>
