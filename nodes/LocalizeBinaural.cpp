@@ -140,6 +140,7 @@ void LocalizeBinaural::calculate(int, int count, FD::Buffer& out) {
   try {
     const double time = config_.FrameTime(count);
     out[count] = SourcesOf(localizer_->Process(StereoView(spectrum), time, noiseRef.isNil() ? nullptr : &noise));
+    ForgetEndedIds();
   } catch (const Localizer::FrameError& e) {
     throw new FD::NodeException(this, e.what(), kFile, __LINE__);
   }
@@ -161,6 +162,17 @@ void LocalizeBinaural::AnnounceIfNew(const FD::Source& source) {
   std::cout << boost::format("SOURCE ID %d DIR %f") % source.id % (source.azimuth() * 180.0 / 3.141592653589793)
             << std::endl;
   reportedIds.push_back(source.id);
+}
+
+// An id whose event has left the history is never output again (ids are not reused), so it need
+// not be remembered as announced. Keeping only the live ones keeps the check above as short as the
+// list of live events; remembering every id made each frame slower the more ids had been issued.
+void LocalizeBinaural::ForgetEndedIds() {
+  const std::list<EventHistory>& events = localizer_->History().events;
+  auto ended = [&](int id) {
+    return std::none_of(events.begin(), events.end(), [id](const EventHistory& e) { return e.id == id; });
+  };
+  reportedIds.erase(std::remove_if(reportedIds.begin(), reportedIds.end(), ended), reportedIds.end());
 }
 
 FD::NodeInfo LocalizeBinaural::describe() {

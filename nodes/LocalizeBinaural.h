@@ -40,11 +40,12 @@ class LocalizeBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode
   // The event history's sources as source records; each id is announced the first time it is output.
   FD::ObjectRef SourcesOf(const std::vector<NSVelkBinaural::SourceReport>& reports);
   void AnnounceIfNew(const FD::Source& source);
+  void ForgetEndedIds();
 
   int audioID, spectrumID, bgnoiseID;
   int sourcesID;
   NSVelkBinaural::LocalizerConfig config_;
   std::unique_ptr<NSVelkBinaural::Localizer> localizer_;
   NSVelkBinaural::Logger* logger;
-  std::vector<int> reportedIds;
+  std::vector<int> reportedIds;  // ids announced whose events are still in the history
 };
