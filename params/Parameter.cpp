@@ -444,9 +444,16 @@ std::vector<int> IntsOf(const std::vector<Spec>& table, const Values& values, co
   return TypedOf<std::vector<int>>(table, values, name);
 }
 
-Values Defaults(const std::vector<Spec>& table) {
+const std::string& KeywordOf(const std::vector<Spec>& table, const Values& values, const std::string& name) {
+  const std::string text = TextOf(table, values, name);
+  return SelectedKeyword(*Find(table, name), text);
+}
+
+Values Completed(const std::vector<Spec>& table, const Values& given) {
   Values values;
   for (const Spec& spec : table) values[spec.name] = spec.defaultValue;
+  for (const auto& [name, value] : given) values[name] = value;
+  Check(table, values);
   return values;
 }
 

@@ -92,12 +92,8 @@ LocalizerConfig::LocalizerConfig() { *this = FromParameters({}); }
 
 LocalizerConfig LocalizerConfig::FromParameters(const velkparam::Values& given) {
   const std::vector<Spec>& table = Parameters();
-  velkparam::Values values = velkparam::Defaults(table);
-  for (const auto& [name, value] : given) values[name] = value;
-  velkparam::Check(table, values);
-  auto keyword = [&](const char* name) {
-    return velkparam::SelectedKeyword(*velkparam::Find(table, name), velkparam::TextOf(table, values, name));
-  };
+  const velkparam::Values values = velkparam::Completed(table, given);
+  auto keyword = [&](const char* name) { return velkparam::KeywordOf(table, values, name); };
 
   LocalizerConfig c(Uninitialised{});
   c.samplingRateHz = velkparam::IntOf(table, values, "SAMPLING_RATE");

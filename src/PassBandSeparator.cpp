@@ -53,16 +53,13 @@ PassBandSeparatorConfig::PassBandSeparatorConfig() { *this = FromParameters({});
 
 PassBandSeparatorConfig PassBandSeparatorConfig::FromParameters(const velkparam::Values& given) {
   const std::vector<Spec>& table = Parameters();
-  velkparam::Values values = velkparam::Defaults(table);
-  for (const auto& [name, value] : given) values[name] = value;
-  velkparam::Check(table, values);
+  const velkparam::Values values = velkparam::Completed(table, given);
   PassBandSeparatorConfig c(Uninitialised{});
   c.samplingRateHz = velkparam::IntOf(table, values, "SAMPLING_RATE");
   c.rangeMinDeg = velkparam::FloatOf(table, values, "RANGE_MIN");
   c.rangeMaxDeg = velkparam::FloatOf(table, values, "RANGE_MAX");
-  const std::string method =
-      velkparam::SelectedKeyword(*velkparam::Find(table, "SEPARATE_METHOD"), velkparam::TextOf(table, values, "SEPARATE_METHOD"));
-  c.method = method == kMeasured ? Method::MeasuredTables : Method::HeadModel;
+  c.method = velkparam::KeywordOf(table, values, "SEPARATE_METHOD") == kMeasured ? Method::MeasuredTables
+                                                                                : Method::HeadModel;
   c.noiseFrames = 10;
   c.noiseMarginDb = 10.0f;
   c.tables.path = velkparam::TextOf(table, values, "VELK_DAT");

@@ -17,7 +17,8 @@ class DirectionConverter {
 };
 
 // The process-wide converter: step -5, origin 90 at load (index 0 = +90, index 36 = -90).
-// Localiser nodes replace it during their set-up.
+// Nothing in the library reads it (each pipeline owns its grid); localiser nodes set it to their
+// pipeline's grid for whoever reads it from outside.
 extern DirectionConverter gDirConv;
 
 }  // namespace NSVelkBinaural

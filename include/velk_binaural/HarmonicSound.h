@@ -12,7 +12,7 @@
 
 namespace NSVelkBinaural {
 
-// Candidate directions: (direction index on gDirConv's grid, probability), most probable first.
+// Candidate directions: (direction index on the judge's grid, probability), most probable first.
 using DirectionCandidates = std::vector<std::pair<unsigned int, ProbabilityBase<double>>>;
 using DirectionCandidatesPtr = boost::shared_ptr<DirectionCandidates>;
 

@@ -123,12 +123,15 @@ using Values = std::map<std::string, Value>;
 // in the table are refused too.
 void Check(const std::vector<Spec>& table, const Values& values);
 
+// `given` over every entry's default, checked (see Check): the complete values of a configuration.
+Values Completed(const std::vector<Spec>& table, const Values& given);
+
 // Typed reads of checked values; the entry's default when the value is absent.
 int IntOf(const std::vector<Spec>& table, const Values& values, const std::string& name);
 float FloatOf(const std::vector<Spec>& table, const Values& values, const std::string& name);
 std::string TextOf(const std::vector<Spec>& table, const Values& values, const std::string& name);
 std::vector<int> IntsOf(const std::vector<Spec>& table, const Values& values, const std::string& name);
-// Every entry's default.
-Values Defaults(const std::vector<Spec>& table);
+// The keyword the text of keyword parameter `name` selects (see SelectedKeyword).
+const std::string& KeywordOf(const std::vector<Spec>& table, const Values& values, const std::string& name);
 
 }  // namespace velkparam
