@@ -155,7 +155,7 @@ class JudgeEpipolar : public DirectionJudge {
   // The current size of the grid; std::logic_error when it has no index for 0 degrees.
   Grid CurrentGrid() const;
   // Fills the dl cache for the grid unless it was filled for this very grid (size, step and origin).
-  void PrepareModel(const Grid& grid);
+  void PrepareModel(const Grid& size);
 
   Epipolar model;
   const DirectionConverter* grid;
