@@ -134,7 +134,8 @@ void SeparateBinaural::calculate(int, int count, FD::Buffer& out) {
   if (separator_->NoiseReady()) {
     if (fine) logSources(sourcesRef, count);
     for (const NSVelkBinaural::SeparatedSpectrum& s : separated)
-      result->emplace(s.id, FD::make<FD::Vector<std::complex<float>>>(s.bins.begin(), s.bins.end()));
+      result->emplace(s.id, FD::make<FD::Vector<std::complex<float>>>(s.spectrum->data,
+                                                                      s.spectrum->data + s.spectrum->size));
     bool seenOne = false;
     for (const SeparationTarget& target : targets) seenOne = seenOne || target.id == 1;
     if (!seenOne && sourceOnePresent && fine) logger->Log(LogLevel::FINE, "find id 1 drop out", kFile, "calculate");

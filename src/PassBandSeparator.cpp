@@ -120,9 +120,8 @@ const std::vector<SeparatedSpectrum>& PassBandSeparator::Process(const StereoSpe
     if (!pair) throw std::logic_error("PassBandSeparator: the separator returned no spectrum");
     // The ear on the talker's side hears it loudest; straight ahead keeps the right ear.
     const Channel::Kind ear = target.azimuthRad > 0 ? Channel::LEFT : Channel::RIGHT;
-    const ComplexSignal& kept = ear == Channel::LEFT ? *pair->left : *pair->right;
-    separated_.push_back(
-        SeparatedSpectrum{target.id, target.azimuthRad, range, ear, std::vector<std::complex<float>>(kept.data, kept.data + kept.size)});
+    separated_.push_back(SeparatedSpectrum{target.id, target.azimuthRad, range, ear,
+                                           ear == Channel::LEFT ? pair->left : pair->right});
   }
   return separated_;
 }

@@ -61,7 +61,7 @@ struct SeparatedSpectrum {
   double azimuthRad;
   double halfWidthRad;      // of the band of directions whose bins were kept
   Channel::Kind ear;        // the ear on the source's side: LEFT for azimuths above 0
-  std::vector<std::complex<float>> bins;  // nfft/2 + 1 values
+  ComplexSignalPtr spectrum;  // that ear's nfft/2 + 1 bins, the others zeroed; the caller's to keep
 };
 
 class PassBandSeparator {

@@ -205,8 +205,8 @@ TEST_P(SeparatorAgreement, NodeOutputIsTheLibrarysFrameByFrame) {
     ASSERT_EQ(node.size(), library.size()) << "frame " << k;
     for (const NSVelkBinaural::SeparatedSpectrum& s : library) {
       const auto& bins = FD::object_cast<FD::Vector<std::complex<float>>>(node.at(s.id));
-      ASSERT_EQ(bins.size(), s.bins.size());
-      for (size_t b = 0; b < bins.size(); ++b) ASSERT_EQ(bins[b], s.bins[b]) << "frame " << k << " id " << s.id;
+      ASSERT_EQ(bins.size(), s.spectrum->size);
+      for (size_t b = 0; b < bins.size(); ++b) ASSERT_EQ(bins[b], s.spectrum->data[b]) << "frame " << k << " id " << s.id;
       ++separated;
     }
   });
