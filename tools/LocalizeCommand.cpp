@@ -16,7 +16,7 @@
 
 #include "AzimuthPlot.h"
 #include "Commands.h"
-#include "LocalizeDefaults.h"
+#include "NodeParameterBuilder.h"
 #include "LocalizeRun.h"
 #include "SourceTracks.h"
 #include "ToolSupport.h"

@@ -3,7 +3,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "LocalizeDefaults.h"
+#include "NodeParameterBuilder.h"
 #include "ToolSupport.h"
 #include "fd/Network.h"
 #include "fd/Plugin.h"

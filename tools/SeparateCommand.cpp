@@ -24,7 +24,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Commands.h"
-#include "LocalizeDefaults.h"
+#include "NodeParameterBuilder.h"
 #include "SeparateRun.h"
 #include "SourceTracks.h"
 #include "ToolSupport.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "LocalizeDefaults.h"
+#include "NodeParameterBuilder.h"
 #include "ProgressBar.h"
 #include "fd/Exception.h"
 #include "fd/Network.h"

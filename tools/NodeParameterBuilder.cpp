@@ -1,4 +1,4 @@
-#include "LocalizeDefaults.h"
+#include "NodeParameterBuilder.h"
 
 #include <stdexcept>
 
