@@ -38,9 +38,9 @@ const int kChannelsSizeLine = 350;
 const int kSetupFailureLine = 363;
 // Frames the internal noise estimator averages.
 const unsigned int kNoiseFrames = 10;
-// Source distance and head radius of the head model, metres.
-const double kModelDistance = 1.0;
-const double kModelHeadRadius = 0.09;
+// Source distance and head radius of the head model when the network gives none, metres.
+const float kModelDistance = 1.0f;
+const float kModelHeadRadius = 0.09f;
 
 timeval ToTimeval(double seconds) {
   timeval tv{};
@@ -62,6 +62,11 @@ const T& InputAs(const FD::Node* node, const FD::ObjectRef& ref, const char* por
                                     ", not a " + T().className(),
                                 kFile, __LINE__);
   return *view;
+}
+
+// An optional float parameter: its value, or `fallback` when the network does not set it.
+float OptionalFloat(const FD::ParameterSet& params, const std::string& name, float fallback) {
+  return params.exist(name) ? ReadScalarParameter<float>(params, name) : fallback;
 }
 
 void CheckTwoRows(int rows) {
@@ -165,6 +170,7 @@ LocalizeBinaural::LocalizeBinaural(const std::string& nodeName, const FD::Parame
   localizeMethod = getString("LOCALIZE_METHOD");
   getParameter<float>("DIRPROB_THRESHOLD");  // must be present; has no effect
   getParameter<int>("ROUND_COUNT");          // must be present; has no effect
+  ReadHeadModel();
 
   inOrder = true;
 
@@ -176,6 +182,26 @@ LocalizeBinaural::LocalizeBinaural(const std::string& nodeName, const FD::Parame
 }
 
 LocalizeBinaural::~LocalizeBinaural() = default;
+
+// The spherical head of the head-model method: optional parameters, the Part's sphere when absent.
+void LocalizeBinaural::ReadHeadModel() {
+  headRadius = OptionalFloat(parameters, "HEAD_RADIUS", kModelHeadRadius);
+  sourceDistance = OptionalFloat(parameters, "SOURCE_DISTANCE", kModelDistance);
+  if (!(headRadius > 0.0f && headRadius <= 0.5f))
+    throw new FD::NodeException(this,
+                                (boost::format("parameter HEAD_RADIUS = %g: expected a head radius in metres, above 0 "
+                                               "and at most 0.5") %
+                                 headRadius)
+                                    .str(),
+                                kFile, __LINE__);
+  if (!(sourceDistance > headRadius && std::isfinite(sourceDistance)))
+    throw new FD::NodeException(this,
+                                (boost::format("parameter SOURCE_DISTANCE = %g: expected a distance in metres beyond "
+                                               "the head radius (%g)") %
+                                 sourceDistance % headRadius)
+                                    .str(),
+                                kFile, __LINE__);
+}
 
 void LocalizeBinaural::verifyConnect() const {
   if (!internalNoise) {
@@ -361,8 +387,8 @@ void LocalizeBinaural::JudgeDirections(const SoundList& sounds, const ComplexPai
     if (localizeMethod == kMeasuredMethod)
       judge.reset(new JudgeHRTFMeasured(iipds));
     else
-      judge.reset(new JudgeEpipolar(NSDimensionPromise::LengthBase<double>(kModelDistance),
-                                    NSDimensionPromise::LengthBase<double>(kModelHeadRadius)));
+      judge.reset(new JudgeEpipolar(NSDimensionPromise::LengthBase<double>(sourceDistance),
+                                    NSDimensionPromise::LengthBase<double>(headRadius)));
   }
   auto directions = Localize::GetDirections(sounds, info, *judge, ipd, iid, static_cast<MethodFlag::Kind>(0), true);
   if (logger->IsLoggable(LogLevel::FINEST)) logger->Log(LogLevel::FINEST, DirectionsText(*directions), kFile, "calculate");
@@ -441,6 +467,12 @@ FD::NodeInfo LocalizeBinaural::describe() {
       {"VELK_DAT", "string", "transfer-function file, read on the first frame with HRTFMESURED",
        "examples/kemar_front_16k_512.velk"},
       {"VELK_DAT_CHANNELS", "Vector<int>", "the file's channels used as left and right ear, with HRTFMESURED",
-       "[0, 1]"}};
+       "[0, 1]"},
+      {"HEAD_RADIUS", "float", "optional: radius of the spherical head of EPIPOLAR, metres (0 .. 0.5; 0.09 if absent)",
+       "0.09"},
+      {"SOURCE_DISTANCE", "float",
+       "optional: distance of the sources from the head centre for EPIPOLAR, metres (beyond HEAD_RADIUS; 1.0 if "
+       "absent)",
+       "1.0"}};
   return info;
 }

@@ -62,6 +62,7 @@ class LocalizeBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode
  private:
   using SoundList = NSVelkBinaural::HarmonicSoundList;
 
+  void ReadHeadModel();
   void LoadMeasuredTables();
   size_t BinsToRead(const FD::Matrix<std::complex<float>>& spectrum, const NSVelkBinaural::Band& upper) const;
   NSVelkBinaural::ComplexPairPtr NormalisedSpectra(const FD::Matrix<std::complex<float>>& spectrum, size_t n) const;
@@ -96,6 +97,7 @@ class LocalizeBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode
   // Made on the first frame and kept: it caches what does not change from frame to frame.
   std::unique_ptr<NSVelkBinaural::DirectionJudge> judge;
   FD::String localizeMethod;
+  float headRadius, sourceDistance;  // metres: the spherical head of the head-model method
   NSVelkBinaural::Logger* logger;
   std::vector<int> reportedIds;
 };

@@ -52,12 +52,13 @@ FD::ObjectRef NoiseSpectrum(int rows = 2, int bins = kBins) {
 }
 
 // Harmonics of band 5 (156 Hz) up to band 40, all below 1500 Hz so that the phase alone decides,
-// 40 dB above the noise floor, with the interaural phase of the head model at `azimuthDeg`.
-FD::ObjectRef VoiceSpectrum(double azimuthDeg) {
+// 40 dB above the noise floor, with the interaural phase of a spherical head of `radius` (the
+// head model's, 0.09 m) at `azimuthDeg`.
+FD::ObjectRef VoiceSpectrum(double azimuthDeg, double radius = 0.09) {
   FD::ObjectRef ref = NoiseSpectrum();
   auto& s = static_cast<Spectrum&>(*ref);
   const NSVelkBinaural::Epipolar model(NSDimensionPromise::LengthBase<double>(1.0),
-                                       NSDimensionPromise::LengthBase<double>(0.09));
+                                       NSDimensionPromise::LengthBase<double>(radius));
   const double dl = model.LRDifferenceRevised(NSDimensionPromise::AngleBase<double>(azimuthDeg * M_PI / 180.0)).Value();
   for (int band = 5; band <= 40; band += 5) {
     const double f = band * 16000.0 / 512.0;
@@ -336,6 +337,32 @@ TEST_F(LocalizeBinauralTest, SourcesOnBothSidesKeepTheirSign) {
     ASSERT_EQ(sources.size(), 1u) << azimuth;
     EXPECT_NEAR(sources[0].azimuthDeg, azimuth, 1e-4);
   }
+}
+
+// A head larger than the model's hears a lateral talker with a larger phase difference; with its
+// radius given, the talker is found where it is, and a radius that is not a head is refused.
+TEST_F(LocalizeBinauralTest, HeadRadiusOfTheModelIsAParameter) {
+  auto found = [](FD::ParameterSet p) {
+    LocalizerRig rig(p);
+    rig.spectrum = [](int c) { return c <= kNoiseFrames ? NoiseSpectrum() : VoiceSpectrum(50.0, 0.11); };
+    StdoutCapture quiet;
+    for (int c = 0; c <= kNoiseFrames + 1; ++c) rig.Frame(c);
+    const auto sources = rig.Frame(kNoiseFrames + 2);
+    return sources.size() == 1 ? sources[0].azimuthDeg : -999.0;
+  };
+  EXPECT_GE(found(DefaultParams()), 65.0);  // the Part's 0.09 m sphere puts it too far out
+  FD::ParameterSet p = DefaultParams();
+  p.add("HEAD_RADIUS", FD::ObjectRef(new FD::Float(0.11f)));
+  EXPECT_NEAR(found(p), 50.0, 1e-4);
+
+  p.add("HEAD_RADIUS", FD::ObjectRef(new FD::Float(0.0f)));
+  EXPECT_NE(HostError([&] { LocalizeBinaural("localize", p); })
+                .find("parameter HEAD_RADIUS = 0: expected a head radius in metres, above 0 and at most 0.5"),
+            std::string::npos);
+  p.add("HEAD_RADIUS", FD::ObjectRef(new FD::Float(0.1f)));
+  p.add("SOURCE_DISTANCE", FD::ObjectRef(new FD::Float(0.05f)));
+  EXPECT_NE(HostError([&] { LocalizeBinaural("localize", p); }).find("parameter SOURCE_DISTANCE = 0.05"),
+            std::string::npos);
 }
 
 TEST_F(LocalizeBinauralTest, ExternalNoiseFramesWithoutNoiseOutputNothing) {
