@@ -148,7 +148,13 @@ void AdaptiveNoiseFloor::CloseSubwindow() {
 void AdaptiveNoiseFloor::levelsDb(int channel, float* out, std::size_t count) const {
   const std::vector<float>& floor = floor_[Channel(channel)];
   Require(count <= bins_, "levels of " + std::to_string(count) + " bins asked of a floor of " + std::to_string(bins_));
-  for (std::size_t k = 0; k < count; ++k) out[k] = 10.0f * std::log10(std::max(floor[k], FLT_MIN)) + kMeanMagnitudeDb;
+  for (std::size_t k = 0; k < count; ++k) out[k] = LevelOfPower(floor[k]);
 }
+
+float AdaptiveNoiseFloor::LevelOfPower(float power) {
+  return 10.0f * std::log10(std::max(power, FLT_MIN)) + kMeanMagnitudeDb;
+}
+
+float AdaptiveNoiseFloor::PowerOfLevel(float levelDb) { return std::pow(10.0f, (levelDb - kMeanMagnitudeDb) / 10.0f); }
 
 }  // namespace NSVelkBinaural

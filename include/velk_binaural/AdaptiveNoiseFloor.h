@@ -67,6 +67,10 @@ class AdaptiveNoiseFloor {
   // ratio of the squared mean to the mean square of a Rayleigh-distributed magnitude.
   void levelsDb(int channel, float* out, std::size_t count) const;
 
+  // The conversions between a noise power and its level on the first-frames scale.
+  static float LevelOfPower(float power);
+  static float PowerOfLevel(float levelDb);
+
   // Forgets everything, as if newly constructed.
   void reset();
 
