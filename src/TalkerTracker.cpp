@@ -47,6 +47,8 @@ TalkerTracker::TalkerTracker(const TalkerTrackerConfig& config) : config_(config
   Require(c.smoothing > 0.0 && c.smoothing <= 1.0, "smoothing must lie in (0, 1]");
   Require(c.mergeDeg >= 0.0 && c.mergeDeg < c.gateDeg, "mergeDeg must be at least 0 and below gateDeg");
   Require(c.maxTalkers >= 1 && c.maxTentative >= 1, "maxTalkers and maxTentative must be at least 1");
+  Require(c.shadowDeg >= 0.0 && c.shadowDeg <= 180.0 && c.shadowRatio >= 0.0 && std::isfinite(c.shadowRatio),
+          "shadowDeg must lie in 0 .. 180 and shadowRatio be at least 0");
   talkers_.reserve(c.maxTalkers);
   tentative_.reserve(c.maxTentative);
   remembered_.reserve(c.maxRemembered + 1);
@@ -162,7 +164,7 @@ void TalkerTracker::Confirm(double frameTimeSec) {
   std::vector<Track>& keep = scratch_;
   keep.clear();
   for (Track& t : tentative_) {
-    if (t.state.evidence >= config_.confirmEvidence && talkers_.size() < config_.maxTalkers) {
+    if (t.state.evidence >= config_.confirmEvidence && talkers_.size() < config_.maxTalkers && !Shadowed(t)) {
       t.state.id = IdFor(t.state.azimuthDeg, frameTimeSec);
       talkers_.push_back(t);
     } else if (t.state.evidence >= config_.dropEvidence) {
@@ -198,6 +200,15 @@ void TalkerTracker::MergeAndEnd(double frameTimeSec) {
                     remembered_.end());
   if (remembered_.size() > config_.maxRemembered)
     remembered_.erase(remembered_.begin(), remembered_.end() - static_cast<long>(config_.maxRemembered));
+}
+
+// Whether a talker nearby is heard so much more that this track is likelier that talker read
+// slightly off than another talker.
+bool TalkerTracker::Shadowed(const Track& track) const {
+  return std::any_of(talkers_.begin(), talkers_.end(), [&](const Track& t) {
+    return Distance(t.state.azimuthDeg, track.state.azimuthDeg) < config_.shadowDeg &&
+           track.state.evidence < config_.shadowRatio * t.state.evidence;
+  });
 }
 
 // The id of the nearest talker remembered within the gate, taken back; else a new one.

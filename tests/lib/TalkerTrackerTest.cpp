@@ -102,6 +102,28 @@ TEST(TalkerTrackerTest, TwoTalkersThirtyDegreesApartKeepTwoIds) {
   EXPECT_NEAR(std::max(d.last[0].azimuthDeg, d.last[1].azimuthDeg), 15.0, 2.0);
 }
 
+// A stage that reads a talker 13 degrees off in a burst now and then makes no second talker; a
+// second talker as loud 15 degrees away is one.
+TEST(TalkerTrackerTest, ATalkerReadOffNowAndThenIsNoSecondTalkerButOneAsLoudNearbyIs) {
+  Driver misread;
+  Talker main{30.0, std::mt19937(11)};
+  misread.Run(6.0, [&](double t) {
+    std::vector<SourceReport> r = main(t);
+    if (t > 1.0 && std::fmod(t, 1.0) < 0.08) r.push_back(SourceReport{43.0, 0.6, -1});  // 8 frames a second
+    return r;
+  });
+  EXPECT_EQ(misread.ids.size(), 1u);
+
+  Driver two;
+  Talker a{30.0, std::mt19937(12)}, b{45.0, std::mt19937(13)};
+  two.Run(6.0, [&](double t) {
+    std::vector<SourceReport> r = a(t), more = b(t);
+    r.insert(r.end(), more.begin(), more.end());
+    return r;
+  });
+  EXPECT_EQ(two.ids.size(), 2u);
+}
+
 // Every tenth frame or so a report from a random direction, as reflections and noise give: no
 // talker in a minute.
 TEST(TalkerTrackerTest, ScatteredReportsMakeNoTalker) {
