@@ -202,13 +202,21 @@ void TalkerTracker::MergeAndEnd(double frameTimeSec) {
     remembered_.erase(remembered_.begin(), remembered_.end() - static_cast<long>(config_.maxRemembered));
 }
 
-// Whether a talker nearby is heard so much more that this track is likelier that talker read
-// slightly off than another talker.
+// Whether the track is likelier a reading of talkers already known than a talker of its own: it
+// lies next to a talker, or between two talkers who are being heard (where the bins they share
+// point), and has less than shadowRatio of their evidence.
 bool TalkerTracker::Shadowed(const Track& track) const {
-  return std::any_of(talkers_.begin(), talkers_.end(), [&](const Track& t) {
-    return Distance(t.state.azimuthDeg, track.state.azimuthDeg) < config_.shadowDeg &&
-           track.state.evidence < config_.shadowRatio * t.state.evidence;
-  });
+  const double azimuth = track.state.azimuthDeg;
+  bool left = false, right = false;
+  for (const Track& t : talkers_) {
+    if (track.state.evidence >= config_.shadowRatio * t.state.evidence) continue;
+    const double towards = Towards(azimuth, t.state.azimuthDeg);
+    if (std::fabs(towards) < config_.shadowDeg) return true;
+    if (lastTimeSec_ - t.state.lastHeardSec > config_.reportHoldSec) continue;
+    left = left || towards > 0.0;
+    right = right || towards < 0.0;
+  }
+  return left && right;
 }
 
 // The id of the nearest talker remembered within the gate, taken back; else a new one.

@@ -60,10 +60,11 @@ struct TalkerTrackerConfig {
   // Two talkers that come closer than this become one, the one with more evidence staying,
   // degrees (>= 0, below gateDeg).
   double mergeDeg = 5.0;
-  // A track within shadowDeg of a talker becomes a talker only once its evidence is at least
-  // shadowRatio times that talker's: a per-frame stage reads a talker a little off now and then
-  // (where its table fits the head less well), and two talkers closer than this are hard to tell
-  // apart anyway. Degrees (0 .. 180) and a ratio (>= 0; 0 lets every track through).
+  // A track within shadowDeg of a talker, or between two talkers being reported, becomes a talker
+  // only once its evidence is at least shadowRatio times theirs: a per-frame stage reads a talker
+  // a little off now and then (where its table fits the head less well), bins that two talkers
+  // share point between them, and two talkers closer than shadowDeg are hard to tell apart
+  // anyway. Degrees (0 .. 180) and a ratio (>= 0; 0 lets every track through).
   double shadowDeg = 20.0;
   double shadowRatio = 0.75;
   unsigned maxTalkers = 8;     // talkers held at once (at least 1)

@@ -124,6 +124,30 @@ TEST(TalkerTrackerTest, ATalkerReadOffNowAndThenIsNoSecondTalkerButOneAsLoudNear
   EXPECT_EQ(two.ids.size(), 2u);
 }
 
+// Where two talkers speak at once, some bins hold both and point between them: bursts of such
+// reports make no third talker; a third talker as loud between them is one.
+TEST(TalkerTrackerTest, ReadingsBetweenTwoTalkersAreNoThirdTalkerButOneAsLoudIs) {
+  Driver between;
+  Talker a{-20.0, std::mt19937(14)}, b{40.0, std::mt19937(15)};
+  between.Run(30.0, [&](double t) {
+    std::vector<SourceReport> r = a(t), more = b(t);
+    r.insert(r.end(), more.begin(), more.end());
+    if (t > 1.0 && std::fmod(t, 3.0) < 0.06) r.push_back(SourceReport{12.0, 0.8, -1});  // 6 frames in 3 s
+    return r;
+  });
+  EXPECT_EQ(between.ids.size(), 2u);
+
+  Driver three;
+  Talker c{-20.0, std::mt19937(16)}, d{40.0, std::mt19937(17)}, e{10.0, std::mt19937(18)};
+  three.Run(6.0, [&](double t) {
+    std::vector<SourceReport> r = c(t), more = d(t), middle = e(t);
+    r.insert(r.end(), more.begin(), more.end());
+    if (t > 1.0) r.insert(r.end(), middle.begin(), middle.end());  // starts once the others are known
+    return r;
+  });
+  EXPECT_EQ(three.ids.size(), 3u);
+}
+
 // Every tenth frame or so a report from a random direction, as reflections and noise give: no
 // talker in a minute.
 TEST(TalkerTrackerTest, ScatteredReportsMakeNoTalker) {
