@@ -148,15 +148,19 @@ int localize(const LocalizeOptions& options) {
   const std::string jsonPath = scratch ? scratch->path() : options.jsonOut;
   FD::Network net;
   buildNetwork(net, options.input, localizer, jsonPath);
-  // The summary is taken from the network as it runs, not read back from the JSON lines.
+  // The summary is taken from the network as it runs, not read back from the JSON lines; the frames
+  // themselves are kept only for a plot, so that a long recording does not fill the memory.
   const int advance = intParameter(localizer, "ADVANCE");
+  TrackSummary summary;
   std::vector<FrameSources> perFrame;
   const long frames = runWithProgress(net, options.quiet, [&](long frame) {
-    perFrame.push_back(frameSources(net.output("recorder", "OUTPUT", static_cast<int>(frame)), frame,
-                                    static_cast<double>(frame) * advance / fs));
+    FrameSources sources = frameSources(net.output("recorder", "OUTPUT", static_cast<int>(frame)), frame,
+                                        static_cast<double>(frame) * advance / fs);
+    summary.add(sources);
+    if (!options.plotOut.empty()) perFrame.push_back(std::move(sources));
   });
 
-  const std::vector<Track> tracks = summarizeTracks(perFrame);
+  const std::vector<Track> tracks = summary.tracks();
   const double durationSec = static_cast<double>(frames) * advance / fs;
   std::printf("%s: %.2f s, %ld frames, method %s\n", options.input.c_str(), durationSec, frames,
               options.method.c_str());

@@ -1,6 +1,7 @@
 #include "SourceTracks.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "Source.h"
 #include "fd/Values.h"
@@ -28,28 +29,55 @@ double median(std::vector<double> values) {
   return 0.5 * (upper + *std::max_element(values.begin(), values.begin() + mid));
 }
 
-std::vector<Track> summarizeTracks(const std::vector<FrameSources>& frames) {
-  std::map<int, Track> tracks;
-  std::map<int, std::vector<double>> azimuths;
-  for (const FrameSources& frame : frames) {
-    for (const SourceAt& source : frame.sources) {
-      auto inserted = tracks.emplace(source.id, Track{});
-      Track& track = inserted.first->second;
-      if (inserted.second) {
-        track.id = source.id;
-        track.firstSec = frame.timeSec;
-      }
-      track.lastSec = frame.timeSec;
-      ++track.frames;
-      azimuths[source.id].push_back(source.azimuthDeg);
+void TrackSummary::add(const FrameSources& frame) {
+  for (const SourceAt& source : frame.sources) {
+    auto inserted = entries_.emplace(source.id, Entry{});
+    Track& track = inserted.first->second.track;
+    if (inserted.second) {
+      track.id = source.id;
+      track.firstSec = frame.timeSec;
     }
+    track.lastSec = frame.timeSec;
+    ++track.frames;
+    ++inserted.first->second.countByTenth[std::lround(source.azimuthDeg * 10.0)];
   }
+}
+
+namespace {
+
+// The median of the azimuths counted in tenths of a degree: the middle one, or the mean of the
+// two middle ones for an even count.
+double medianOfCounts(const std::map<long, long>& countByTenth, long total) {
+  const long lower = (total - 1) / 2, upper = total / 2;  // 0-based ranks of the middle values
+  double lowerValue = 0.0, upperValue = 0.0;
+  long seen = 0;
+  for (const auto& [tenth, count] : countByTenth) {
+    if (seen <= lower && lower < seen + count) lowerValue = static_cast<double>(tenth) / 10.0;
+    if (seen <= upper && upper < seen + count) {
+      upperValue = static_cast<double>(tenth) / 10.0;
+      break;
+    }
+    seen += count;
+  }
+  return 0.5 * (lowerValue + upperValue);
+}
+
+}  // namespace
+
+std::vector<Track> TrackSummary::tracks() const {
   std::vector<Track> result;
-  for (auto& entry : tracks) {
-    entry.second.medianAzimuthDeg = median(std::move(azimuths[entry.first]));
-    result.push_back(entry.second);
+  for (const auto& [id, entry] : entries_) {
+    Track track = entry.track;
+    track.medianAzimuthDeg = medianOfCounts(entry.countByTenth, track.frames);
+    result.push_back(track);
   }
   return result;
+}
+
+std::vector<Track> summarizeTracks(const std::vector<FrameSources>& frames) {
+  TrackSummary summary;
+  for (const FrameSources& frame : frames) summary.add(frame);
+  return summary.tracks();
 }
 
 }  // namespace velktool

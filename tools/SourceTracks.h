@@ -33,6 +33,23 @@ struct Track {
 // azimuths rounded as the JSON lines of the source recorder print them.
 FrameSources frameSources(const FD::ObjectRef& list, long frame, double timeSec);
 
+// The tracks of a run gathered frame by frame, in memory that does not grow with the run's length:
+// per id its first and last time, its frame count and how often each azimuth came, at 0.1-degree
+// steps, from which its median is taken.
+class TrackSummary {
+ public:
+  void add(const FrameSources& frame);
+  // The tracks of every id, ordered by id.
+  std::vector<Track> tracks() const;
+
+ private:
+  struct Entry {
+    Track track;
+    std::map<long, long> countByTenth;  // azimuth in tenths of a degree -> frames
+  };
+  std::map<int, Entry> entries_;
+};
+
 // The tracks of every id, ordered by id.
 std::vector<Track> summarizeTracks(const std::vector<FrameSources>& frames);
 
