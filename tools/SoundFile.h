@@ -21,6 +21,13 @@ struct Sound {
 // file name and libsndfile's reason when it cannot be opened.
 SoundInfo probeSound(const std::string& path);
 Sound readSound(const std::string& path);
+// The largest magnitude of any sample (0 for digital silence) and whether some sample is not a
+// number, read block by block.
+struct SoundPeak {
+  float peak = 0.0f;
+  bool notANumber = false;
+};
+SoundPeak scanSound(const std::string& path);
 // Writes interleaved float samples as 32-bit float WAV (no clipping of loud renders).
 void writeSoundFloat(const std::string& path, int sampleRate, int channels, const std::vector<float>& samples);
 

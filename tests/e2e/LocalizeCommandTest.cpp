@@ -161,6 +161,26 @@ TEST_F(LocalizeCommandTest, SummaryRowsAgreeWithTheJsonLines) {
   EXPECT_EQ(rows, static_cast<int>(azimuths.size())) << run.out;
 }
 
+// A run that finds nobody says so, and why it may be, on standard error.
+TEST_F(LocalizeCommandTest, NoSourceFoundIsExplained) {
+  const std::string silent = dir.file("silent.wav"), noise = dir.file("noise.wav");
+  writeWav(silent, kRate, 2, std::vector<float>(2 * 3 * kRate, 0.0f));
+  std::vector<float> hiss(2 * 3 * kRate);
+  std::mt19937 rng(9);
+  std::normal_distribution<float> normal(0.0f, 0.01f);
+  for (float& x : hiss) x = normal(rng);  // independent in the two ears: it points nowhere
+  writeWav(noise, kRate, 2, hiss);
+
+  e2e::RunResult run = e2e::runTool({"localize", silent});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(contains(run.out, "no source found")) << run.out;
+  EXPECT_TRUE(contains(run.err, "no source found: the recording is digital silence")) << run.err;
+  run = e2e::runTool({"localize", noise});
+  EXPECT_TRUE(contains(run.err, "no source found: no voice stood out of the noise")) << run.err;
+  run = e2e::runTool({"localize", noise, "--quiet"});
+  EXPECT_TRUE(run.err.empty()) << run.err;
+}
+
 TEST_F(LocalizeCommandTest, DiagnosticsGoToStandardErrorAndTheSummaryToStandardOutput) {
   const std::string wav = dir.file("talker.wav");
   writeWav(wav, kRate, 2, syntheticTalker(30.0));
