@@ -55,9 +55,12 @@ void AdaptiveNoiseFloor::reset() {
 }
 
 bool AdaptiveNoiseFloor::process(const StereoSpectrumView& frame) {
-  Require(frame.left && frame.right && frame.bins > 0, "a frame needs a left and a right spectrum of at least one bin");
-  Require(bins_ == 0 || frame.bins == bins_, "a frame of " + std::to_string(frame.bins) + " bins after frames of " +
-                                                 std::to_string(bins_) + " bins");
+  // (Checked before any message is made: this runs on every frame.)
+  if (!frame.left || !frame.right || frame.bins == 0)
+    throw std::invalid_argument("AdaptiveNoiseFloor: a frame needs a left and a right spectrum of at least one bin");
+  if (bins_ != 0 && frame.bins != bins_)
+    throw std::invalid_argument("AdaptiveNoiseFloor: a frame of " + std::to_string(frame.bins) +
+                                " bins after frames of " + std::to_string(bins_) + " bins");
   if (bins_ == 0) Start(frame.bins);
   if (!Powers(frame)) {
     toSettle_ = config_.settleFrames;
@@ -147,7 +150,9 @@ void AdaptiveNoiseFloor::CloseSubwindow() {
 
 void AdaptiveNoiseFloor::levelsDb(int channel, float* out, std::size_t count) const {
   const std::vector<float>& floor = floor_[Channel(channel)];
-  Require(count <= bins_, "levels of " + std::to_string(count) + " bins asked of a floor of " + std::to_string(bins_));
+  if (count > bins_)
+    throw std::invalid_argument("AdaptiveNoiseFloor: levels of " + std::to_string(count) +
+                                " bins asked of a floor of " + std::to_string(bins_));
   for (std::size_t k = 0; k < count; ++k) out[k] = LevelOfPower(floor[k]);
 }
 

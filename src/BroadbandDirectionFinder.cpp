@@ -60,9 +60,12 @@ void BroadbandDirectionFinder::reset() {
 
 const std::vector<SourceReport>& BroadbandDirectionFinder::process(const StereoSpectrumView& frame,
                                                                   const float* noiseLeft, const float* noiseRight) {
-  Require(frame.left && frame.right, "a frame needs a left and a right spectrum");
-  Require(frame.bins == table_->bins(), "a frame of " + std::to_string(frame.bins) + " bins for a table of " +
-                                            std::to_string(table_->bins()) + " bins");
+  // (Checked before any message is made: this runs on every frame.)
+  if (!frame.left || !frame.right)
+    throw std::invalid_argument("BroadbandDirectionFinder: a frame needs a left and a right spectrum");
+  if (frame.bins != table_->bins())
+    throw std::invalid_argument("BroadbandDirectionFinder: a frame of " + std::to_string(frame.bins) +
+                                " bins for a table of " + std::to_string(table_->bins()) + " bins");
   reports_.clear();
   SelectBins(frame, noiseLeft, noiseRight);
   const std::size_t total = phasors_.size();

@@ -78,11 +78,13 @@ const std::vector<TalkerTrack>& TalkerTracker::process(double frameTimeSec, cons
 }
 
 void TalkerTracker::Fade(double frameTimeSec) {
-  Require(std::isfinite(frameTimeSec), "a frame time that is not a finite number");
+  // (Checked before any message is made: this runs on every frame.)
+  if (!std::isfinite(frameTimeSec))
+    throw std::invalid_argument("TalkerTracker: a frame time that is not a finite number");
   if (started_) {
-    Require(frameTimeSec >= lastTimeSec_, "frame time " + std::to_string(frameTimeSec) +
-                                              " s comes before the previous frame's " + std::to_string(lastTimeSec_) +
-                                              " s");
+    if (frameTimeSec < lastTimeSec_)
+      throw std::invalid_argument("TalkerTracker: frame time " + std::to_string(frameTimeSec) +
+                                  " s comes before the previous frame's " + std::to_string(lastTimeSec_) + " s");
     const double fade = std::exp(-(frameTimeSec - lastTimeSec_) / config_.evidenceTimeSec);
     for (std::vector<Track>* group : {&talkers_, &tentative_})
       for (Track& t : *group) t.state.evidence *= fade;
