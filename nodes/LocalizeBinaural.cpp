@@ -330,10 +330,12 @@ void LocalizeBinaural::calculate(int, int count, FD::Buffer& out) {
     BroadbandFrame(count, spectrum, raw);
   else
     HarmonicFrame(count, spectrum, frameTime, *sources);
-  if (tracker)
+  if (tracker) {
     AppendTalkers(tracker->process(frameTime, reports), *sources);
-  else if (finder)
+    ForgetEndedIds();
+  } else if (finder) {
     AppendReports(*sources);
+  }
   out[count] = sources;
 }
 
@@ -359,6 +361,7 @@ void LocalizeBinaural::HarmonicFrame(int count, const FD::Matrix<std::complex<fl
   }
   if (!tracker) {
     AppendActiveSources(sources);
+    ForgetEndedIds();
     return;
   }
   for (const HarmonicSoundPtr& sound : *sounds)
@@ -568,6 +571,20 @@ void LocalizeBinaural::AnnounceIfNew(const FD::Source& source) {
   const double degrees = std::atan2(source.x[1], source.x[0]) * 180.0 / 3.141592653589793;
   std::cout << boost::format("SOURCE ID %d DIR %f") % source.id % degrees << std::endl;
   reportedIds.push_back(source.id);
+}
+
+// An id whose event has left the history is never output again (ids are not reused), so it need
+// not be remembered as announced. Keeping only the live ones keeps the check above as short as the
+// list of live events; remembering every id made each frame slower the more ids had been issued.
+void LocalizeBinaural::ForgetEndedIds() {
+  auto& events = eventHistory.events;
+  reportedIds.erase(std::remove_if(reportedIds.begin(), reportedIds.end(),
+                                   [&](int id) {
+                                     // A talker's id is held while it may still be output or given back.
+                                     return tracker ? !tracker->holds(id)
+                                                    : Search(events, id, events.begin()) == events.end();
+                                   }),
+                    reportedIds.end());
 }
 
 void LocalizeBinaural::AbandonFrame(const std::string& message, int line) const {

@@ -92,6 +92,7 @@ class LocalizeBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode
   void AppendReports(FD::Vector<FD::ObjectRef>& sources);
   void AppendSource(int id, double azimuthDeg, FD::Vector<FD::ObjectRef>& sources);
   void AnnounceIfNew(const FD::Source& source);
+  void ForgetEndedIds();
   [[noreturn]] void AbandonFrame(const std::string& message, int line) const;
 
   int audioID, spectrumID, bgnoiseID;
@@ -122,5 +123,5 @@ class LocalizeBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode
   std::vector<NSVelkBinaural::SourceReport> reports;  // this frame's, for the tracker
   std::vector<float> noisePower[2];                    // the Part's noise levels as powers, for the finder
   NSVelkBinaural::Logger* logger;
-  std::vector<int> reportedIds;
+  std::vector<int> reportedIds;  // ids announced whose events are still in the history
 };

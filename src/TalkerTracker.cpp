@@ -236,13 +236,14 @@ int TalkerTracker::IdFor(double azimuthDeg, double frameTimeSec) {
   return id;
 }
 
+bool TalkerTracker::holds(int id) const {
+  return std::any_of(talkers_.begin(), talkers_.end(), [&](const Track& t) { return t.state.id == id; }) ||
+         std::any_of(remembered_.begin(), remembered_.end(), [&](const Ended& e) { return e.id == id; });
+}
+
 // Ids count up; after the largest int they start again from 1, skipping those still held.
 int TalkerTracker::NewId() {
-  auto held = [&](int id) {
-    return std::any_of(talkers_.begin(), talkers_.end(), [&](const Track& t) { return t.state.id == id; }) ||
-           std::any_of(remembered_.begin(), remembered_.end(), [&](const Ended& e) { return e.id == id; });
-  };
-  while (held(nextId_)) nextId_ = nextId_ == INT_MAX ? 1 : nextId_ + 1;
+  while (holds(nextId_)) nextId_ = nextId_ == INT_MAX ? 1 : nextId_ + 1;
   const int id = nextId_;
   nextId_ = nextId_ == INT_MAX ? 1 : nextId_ + 1;
   return id;

@@ -92,6 +92,8 @@ class TalkerTracker {
   // std::invalid_argument for a time that is not finite or goes back.
   const std::vector<TalkerTrack>& process(double frameTimeSec, const std::vector<SourceReport>& reports);
 
+  // Whether `id` is a talker's or a remembered ended talker's (it may be reported again).
+  bool holds(int id) const;
   // Everything the tracker holds: talkers, tentative tracks and remembered ended talkers.
   std::size_t heldTracks() const { return talkers_.size() + tentative_.size() + remembered_.size(); }
   // The next id a new talker would get.
