@@ -29,12 +29,13 @@ namespace velktool {
 // (8 scenes, RT60 0.45 s), scored with the rules of ../shared/scenegen/score.py, each also cut to
 // start with speech (--trim-lead). Figures: talkers within 5 / 10 degrees, hit, spurious reports,
 // ids per talker; singles / mixtures.
-//   DIRECTIONS BROADBAND     measured tables, anechoic: every talker found, 100% of singles within
-//                            5 degrees, 100% of pairs and triples within 10, hit 0.92-0.98,
-//                            spurious 0-0.02, 1.0-1.25 ids per talker; room: 100% within 10,
-//                            1.0-2.0 ids. HARMONIC (the harmonic sounds and their events): 92% /
-//                            67-88%, one single and two talkers of triples missed, 3.3-5.6 ids per
-//                            talker, 20-24% spurious; room: 10-23 ids per talker.
+//   DIRECTIONS BROADBAND     measured tables, anechoic: every talker found, all within 5 degrees,
+//                            hit 0.91-0.97, no spurious reports, 1.0-1.08 ids per talker; room:
+//                            all within 10 degrees, 1.0-1.33 ids, 0-9% spurious; the head model
+//                            the same anechoic, 1.0-1.67 ids in the room. HARMONIC (the harmonic
+//                            sounds and their events): singles 92% within 5 degrees, pairs 88%
+//                            and triples 67% within 10, one single and two talkers of triples
+//                            missed, 3.3-5.6 ids per talker, 20-24% spurious; room: 10-23 ids.
 //   TRACKS TALKERS           EVENTS (the frame's directions with their rank as id): hit 0.44-0.78
 //                            anechoic, 0.15-0.30 in the room, as a talker is heard in a fraction
 //                            of its frames only; talkers hold it over pauses.

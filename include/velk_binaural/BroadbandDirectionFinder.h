@@ -33,9 +33,8 @@ namespace NSVelkBinaural {
 // ../shared/scenes-rooms, 8 scenes at RT60 0.45 s; one to three talkers), with the adaptive
 // floor and the talker tracker, scored by the rules of ../shared/scenegen/score.py, also cut to
 // start with speech. At the defaults, with the measured tables: every anechoic talker found, all
-// singles within 5 degrees and all talkers of mixtures within 10, hit 0.91-0.98, spurious
-// reports 0-0.02, 1.0-1.12 ids per talker; in the room every talker within 10 degrees, 1.0-1.33
-// ids per talker, spurious 0-0.09. The anechoic figures hardly move over the ranges below; what
+// within 5 degrees, hit 0.91-0.97, no spurious reports, 1.0-1.08 ids per talker; in the room
+// every talker within 10 degrees, 1.0-1.33 ids per talker, spurious 0-0.09. The anechoic figures hardly move over the ranges below; what
 // the neighbouring values did in the room:
 //   maxFrequencyHz 5000   4000: 92% of the talkers of mixtures within 10 degrees once cut to
 //                         start with speech; 6500: 11% spurious reports against 9%.
