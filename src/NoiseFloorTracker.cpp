@@ -39,10 +39,10 @@ void NoiseFloorTracker::reset() {
   oldest_ = 0;
 }
 
-void NoiseFloorTracker::update(const float* power, const unsigned char* usable) {
+void NoiseFloorTracker::update(const float* power) {
   const std::size_t n = floor_.size();
   for (std::size_t k = 0; k < n; ++k) {
-    if (!usable[k]) continue;
+    if (!(power[k] > 0.0f && power[k] <= std::numeric_limits<float>::max())) continue;
     const float previous = smoothed_[k];
     const float s = std::isnan(previous) ? power[k] : smoothing_ * previous + (1.0f - smoothing_) * power[k];
     smoothed_[k] = s;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -45,6 +47,183 @@ float perFrameFactor(float timeS, const SoftMaskSeparatorConfig& c, double dbOve
   if (timeS <= 0.0f) return 0.0f;
   const double framesPerSecond = static_cast<double>(c.sampleRate) / c.frameShift;
   return static_cast<float>(std::pow(10.0, -dbOver / 10.0 / (timeS * framesPerSecond)));
+}
+
+// ---- per-bin kernels --------------------------------------------------------------------------
+//
+// Plain loops over the bins of one frame. Their arrays never overlap, which restrict-qualified
+// parameters tell the compiler so that it vectorises them; the choices inside are selects.
+
+#define VELK_RESTRICT __restrict
+
+// Power, left-ear share and cross term conj(left) right / power of each bin, and 1 / power. A bin
+// whose power is not a finite number above 0 gets power 0, 1 / power 0 and a neutral direction
+// (equal ears, uncorrelated), so that nothing computed from it is NaN.
+void analyseBins(std::size_t n, const float* VELK_RESTRICT left, const float* VELK_RESTRICT right,
+                 float* VELK_RESTRICT power, float* VELK_RESTRICT inverse, float* VELK_RESTRICT leftShare,
+                 float* VELK_RESTRICT crossRe, float* VELK_RESTRICT crossIm) {
+  constexpr float kLargest = std::numeric_limits<float>::max();
+  for (std::size_t k = 0; k < n; ++k) {
+    const float lr = left[2 * k], li = left[2 * k + 1], rr = right[2 * k], ri = right[2 * k + 1];
+    const float pl = lr * lr + li * li;
+    const float p = pl + (rr * rr + ri * ri);
+    const bool ok = p > 0.0f && p <= kLargest;  // false for NaN and for overflow
+    const float inv = ok ? 1.0f / p : 0.0f;
+    power[k] = ok ? p : 0.0f;
+    inverse[k] = inv;
+    leftShare[k] = ok ? pl * inv : 0.5f;
+    crossRe[k] = ok ? (lr * rr + li * ri) * inv : 0.0f;
+    crossIm[k] = ok ? (lr * ri - li * rr) * inv : 0.0f;
+  }
+}
+
+// Unnormalised likelihood det B / q^2 of each bin's direction under one model, with
+// q = z^H adj(B) z = (1 - a) |z0|^2 + a |z1|^2 - 2 Re(b conj(z0) z1), added to `sum`.
+void likelihoods(std::size_t n, const float* VELK_RESTRICT leftShare, const float* VELK_RESTRICT crossRe,
+                 const float* VELK_RESTRICT crossIm, const float* VELK_RESTRICT a, const float* VELK_RESTRICT bRe,
+                 const float* VELK_RESTRICT bIm, const float* VELK_RESTRICT det, float* VELK_RESTRICT spread,
+                 float* VELK_RESTRICT likelihood, float* VELK_RESTRICT sum) {
+  for (std::size_t k = 0; k < n; ++k) {
+    const float u = leftShare[k];
+    float q = (1.0f - a[k]) * u + a[k] * (1.0f - u) - 2.0f * (bRe[k] * crossRe[k] - bIm[k] * crossIm[k]);
+    q = q > kLeastSpread ? q : kLeastSpread;
+    spread[k] = q;
+    const float l = det[k] / (q * q);
+    likelihood[k] = l;
+    sum[k] += l;
+  }
+}
+
+// sum := 1 / sum (0 where the sum is 0).
+void invert(std::size_t n, float* VELK_RESTRICT sum) {
+  for (std::size_t k = 0; k < n; ++k) sum[k] = sum[k] > 0.0f ? 1.0f / sum[k] : 0.0f;
+}
+
+void multiply(std::size_t n, float* VELK_RESTRICT x, const float* VELK_RESTRICT by) {
+  for (std::size_t k = 0; k < n; ++k) x[k] *= by[k];
+}
+
+void addScaled(std::size_t n, float* VELK_RESTRICT sum, const float* VELK_RESTRICT x, float factor) {
+  for (std::size_t k = 0; k < n; ++k) sum[k] += factor * x[k];
+}
+
+// The mean of x over the bins [k - half, k + half] that exist, raised to `power`, for every bin k;
+// `inverseCount` holds 1 / the number of those bins, `prefix` room for n + 1 partial sums.
+void neighbourMeans(std::size_t n, std::size_t half, int power, const float* VELK_RESTRICT x,
+                    const float* VELK_RESTRICT inverseCount, float* VELK_RESTRICT prefix, float* VELK_RESTRICT mean) {
+  prefix[0] = 0.0f;
+  for (std::size_t k = 0; k < n; ++k) prefix[k + 1] = prefix[k] + x[k];
+  // Bins whose neighbourhood reaches past an end of the spectrum are clipped; the loop over the
+  // others needs no clipping and vectorises.
+  auto clipped = [&](std::size_t k) {
+    const std::size_t lo = k > half ? k - half : 0, hi = std::min(k + half + 1, n);
+    mean[k] = (prefix[hi] - prefix[lo]) * inverseCount[k];
+  };
+  const std::size_t first = std::min(half, n), last = n > half ? n - half : 0;
+  if (first < last) {
+    for (std::size_t k = 0; k < first; ++k) clipped(k);
+    for (std::size_t k = first; k < last; ++k) mean[k] = (prefix[k + half + 1] - prefix[k - half]) * inverseCount[k];
+    for (std::size_t k = last; k < n; ++k) clipped(k);
+  } else {
+    for (std::size_t k = 0; k < n; ++k) clipped(k);
+  }
+  // Rounding in the partial sums can leave a mean of zeros slightly negative.
+  for (std::size_t k = 0; k < n; ++k) mean[k] = mean[k] > 0.0f ? mean[k] : 0.0f;
+  if (power == 1) return;
+  for (std::size_t k = 0; k < n; ++k) prefix[k] = mean[k];
+  for (int i = 1; i < power; ++i)
+    for (std::size_t k = 0; k < n; ++k) mean[k] *= prefix[k];
+}
+
+// From the held power of all talkers (in `scale` on entry), the noise floor and the bin's power:
+// the factor min(1, power / held) that fits what is held into the bin (in `scale` on return) and
+// the new power left over (`fresh`). Unusable bins (1 / power 0) keep what they hold (factor 1)
+// and have nothing new.
+void fitHeldPower(std::size_t n, const float* VELK_RESTRICT power, const float* VELK_RESTRICT inverse,
+                  const float* VELK_RESTRICT noise, bool withNoise, float* VELK_RESTRICT scale,
+                  float* VELK_RESTRICT fresh) {
+  const float noiseWeight = withNoise ? 1.0f : 0.0f;
+  for (std::size_t k = 0; k < n; ++k) {
+    const bool usable = inverse[k] > 0.0f;
+    // Usable bins have a finite noise floor: the tracker has just seen them.
+    const float floor = noise[k];
+    const float held = scale[k] + (usable ? noiseWeight * floor : 0.0f);
+    const float y = power[k];
+    const float s = usable && held > y ? y / held : 1.0f;
+    const float left = y - s * held;
+    scale[k] = s;
+    fresh[k] = usable && left > 0.0f ? left : 0.0f;
+  }
+}
+
+// One talker's power in each bin (its held power fitted, plus its posterior share of the new
+// power) and its share of the bin's power, at most 1 (0 in unusable bins).
+void sharePower(std::size_t n, const float* VELK_RESTRICT scale, const float* VELK_RESTRICT fresh,
+                const float* VELK_RESTRICT inverse, const float* VELK_RESTRICT posterior, float decay,
+                float* VELK_RESTRICT power, float* VELK_RESTRICT share) {
+  for (std::size_t k = 0; k < n; ++k) {
+    const float mine = scale[k] * decay * power[k] + fresh[k] * posterior[k];
+    const float ratio = mine * inverse[k];
+    power[k] = mine;
+    share[k] = ratio < 1.0f ? ratio : 1.0f;
+  }
+}
+
+// v where `mask` is all ones, +0 where it is zero: a select the vectoriser takes where a
+// comparison-driven select of floats would not vectorise.
+inline float keepWhere(float v, std::uint32_t mask) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  bits &= mask;
+  std::memcpy(&v, &bits, sizeof v);
+  return v;
+}
+
+// The mask (the share, at least `floor`; 0 in unusable bins) and the masked ear. In unusable bins
+// the ear may hold infinity or NaN; they are written as zero.
+void maskEar(std::size_t n, const float* VELK_RESTRICT ear, const float* VELK_RESTRICT share,
+             const float* VELK_RESTRICT inverse, float floor, float* VELK_RESTRICT gain, float* VELK_RESTRICT out) {
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::uint32_t usable = inverse[k] > 0.0f ? 0xffffffffu : 0u;
+    const float g = keepWhere(share[k] > floor ? share[k] : floor, usable);
+    gain[k] = g;
+    out[2 * k] = keepWhere(g * ear[2 * k], usable);
+    out[2 * k + 1] = keepWhere(g * ear[2 * k + 1], usable);
+  }
+}
+
+// One online step of a talker's statistics: forgetting, plus its share times
+// 2 / (z^H B^-1 z) = 2 det / q times z z^H (zero weight in unusable bins, whose share is 0).
+void accumulateCues(std::size_t n, float lambda, const float* VELK_RESTRICT share, const float* VELK_RESTRICT det,
+                    const float* VELK_RESTRICT spread, const float* VELK_RESTRICT leftShare,
+                    const float* VELK_RESTRICT crossRe, const float* VELK_RESTRICT crossIm, float* VELK_RESTRICT statA,
+                    float* VELK_RESTRICT statD, float* VELK_RESTRICT statBRe, float* VELK_RESTRICT statBIm) {
+  for (std::size_t k = 0; k < n; ++k) {
+    const float w = share[k] * 2.0f * det[k] / spread[k];
+    statA[k] = lambda * statA[k] + w * leftShare[k];
+    statD[k] = lambda * statD[k] + w * (1.0f - leftShare[k]);
+    // z0 conj(z1) = conj(conj(z0) z1)
+    statBRe[k] = lambda * statBRe[k] + w * crossRe[k];
+    statBIm[k] = lambda * statBIm[k] - w * crossIm[k];
+  }
+}
+
+// The model: (statistics + anchor x expected cues), scaled to unit trace, and its determinant.
+void unitTraceModel(std::size_t n, float anchor, const float* VELK_RESTRICT statA, const float* VELK_RESTRICT statD,
+                    const float* VELK_RESTRICT statBRe, const float* VELK_RESTRICT statBIm,
+                    const float* VELK_RESTRICT priorA, const float* VELK_RESTRICT priorBRe,
+                    const float* VELK_RESTRICT priorBIm, float* VELK_RESTRICT a, float* VELK_RESTRICT bRe,
+                    float* VELK_RESTRICT bIm, float* VELK_RESTRICT det) {
+  for (std::size_t k = 0; k < n; ++k) {
+    const float inverseTrace = 1.0f / (statA[k] + statD[k] + anchor);
+    const float ak = (statA[k] + anchor * priorA[k]) * inverseTrace;
+    const float re = (statBRe[k] + anchor * priorBRe[k]) * inverseTrace;
+    const float im = (statBIm[k] + anchor * priorBIm[k]) * inverseTrace;
+    a[k] = ak;
+    bRe[k] = re;
+    bIm[k] = im;
+    det[k] = ak * (1.0f - ak) - (re * re + im * im);
+  }
 }
 
 }  // namespace
@@ -192,17 +371,8 @@ struct SoftMaskSeparator::Talker {
 
   // The model: (learnt statistics + anchor x expected cues), scaled to unit trace.
   void updateModel(float anchor) {
-    const std::size_t n = a.size();
-    for (std::size_t k = 0; k < n; ++k) {
-      const float inverseTrace = 1.0f / (statA[k] + statD[k] + anchor);
-      const float ak = (statA[k] + anchor * priorA[k]) * inverseTrace;
-      const float re = (statBRe[k] + anchor * priorBRe[k]) * inverseTrace;
-      const float im = (statBIm[k] + anchor * priorBIm[k]) * inverseTrace;
-      a[k] = ak;
-      bRe[k] = re;
-      bIm[k] = im;
-      det[k] = ak * (1.0f - ak) - (re * re + im * im);
-    }
+    unitTraceModel(a.size(), anchor, statA.data(), statD.data(), statBRe.data(), statBIm.data(), priorA.data(),
+                   priorBRe.data(), priorBIm.data(), a.data(), bRe.data(), bIm.data(), det.data());
   }
 };
 
@@ -233,12 +403,17 @@ SoftMaskSeparator::SoftMaskSeparator(std::shared_ptr<const ExpectedCues> cues, c
     throw std::invalid_argument("the expected cues are made for " + std::to_string(cues_->sampleRate()) +
                                 " Hz but the separator's sampleRate is " + std::to_string(config_.sampleRate) + " Hz");
   power_.resize(bins_);
-  usable_.resize(bins_);
+  inverse_.resize(bins_);
   leftShare_.resize(bins_);
   crossRe_.resize(bins_);
   crossIm_.resize(bins_);
   sum_.resize(bins_);
   window_.resize(bins_);
+  prefix_.resize(bins_ + 1);
+  inverseCount_.resize(bins_);
+  const std::size_t half = static_cast<std::size_t>(config_.neighbourBins);
+  for (std::size_t k = 0; k < bins_; ++k)
+    inverseCount_[k] = 1.0f / static_cast<float>(std::min(k + half + 1, bins_) - (k > half ? k - half : 0));
 }
 
 SoftMaskSeparator::~SoftMaskSeparator() = default;
@@ -310,47 +485,23 @@ void SoftMaskSeparator::forgetAbsentTalkers() {
   }
 }
 
-// Power, direction and usability of every bin; the noise floor follows the usable ones.
+// Power and direction of every bin; the noise floor follows the usable ones.
 void SoftMaskSeparator::analyseFrame(const StereoSpectrumView& frame) {
-  for (std::size_t k = 0; k < bins_; ++k) {
-    const std::complex<float> l = frame.left[k], r = frame.right[k];
-    const float pl = std::norm(l), pr = std::norm(r);
-    const float p = pl + pr;
-    // Also false for NaN and for bins whose power overflows.
-    const bool ok = p > 0.0f && p <= std::numeric_limits<float>::max();
-    usable_[k] = ok;
-    // Unusable bins get a neutral direction (equal ears, uncorrelated) so that nothing computed
-    // from them is NaN; they carry no weight anywhere.
-    const float inverse = ok ? 1.0f / p : 0.0f;
-    power_[k] = ok ? p : 0.0f;
-    leftShare_[k] = ok ? pl * inverse : 0.5f;
-    // conj(l) r / p
-    crossRe_[k] = ok ? (l.real() * r.real() + l.imag() * r.imag()) * inverse : 0.0f;
-    crossIm_[k] = ok ? (l.real() * r.imag() - l.imag() * r.real()) * inverse : 0.0f;
-  }
-  noise_.update(power_.data(), usable_.data());
+  analyseBins(bins_, reinterpret_cast<const float*>(frame.left), reinterpret_cast<const float*>(frame.right),
+              power_.data(), inverse_.data(), leftShare_.data(), crossRe_.data(), crossIm_.data());
+  noise_.update(power_.data());
 }
 
 // Likelihood of each bin's direction z (unit vector) under each talker's model B: for the complex
 // angular central Gaussian of two dimensions p(z) is proportional to 1 / (det B (z^H B^-1 z)^2)
 // = det B / q^2 with q = z^H adj(B) z. Normalised across the talkers.
 void SoftMaskSeparator::spatialPosteriors() {
-  const std::size_t n = bins_;
   std::fill(sum_.begin(), sum_.end(), 0.0f);
-  for (Talker* t : active_) {
-    for (std::size_t k = 0; k < n; ++k) {
-      const float u0 = leftShare_[k], u1 = 1.0f - u0;
-      // z^H adj(B) z = (1 - a) |z0|^2 + a |z1|^2 - 2 Re(b conj(z0) z1)
-      float q = (1.0f - t->a[k]) * u0 + t->a[k] * u1 - 2.0f * (t->bRe[k] * crossRe_[k] - t->bIm[k] * crossIm_[k]);
-      q = std::max(q, kLeastSpread);
-      t->spread[k] = q;
-      const float likelihood = t->det[k] / (q * q);
-      t->posterior[k] = likelihood;
-      sum_[k] += likelihood;
-    }
-  }
   for (Talker* t : active_)
-    for (std::size_t k = 0; k < n; ++k) t->posterior[k] = sum_[k] > 0.0f ? t->posterior[k] / sum_[k] : 0.0f;
+    likelihoods(bins_, leftShare_.data(), crossRe_.data(), crossIm_.data(), t->a.data(), t->bRe.data(), t->bIm.data(),
+                t->det.data(), t->spread.data(), t->posterior.data(), sum_.data());
+  invert(bins_, sum_.data());
+  for (Talker* t : active_) multiply(bins_, t->posterior.data(), sum_.data());
 }
 
 // Speech fills bands of neighbouring bins at once, and in a room a single bin's cues are unsure:
@@ -361,70 +512,33 @@ void SoftMaskSeparator::biasByNeighbours() {
   const int half = config_.neighbourBins;
   const int power = config_.neighbourPower;
   if (active_.size() < 2 || half == 0 || power == 0) return;
-  const std::ptrdiff_t n = static_cast<std::ptrdiff_t>(bins_);
   std::fill(sum_.begin(), sum_.end(), 0.0f);
   for (Talker* t : active_) {
-    const float* g = t->posterior.data();
-    // Running sum over [k - half, k + half], clipped to the spectrum.
-    float running = 0.0f;
-    for (std::ptrdiff_t k = 0; k < std::min<std::ptrdiff_t>(half, n); ++k) running += g[k];
-    for (std::ptrdiff_t k = 0; k < n; ++k) {
-      if (k + half < n) running += g[k + half];
-      if (k - half - 1 >= 0) running -= g[k - half - 1];
-      const std::ptrdiff_t count = std::min(k + half, n - 1) - std::max<std::ptrdiff_t>(k - half, 0) + 1;
-      window_[k] = std::max(running, 0.0f) / static_cast<float>(count);
-    }
-    for (std::ptrdiff_t k = 0; k < n; ++k) {
-      float bias = window_[k];
-      for (int i = 1; i < power; ++i) bias *= window_[k];
-      t->posterior[k] *= bias;
-      sum_[k] += t->posterior[k];
-    }
+    neighbourMeans(bins_, static_cast<std::size_t>(half), power, t->posterior.data(), inverseCount_.data(),
+                   prefix_.data(), window_.data());
+    multiply(bins_, t->posterior.data(), window_.data());
+    addScaled(bins_, sum_.data(), t->posterior.data(), 1.0f);
   }
-  const float share = 1.0f / static_cast<float>(active_.size());
-  for (Talker* t : active_)
-    for (std::ptrdiff_t k = 0; k < n; ++k) t->posterior[k] = sum_[k] > 0.0f ? t->posterior[k] / sum_[k] : share;
+  invert(bins_, sum_.data());
+  for (Talker* t : active_) multiply(bins_, t->posterior.data(), sum_.data());
 }
 
 // The bin's power is shared out: each talker first keeps what remains of its power of the last
 // frame (decayed) and the noise takes its floor; if these exceed the bin's power they are scaled
 // down to it. What is left is new and goes to the talkers by their posteriors.
 void SoftMaskSeparator::shareOutPower() {
-  const std::size_t n = bins_;
-  const float* noise = noise_.floor();
-  const bool withNoise = config_.noiseClass;
   std::fill(sum_.begin(), sum_.end(), 0.0f);
+  for (Talker* t : active_) addScaled(bins_, sum_.data(), t->power.data(), decay_);
+  fitHeldPower(bins_, power_.data(), inverse_.data(), noise_.floor(), config_.noiseClass, sum_.data(), window_.data());
   for (Talker* t : active_)
-    for (std::size_t k = 0; k < n; ++k) sum_[k] += decay_ * t->power[k];
-  for (std::size_t k = 0; k < n; ++k) {
-    // Usable bins have a finite noise floor (it has just seen them).
-    const float held = sum_[k] + (withNoise && usable_[k] ? noise[k] : 0.0f);
-    const float y = power_[k];
-    // scale = min(1, y / held); sum_ becomes the scale, window_ the new power.
-    const float scale = held > y ? y / held : 1.0f;
-    sum_[k] = scale;
-    window_[k] = y - scale * held;
-  }
-  for (Talker* t : active_) {
-    for (std::size_t k = 0; k < n; ++k) {
-      const float mine = sum_[k] * decay_ * t->power[k] + window_[k] * t->posterior[k];
-      const float y = power_[k];
-      t->share[k] = usable_[k] ? std::min(1.0f, mine / y) : 0.0f;
-      t->power[k] = usable_[k] ? mine : decay_ * t->power[k];
-    }
-  }
+    sharePower(bins_, sum_.data(), window_.data(), inverse_.data(), t->posterior.data(), decay_, t->power.data(),
+               t->share.data());
 }
 
 void SoftMaskSeparator::writeMaskedOutputs(const StereoSpectrumView& frame) {
-  const float floor = config_.maskFloor;
-  for (Talker* t : active_) {
-    const std::complex<float>* ear = t->left ? frame.left : frame.right;
-    for (std::size_t k = 0; k < bins_; ++k) {
-      const float g = usable_[k] ? std::max(t->share[k], floor) : 0.0f;
-      t->gain[k] = g;
-      t->out[k] = usable_[k] ? g * ear[k] : std::complex<float>();
-    }
-  }
+  for (Talker* t : active_)
+    maskEar(bins_, reinterpret_cast<const float*>(t->left ? frame.left : frame.right), t->share.data(), inverse_.data(),
+            config_.maskFloor, t->gain.data(), reinterpret_cast<float*>(t->out.data()));
 }
 
 // Per bin, the multichannel Wiener filter of each talker: its covariance (power share times its
@@ -435,7 +549,7 @@ void SoftMaskSeparator::writeDemixedOutputs(const StereoSpectrumView& frame) {
   writeMaskedOutputs(frame);
   const float* noise = noise_.floor();
   for (std::size_t k = 0; k < bins_; ++k) {
-    if (!usable_[k]) continue;
+    if (!(inverse_[k] > 0.0f)) continue;
     const float y = power_[k];
     float c00 = config_.noiseClass ? 0.5f * std::min(noise[k], y) : 1e-6f * y, c11 = c00;
     std::complex<float> c01;
@@ -463,18 +577,10 @@ void SoftMaskSeparator::writeDemixedOutputs(const StereoSpectrumView& frame) {
 // angular central Gaussian, B proportional to the posterior-weighted sum of 2 z z^H / (z^H B^-1 z),
 // accumulated with forgetting and anchored to the expected cues.
 void SoftMaskSeparator::learnCues() {
-  const float lambda = forgetting_;
   for (Talker* t : active_) {
-    for (std::size_t k = 0; k < bins_; ++k) {
-      // 2 / (z^H B^-1 z) = 2 det / q; zero weight in unusable bins (share 0).
-      const float w = t->share[k] * 2.0f * t->det[k] / t->spread[k];
-      const float u0 = leftShare_[k];
-      t->statA[k] = lambda * t->statA[k] + w * u0;
-      t->statD[k] = lambda * t->statD[k] + w * (1.0f - u0);
-      // z0 conj(z1) = conj(conj(z0) z1)
-      t->statBRe[k] = lambda * t->statBRe[k] + w * crossRe_[k];
-      t->statBIm[k] = lambda * t->statBIm[k] - w * crossIm_[k];
-    }
+    accumulateCues(bins_, forgetting_, t->share.data(), t->det.data(), t->spread.data(), leftShare_.data(),
+                   crossRe_.data(), crossIm_.data(), t->statA.data(), t->statD.data(), t->statBRe.data(),
+                   t->statBIm.data());
     t->updateModel(config_.anchorFrames);
   }
 }

@@ -22,8 +22,8 @@ class NoiseFloorTracker {
   NoiseFloorTracker(std::size_t bins, int windowFrames, int subWindows = 8, float smoothing = 0.85f, float bias = 1.5f);
 
   // Takes one frame's power per bin (`bins()` values). A bin whose power is not a finite number
-  // >= 0 (`usable` false) leaves that bin's state as it was.
-  void update(const float* power, const unsigned char* usable);
+  // above 0 (digital silence, a broken bin) leaves that bin's state as it was.
+  void update(const float* power);
   // The noise power per bin; +infinity in bins that have not yet seen a usable frame.
   const float* floor() const { return floor_.data(); }
   std::size_t bins() const { return floor_.size(); }

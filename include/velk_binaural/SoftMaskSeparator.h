@@ -132,12 +132,14 @@ class SoftMaskSeparator {
   std::vector<Talker*> active_;  // the talkers of the last frame, in their order
 
   // Per bin of the current frame.
-  std::vector<float> power_;  // |left|^2 + |right|^2
-  std::vector<unsigned char> usable_;
+  std::vector<float> power_;              // |left|^2 + |right|^2; 0 in unusable bins
+  std::vector<float> inverse_;            // 1 / power; 0 in unusable bins
   std::vector<float> leftShare_;          // |left|^2 / power
   std::vector<float> crossRe_, crossIm_;  // conj(left) right / power
   std::vector<float> sum_;                // scratch: sums over talkers
-  std::vector<float> window_;             // scratch: neighbourhood sums
+  std::vector<float> window_;             // scratch: neighbourhood means, new power
+  std::vector<float> prefix_;             // scratch: partial sums of a posterior (bins + 1)
+  std::vector<float> inverseCount_;       // 1 / the number of bins in each bin's neighbourhood
 };
 
 }  // namespace NSVelkBinaural
