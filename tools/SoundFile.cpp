@@ -1,5 +1,7 @@
 #include "SoundFile.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <stdexcept>
 
@@ -39,6 +41,23 @@ Sound readSound(const std::string& path) {
   const sf_count_t got = sf_readf_float(file.get(), sound.samples.data(), info.frames);
   if (got != info.frames) throw std::runtime_error("cannot read " + path + ": the file ends early");
   return sound;
+}
+
+void writePcm16From(const std::string& in, long firstFrame, const std::string& out) {
+  SF_INFO info{};
+  SndfileHandle source = openSound(in, SFM_READ, info);
+  const long frames = std::max(0L, static_cast<long>(info.frames) - std::max(0L, firstFrame));
+  std::vector<double> samples(static_cast<size_t>(frames) * static_cast<size_t>(info.channels));
+  if (frames > 0 && (sf_seek(source.get(), firstFrame, SEEK_SET) < 0 ||
+                     sf_readf_double(source.get(), samples.data(), frames) != frames))
+    throw std::runtime_error("cannot read " + in + ": the file ends early");
+  SF_INFO outInfo{};
+  outInfo.samplerate = info.samplerate;
+  outInfo.channels = info.channels;
+  outInfo.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SndfileHandle target = openSound(out, SFM_WRITE, outInfo);
+  if (sf_writef_double(target.get(), samples.data(), frames) != frames)
+    throw std::runtime_error("cannot write " + out + ": " + sf_strerror(target.get()));
 }
 
 void writeSoundFloat(const std::string& path, int sampleRate, int channels, const std::vector<float>& samples) {

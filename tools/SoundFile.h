@@ -21,6 +21,10 @@ struct Sound {
 // file name and libsndfile's reason when it cannot be opened.
 SoundInfo probeSound(const std::string& path);
 Sound readSound(const std::string& path);
+// Writes the sound of `in` from frame `firstFrame` on to `out` as a 16-bit WAV, converting
+// through double-precision samples scaled as libsndfile scales them (so that the copy is the same,
+// sample for sample, as one written by other libsndfile-based tools).
+void writePcm16From(const std::string& in, long firstFrame, const std::string& out);
 // Writes interleaved float samples as 32-bit float WAV (no clipping of loud renders).
 void writeSoundFloat(const std::string& path, int sampleRate, int channels, const std::vector<float>& samples);
 

@@ -2,8 +2,12 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 #include "Commands.h"
@@ -95,6 +99,34 @@ ScratchFile::ScratchFile(const std::string& stem) {
 }
 
 ScratchFile::~ScratchFile() { std::remove(path_.c_str()); }
+
+ScratchFolder::ScratchFolder(const std::string& stem) {
+  std::string pattern = "/tmp/" + stem + "-XXXXXX";
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder in /tmp");
+  path_ = pattern;
+}
+
+ScratchFolder::~ScratchFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void writeTextFile(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".part";
+  {
+    std::ofstream out(temporary, std::ios::out | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) {
+      std::remove(temporary.c_str());
+      throw std::runtime_error("cannot write " + path);
+    }
+  }
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    std::remove(temporary.c_str());
+    throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+  }
+}
 
 long runWithProgress(FD::Network& network, bool quiet, const std::function<void(long)>& afterFrame) {
   ProgressBar progress(!quiet);

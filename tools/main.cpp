@@ -3,18 +3,6 @@
 
 #include "Commands.h"
 
-namespace velktool {
-
-int fail(const std::string& message) {
-  std::string line = message;
-  for (char& c : line)
-    if (c == '\n') c = ' ';
-  std::cerr << "velk-binaural: " << line << std::endl;
-  return 1;
-}
-
-}  // namespace velktool
-
 int main(int argc, char** argv) {
   CLI::App app{"Binaural localisation and separation of talkers for a two-microphone head."};
   app.set_version_flag("--version", std::string("velk-binaural ") + VELK_VERSION);
@@ -26,6 +14,7 @@ int main(int argc, char** argv) {
   velktool::addSeparateCommands(app, status);
   velktool::addRunCommands(app, status);
   velktool::addLocalizeCommands(app, status);
+  velktool::addEvaluateCommands(app, status);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
