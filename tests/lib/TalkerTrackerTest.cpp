@@ -1,6 +1,7 @@
 #include "velk_binaural/TalkerTracker.h"
 
 #include <cmath>
+#include <initializer_list>
 #include <limits>
 #include <random>
 #include <set>
@@ -50,6 +51,16 @@ struct Talker {
   }
 };
 
+// The reports of several talkers speaking on the same frames.
+std::vector<SourceReport> Together(double t, std::initializer_list<Talker*> talkers) {
+  std::vector<SourceReport> r;
+  for (Talker* talker : talkers) {
+    const std::vector<SourceReport> more = (*talker)(t);
+    r.insert(r.end(), more.begin(), more.end());
+  }
+  return r;
+}
+
 }  // namespace
 
 TEST(TalkerTrackerTest, ATalkerIsReportedOnlyAfterEnoughEvidenceAndWhileRecentlyHeard) {
@@ -91,11 +102,7 @@ TEST(TalkerTrackerTest, AnEndedTalkerResumingNearbyGetsItsIdBackAndOneElsewhereA
 TEST(TalkerTrackerTest, TwoTalkersThirtyDegreesApartKeepTwoIds) {
   Driver d;
   Talker a{-15.0, std::mt19937(8)}, b{15.0, std::mt19937(9)};
-  d.Run(6.0, [&](double t) {
-    std::vector<SourceReport> r = a(t), more = b(t);
-    r.insert(r.end(), more.begin(), more.end());
-    return r;
-  });
+  d.Run(6.0, [&](double t) { return Together(t, {&a, &b}); });
   EXPECT_EQ(d.ids.size(), 2u);
   ASSERT_EQ(d.last.size(), 2u);
   EXPECT_NEAR(std::min(d.last[0].azimuthDeg, d.last[1].azimuthDeg), -15.0, 2.0);
@@ -116,11 +123,7 @@ TEST(TalkerTrackerTest, ATalkerReadOffNowAndThenIsNoSecondTalkerButOneAsLoudNear
 
   Driver two;
   Talker a{30.0, std::mt19937(12)}, b{45.0, std::mt19937(13)};
-  two.Run(6.0, [&](double t) {
-    std::vector<SourceReport> r = a(t), more = b(t);
-    r.insert(r.end(), more.begin(), more.end());
-    return r;
-  });
+  two.Run(6.0, [&](double t) { return Together(t, {&a, &b}); });
   EXPECT_EQ(two.ids.size(), 2u);
 }
 
@@ -130,8 +133,7 @@ TEST(TalkerTrackerTest, ReadingsBetweenTwoTalkersAreNoThirdTalkerButOneAsLoudIs)
   Driver between;
   Talker a{-20.0, std::mt19937(14)}, b{40.0, std::mt19937(15)};
   between.Run(30.0, [&](double t) {
-    std::vector<SourceReport> r = a(t), more = b(t);
-    r.insert(r.end(), more.begin(), more.end());
+    std::vector<SourceReport> r = Together(t, {&a, &b});
     if (t > 1.0 && std::fmod(t, 3.0) < 0.06) r.push_back(SourceReport{12.0, 0.8, -1});  // 6 frames in 3 s
     return r;
   });
@@ -140,10 +142,8 @@ TEST(TalkerTrackerTest, ReadingsBetweenTwoTalkersAreNoThirdTalkerButOneAsLoudIs)
   Driver three;
   Talker c{-20.0, std::mt19937(16)}, d{40.0, std::mt19937(17)}, e{10.0, std::mt19937(18)};
   three.Run(6.0, [&](double t) {
-    std::vector<SourceReport> r = c(t), more = d(t), middle = e(t);
-    r.insert(r.end(), more.begin(), more.end());
-    if (t > 1.0) r.insert(r.end(), middle.begin(), middle.end());  // starts once the others are known
-    return r;
+    // The middle talker starts once the others are known.
+    return t > 1.0 ? Together(t, {&c, &d, &e}) : Together(t, {&c, &d});
   });
   EXPECT_EQ(three.ids.size(), 3u);
 }
