@@ -35,7 +35,7 @@ const char* const kFile = "LocalizeBinaural";
 const char* const kMeasuredMethod = "HRTFMESURED";  // spelled so by every network that uses it
 const char* const kEpipolarMethod = "EPIPOLAR";
 // Keywords of the optional parameters NOISE_FLOOR, DIRECTIONS and TRACKS; the first of each pair
-// is the Part's pipeline.
+// is the harmonic-event pipeline, the one the node runs when the parameter is absent.
 const char* const kFirstFrames = "FIRST_FRAMES";
 const char* const kAdaptive = "ADAPTIVE";
 const char* const kHarmonic = "HARMONIC";
@@ -81,8 +81,8 @@ float OptionalFloat(const FD::ParameterSet& params, const std::string& name, flo
   return params.exist(name) ? ReadScalarParameter<float>(params, name) : fallback;
 }
 
-// An optional keyword parameter: whether it is `chosen` (false when absent, the first keyword
-// being the Part's behaviour). Any text other than the two keywords fails, naming both.
+// An optional keyword parameter: whether it is `chosen` (false when absent: the first keyword is
+// what the node does without it). Any text other than the two keywords fails, naming both.
 bool OptionalChoice(const FD::Node* node, const FD::ParameterSet& params, const std::string& name,
                     const std::string& absent, const std::string& chosen) {
   if (!params.exist(name)) return false;
@@ -197,7 +197,7 @@ LocalizeBinaural::LocalizeBinaural(const std::string& nodeName, const FD::Parame
   getParameter<float>("DIRPROB_THRESHOLD");  // must be present; has no effect
   getParameter<int>("ROUND_COUNT");          // must be present; has no effect
   ReadHeadModel();
-  // Beyond the Part's pipeline, each chosen by an optional parameter.
+  // Stages beside the harmonic-event pipeline, each chosen by an optional parameter.
   if (OptionalChoice(this, parameters, "NOISE_FLOOR", kFirstFrames, kAdaptive) && internalNoise)
     adaptiveFloor.reset(new AdaptiveNoiseFloor());
   broadband = OptionalChoice(this, parameters, "DIRECTIONS", kHarmonic, kBroadband);
@@ -214,7 +214,7 @@ LocalizeBinaural::LocalizeBinaural(const std::string& nodeName, const FD::Parame
 
 LocalizeBinaural::~LocalizeBinaural() = default;
 
-// The spherical head of the head-model method: optional parameters, the Part's sphere when absent.
+// The spherical head of the head-model method: optional parameters, 0.09 m at 1 m when absent.
 void LocalizeBinaural::ReadHeadModel() {
   headRadius = OptionalFloat(parameters, "HEAD_RADIUS", kModelHeadRadius);
   sourceDistance = OptionalFloat(parameters, "SOURCE_DISTANCE", kModelDistance);
@@ -370,8 +370,8 @@ void LocalizeBinaural::HarmonicFrame(int count, const FD::Matrix<std::complex<fl
                                      sound->id});
 }
 
-// The broadband direction finder, against the adaptive floor or the noise the Part's estimator
-// (or the BGNOISE input) gives, as power in the spectrum's own scale.
+// The broadband direction finder, against the adaptive floor or the noise the first frames'
+// estimator (or the BGNOISE input) gives, as power in the spectrum's own scale.
 void LocalizeBinaural::BroadbandFrame(int count, const FD::Matrix<std::complex<float>>& spectrum,
                                       const StereoSpectrumView& raw) {
   const float* noiseLeft = nullptr;

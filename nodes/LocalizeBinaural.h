@@ -113,15 +113,15 @@ class LocalizeBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode
   std::unique_ptr<NSVelkBinaural::DirectionJudge> judge;
   FD::String localizeMethod;
   float headRadius, sourceDistance;  // metres: the spherical head of the head-model method
-  // Stages beyond the Part's pipeline, present when their optional parameter chooses them: the
-  // adaptive noise floor (NOISE_FLOOR), the broadband finder (DIRECTIONS, made on frame 0) and
-  // the talker tracker (TRACKS).
+  // Stages beside the harmonic-event pipeline, present when their optional parameter chooses
+  // them: the adaptive noise floor (NOISE_FLOOR), the broadband finder (DIRECTIONS, made on frame
+  // 0) and the talker tracker (TRACKS).
   std::unique_ptr<NSVelkBinaural::AdaptiveNoiseFloor> adaptiveFloor;
   bool broadband = false;
   std::unique_ptr<NSVelkBinaural::BroadbandDirectionFinder> finder;
   std::unique_ptr<NSVelkBinaural::TalkerTracker> tracker;
   std::vector<NSVelkBinaural::SourceReport> reports;  // this frame's, for the tracker
-  std::vector<float> noisePower[2];                    // the Part's noise levels as powers, for the finder
+  std::vector<float> noisePower[2];  // the first frames' (or BGNOISE's) levels as powers, for the finder
   NSVelkBinaural::Logger* logger;
-  std::vector<int> reportedIds;  // ids announced whose events are still in the history
+  std::vector<int> reportedIds;  // ids announced whose events (or talkers) are still held
 };

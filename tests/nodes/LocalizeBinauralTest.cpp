@@ -377,7 +377,7 @@ TEST_F(LocalizeBinauralTest, HeadRadiusOfTheModelIsAParameter) {
     const auto sources = rig.Frame(kNoiseFrames + 2);
     return sources.size() == 1 ? sources[0].azimuthDeg : -999.0;
   };
-  EXPECT_GE(found(DefaultParams()), 65.0);  // the Part's 0.09 m sphere puts it too far out
+  EXPECT_GE(found(DefaultParams()), 65.0);  // the default 0.09 m sphere puts it too far out
   FD::ParameterSet p = DefaultParams();
   p.add("HEAD_RADIUS", FD::ObjectRef(new FD::Float(0.11f)));
   EXPECT_NEAR(found(p), 50.0, 1e-4);
