@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <sstream>
 
@@ -23,6 +24,7 @@
 #include "Localize.h"
 #include "Peak.h"
 #include "Source.h"
+#include "velk_binaural/InterauralPhaseTable.h"
 #include "velkio/VELK.h"
 
 using namespace NSVelkBinaural;
@@ -32,15 +34,25 @@ namespace {
 const char* const kFile = "LocalizeBinaural";
 const char* const kMeasuredMethod = "HRTFMESURED";  // spelled so by every network that uses it
 const char* const kEpipolarMethod = "EPIPOLAR";
+// Keywords of the optional parameters NOISE_FLOOR, DIRECTIONS and TRACKS; the first of each pair
+// is the harmonic-event pipeline, the one the node runs when the parameter is absent.
+const char* const kFirstFrames = "FIRST_FRAMES";
+const char* const kAdaptive = "ADAPTIVE";
+const char* const kHarmonic = "HARMONIC";
+const char* const kBroadband = "BROADBAND";
+const char* const kEvents = "EVENTS";
+const char* const kTalkers = "TALKERS";
+// Highest frequency the broadband finder reads, Hz (or half the sampling rate, if lower).
+const double kBroadbandMaxHz = 5000.0;
 // Line numbers reported with the first-frame set-up errors; kept fixed so that the reported
 // text does not change with edits of this file.
 const int kChannelsSizeLine = 350;
 const int kSetupFailureLine = 363;
 // Frames the internal noise estimator averages.
 const unsigned int kNoiseFrames = 10;
-// Source distance and head radius of the head model, metres.
-const double kModelDistance = 1.0;
-const double kModelHeadRadius = 0.09;
+// Source distance and head radius of the head model when the network gives none, metres.
+const float kModelDistance = 1.0f;
+const float kModelHeadRadius = 0.09f;
 
 timeval ToTimeval(double seconds) {
   timeval tv{};
@@ -62,6 +74,25 @@ const T& InputAs(const FD::Node* node, const FD::ObjectRef& ref, const char* por
                                     ", not a " + T().className(),
                                 kFile, __LINE__);
   return *view;
+}
+
+// An optional float parameter: its value, or `fallback` when the network does not set it.
+float OptionalFloat(const FD::ParameterSet& params, const std::string& name, float fallback) {
+  return params.exist(name) ? ReadScalarParameter<float>(params, name) : fallback;
+}
+
+// An optional keyword parameter: whether it is `chosen` (false when absent: the first keyword is
+// what the node does without it). Any text other than the two keywords fails, naming both.
+bool OptionalChoice(const FD::Node* node, const FD::ParameterSet& params, const std::string& name,
+                    const std::string& absent, const std::string& chosen) {
+  if (!params.exist(name)) return false;
+  const std::string value = FD::object_cast<FD::String>(params.get(name)).str();
+  if (value != absent && value != chosen)
+    throw new FD::NodeException(node,
+                                "parameter " + name + " = \"" + value + "\": expected \"" + absent + "\" or \"" +
+                                    chosen + "\"",
+                                kFile, __LINE__);
+  return value == chosen;
 }
 
 void CheckTwoRows(int rows) {
@@ -165,6 +196,12 @@ LocalizeBinaural::LocalizeBinaural(const std::string& nodeName, const FD::Parame
   localizeMethod = getString("LOCALIZE_METHOD");
   getParameter<float>("DIRPROB_THRESHOLD");  // must be present; has no effect
   getParameter<int>("ROUND_COUNT");          // must be present; has no effect
+  ReadHeadModel();
+  // Stages beside the harmonic-event pipeline, each chosen by an optional parameter.
+  if (OptionalChoice(this, parameters, "NOISE_FLOOR", kFirstFrames, kAdaptive) && internalNoise)
+    adaptiveFloor.reset(new AdaptiveNoiseFloor());
+  broadband = OptionalChoice(this, parameters, "DIRECTIONS", kHarmonic, kBroadband);
+  if (OptionalChoice(this, parameters, "TRACKS", kEvents, kTalkers)) tracker.reset(new TalkerTracker());
 
   inOrder = true;
 
@@ -176,6 +213,26 @@ LocalizeBinaural::LocalizeBinaural(const std::string& nodeName, const FD::Parame
 }
 
 LocalizeBinaural::~LocalizeBinaural() = default;
+
+// The spherical head of the head-model method: optional parameters, 0.09 m at 1 m when absent.
+void LocalizeBinaural::ReadHeadModel() {
+  headRadius = OptionalFloat(parameters, "HEAD_RADIUS", kModelHeadRadius);
+  sourceDistance = OptionalFloat(parameters, "SOURCE_DISTANCE", kModelDistance);
+  if (!(headRadius > 0.0f && headRadius <= 0.5f))
+    throw new FD::NodeException(this,
+                                (boost::format("parameter HEAD_RADIUS = %g: expected a head radius in metres, above 0 "
+                                               "and at most 0.5") %
+                                 headRadius)
+                                    .str(),
+                                kFile, __LINE__);
+  if (!(sourceDistance > headRadius && std::isfinite(sourceDistance)))
+    throw new FD::NodeException(this,
+                                (boost::format("parameter SOURCE_DISTANCE = %g: expected a distance in metres beyond "
+                                               "the head radius (%g)") %
+                                 sourceDistance % headRadius)
+                                    .str(),
+                                kFile, __LINE__);
+}
 
 void LocalizeBinaural::verifyConnect() const {
   if (!internalNoise) {
@@ -193,6 +250,7 @@ void LocalizeBinaural::count0Initialize(int count, FD::Buffer&) {
     const auto& spectrum = InputAs<FD::Matrix<std::complex<float>>>(this, spectrumRef, "SPECTRUM");
     setting.reset(new LocalizationSetting{2 * spectrum.cols() - 2, static_cast<double>(samplingRate)});
     if (localizeMethod == kMeasuredMethod) LoadMeasuredTables();
+    if (broadband) MakeFinder(static_cast<size_t>(spectrum.cols()));
   } catch (const std::exception& e) {
     throw new FD::NodeException(this, e.what(), kFile, kSetupFailureLine);
   }
@@ -222,6 +280,35 @@ void LocalizeBinaural::LoadMeasuredTables() {
   gDirConv = DirectionConverter(iipds->dirtick, iipds->begindeg);
 }
 
+// The broadband finder over the measured tables' phases, or over the spherical head's path
+// differences on the head model's grid (-90 .. 90 degrees every 5).
+void LocalizeBinaural::MakeFinder(size_t bins) {
+  std::vector<double> azimuths;
+  std::shared_ptr<const InterauralPhaseTable> table;
+  if (iipds) {
+    std::vector<std::vector<double>> phases;
+    for (int d = 0; d < iipds->ndir; ++d) {
+      azimuths.push_back(iipds->begindeg + d * iipds->dirtick);
+      phases.push_back(iipds->ipd.at(static_cast<size_t>(d)).values);
+    }
+    table = std::make_shared<const InterauralPhaseTable>(azimuths, phases, setting->fs);
+  } else {
+    const Epipolar head{Epipolar::Length(sourceDistance), Epipolar::Length(headRadius)};
+    std::vector<double> paths;
+    for (int degrees = -90; degrees <= 90; degrees += 5) {
+      azimuths.push_back(degrees);
+      paths.push_back(head.LRDifferenceRevised(Epipolar::Angle(degrees * Angles::AnglePi / 180.0)).Value());
+    }
+    table = std::make_shared<const InterauralPhaseTable>(
+        InterauralPhaseTable::FromPathDifferences(azimuths, paths, setting->fs, bins));
+  }
+  if (table->bins() != bins)
+    throw std::invalid_argument((boost::format("the tables hold %d bins, the spectra %d") % table->bins() % bins).str());
+  BroadbandDirectionConfig config;
+  config.maxFrequencyHz = std::min(kBroadbandMaxHz, setting->fs / 2.0);
+  finder.reset(new BroadbandDirectionFinder(config, table));
+}
+
 void LocalizeBinaural::calculate(int, int count, FD::Buffer& out) {
   if (logger->IsLoggable(LogLevel::FINE)) logger->Log(LogLevel::FINE, "inputting variables", kFile, "calculate");
   FD::ObjectRef audioRef = getInput(audioID, count);
@@ -236,7 +323,26 @@ void LocalizeBinaural::calculate(int, int count, FD::Buffer& out) {
 
   if (count == 0) count0Initialize(count, out);
   const double frameTime = static_cast<double>(count) * advance / setting->fs;
+  const StereoSpectrumView raw{spectrum.row(0), spectrum.row(1), static_cast<size_t>(spectrum.cols())};
+  if (adaptiveFloor) adaptiveFloor->process(raw);
+  reports.clear();
+  if (finder)
+    BroadbandFrame(count, spectrum, raw);
+  else
+    HarmonicFrame(count, spectrum, frameTime, *sources);
+  if (tracker) {
+    AppendTalkers(tracker->process(frameTime, reports), *sources);
+    ForgetEndedIds();
+  } else if (finder) {
+    AppendReports(*sources);
+  }
+  out[count] = sources;
+}
 
+// The pipeline of harmonic sounds and sound events. Its events are the frame's sources, or,
+// with talker tracks, the directions of the frame's sounds are the tracker's reports.
+void LocalizeBinaural::HarmonicFrame(int count, const FD::Matrix<std::complex<float>>& spectrum, double frameTime,
+                                     FD::Vector<FD::ObjectRef>& sources) {
   const BandInformation info(NSDimensionPromise::FrequencyBase<double>(setting->fs),
                              static_cast<unsigned int>(setting->nfft));
   const Band upper = info.CreateBand(NSDimensionPromise::FrequencyBase<double>(peakFmax));
@@ -246,17 +352,48 @@ void LocalizeBinaural::calculate(int, int count, FD::Buffer& out) {
 
   // Without noise there is nothing to compare the frame with: the history is left alone and
   // nothing is output.
-  if (noise) {
-    FloatPairPtr lrpower = PowerSpectra(lrspectra, lower, upper);
-    SoundList sounds = HumanSounds(noise, lrpower, lower, upper, info);
-    if (!sounds->empty()) {
-      JudgeDirections(sounds, lrspectra, info);
-      UpdateHistory(sounds, frameTime);
-    }
-    AppendActiveSources(*sources);
-    ForgetEndedIds();
+  if (!noise) return;
+  FloatPairPtr lrpower = PowerSpectra(lrspectra, lower, upper);
+  SoundList sounds = HumanSounds(noise, lrpower, lower, upper, info);
+  if (!sounds->empty()) {
+    JudgeDirections(sounds, lrspectra, info);
+    UpdateHistory(sounds, frameTime);
   }
-  out[count] = sources;
+  if (!tracker) {
+    AppendActiveSources(sources);
+    ForgetEndedIds();
+    return;
+  }
+  for (const HarmonicSoundPtr& sound : *sounds)
+    if (sound->directions && !sound->directions->empty())
+      reports.push_back(SourceReport{static_cast<double>(gDirConv.ToDegree(sound->directions->front().first)), 1.0,
+                                     sound->id});
+}
+
+// The broadband direction finder, against the adaptive floor or the noise the first frames'
+// estimator (or the BGNOISE input) gives, as power in the spectrum's own scale.
+void LocalizeBinaural::BroadbandFrame(int count, const FD::Matrix<std::complex<float>>& spectrum,
+                                      const StereoSpectrumView& raw) {
+  const float* noiseLeft = nullptr;
+  const float* noiseRight = nullptr;
+  if (adaptiveFloor) {
+    if (adaptiveFloor->ready()) {
+      noiseLeft = adaptiveFloor->power(0);
+      noiseRight = adaptiveFloor->power(1);
+    }
+  } else if (FloatPairPtr noise = FrameNoise(count, NormalisedSpectra(spectrum, raw.bins))) {
+    // Levels of the spectrum divided by the transform length, as powers of the spectrum itself.
+    const float scale = static_cast<float>(setting->nfft) * static_cast<float>(setting->nfft);
+    for (int ear = 0; ear < 2; ++ear) {
+      const FloatSignal& levels = ear == 0 ? *noise->left : *noise->right;
+      noisePower[ear].assign(raw.bins, std::numeric_limits<float>::infinity());
+      for (size_t k = 0; k < std::min(raw.bins, levels.size); ++k)
+        noisePower[ear][k] = scale * AdaptiveNoiseFloor::PowerOfLevel(levels.data[k]);
+    }
+    noiseLeft = noisePower[0].data();
+    noiseRight = noisePower[1].data();
+  }
+  reports = finder->process(raw, noiseLeft, noiseRight);
 }
 
 // While the noise is being learnt the estimate takes every bin. Afterwards the frame is read only
@@ -288,6 +425,7 @@ ComplexPairPtr LocalizeBinaural::NormalisedSpectra(const FD::Matrix<std::complex
 
 FloatPairPtr LocalizeBinaural::FrameNoise(int count, const ComplexPairPtr& lrspectra) {
   if (logger->IsLoggable(LogLevel::FINE)) logger->Log(LogLevel::FINE, "getting room noise", kFile, "calculate");
+  if (adaptiveFloor) return AdaptiveLevels(lrspectra->left->size);
   if (internalNoise) {
     if (logger->IsLoggable(LogLevel::FINE)) logger->Log(LogLevel::FINE, "internal bgn estimating", kFile, "calculate");
     bgnEstimator.Estimate(lrspectra);
@@ -302,6 +440,21 @@ FloatPairPtr LocalizeBinaural::FrameNoise(int count, const ComplexPairPtr& lrspe
     logger->Log(LogLevel::FINE, "background noise got (external)", kFile, "calculate");
   auto rows = ToSignalArray(InputAs<FD::Matrix<float>>(this, noiseRef, "BGNOISE"));
   return FloatPairPtr(new FloatPair(rows->at(0), rows->at(1)));
+}
+
+// The adaptive floor's levels of the first `n` bins on the scale of the spectra divided by the
+// transform length; null until the floor has taken a frame.
+FloatPairPtr LocalizeBinaural::AdaptiveLevels(size_t n) const {
+  if (!adaptiveFloor->ready()) return FloatPairPtr();
+  FloatPairPtr levels = LRSignalFactory<float>::Create(n);
+  const float normalisation = 20.0f * std::log10(static_cast<float>(setting->nfft));
+  adaptiveFloor->levelsDb(0, levels->left->data, n);
+  adaptiveFloor->levelsDb(1, levels->right->data, n);
+  for (size_t k = 0; k < n; ++k) {
+    levels->left->data[k] -= normalisation;
+    levels->right->data[k] -= normalisation;
+  }
+  return levels;
 }
 
 // Power in dB of the bands peak detection examines, from `lower` up to (not including) `upper`;
@@ -362,8 +515,8 @@ void LocalizeBinaural::JudgeDirections(const SoundList& sounds, const ComplexPai
     if (localizeMethod == kMeasuredMethod)
       judge.reset(new JudgeHRTFMeasured(iipds));
     else
-      judge.reset(new JudgeEpipolar(NSDimensionPromise::LengthBase<double>(kModelDistance),
-                                    NSDimensionPromise::LengthBase<double>(kModelHeadRadius)));
+      judge.reset(new JudgeEpipolar(NSDimensionPromise::LengthBase<double>(sourceDistance),
+                                    NSDimensionPromise::LengthBase<double>(headRadius)));
   }
   auto directions = Localize::GetDirections(sounds, info, *judge, ipd, iid, static_cast<MethodFlag::Kind>(0), true);
   if (logger->IsLoggable(LogLevel::FINEST)) logger->Log(LogLevel::FINEST, DirectionsText(*directions), kFile, "calculate");
@@ -392,6 +545,26 @@ void LocalizeBinaural::AppendActiveSources(FD::Vector<FD::ObjectRef>& sources) {
   }
 }
 
+void LocalizeBinaural::AppendSource(int id, double azimuthDeg, FD::Vector<FD::ObjectRef>& sources) {
+  auto* source = new FD::Source;
+  source->id = id;
+  const double radians = azimuthDeg * Angles::AnglePi / 180.0;
+  source->x[0] = static_cast<float>(std::cos(radians));
+  source->x[1] = static_cast<float>(std::sin(radians));
+  sources.push_back(FD::ObjectRef(source));
+  AnnounceIfNew(*source);
+}
+
+void LocalizeBinaural::AppendTalkers(const std::vector<TalkerTrack>& talkers, FD::Vector<FD::ObjectRef>& sources) {
+  for (const TalkerTrack& t : talkers) AppendSource(t.id, t.azimuthDeg, sources);
+}
+
+// The finder's directions of this frame as they are: no identity from frame to frame, so each
+// carries its rank in the frame (1 the strongest) as its id.
+void LocalizeBinaural::AppendReports(FD::Vector<FD::ObjectRef>& sources) {
+  for (size_t i = 0; i < reports.size(); ++i) AppendSource(static_cast<int>(i) + 1, reports[i].azimuthDeg, sources);
+}
+
 // The direction announced is the one the source carries, so it matches what is output.
 void LocalizeBinaural::AnnounceIfNew(const FD::Source& source) {
   if (std::find(reportedIds.begin(), reportedIds.end(), source.id) != reportedIds.end()) return;
@@ -406,7 +579,11 @@ void LocalizeBinaural::AnnounceIfNew(const FD::Source& source) {
 void LocalizeBinaural::ForgetEndedIds() {
   auto& events = eventHistory.events;
   reportedIds.erase(std::remove_if(reportedIds.begin(), reportedIds.end(),
-                                   [&](int id) { return Search(events, id, events.begin()) == events.end(); }),
+                                   [&](int id) {
+                                     // A talker's id is held while it may still be output or given back.
+                                     return tracker ? !tracker->holds(id)
+                                                    : Search(events, id, events.begin()) == events.end();
+                                   }),
                     reportedIds.end());
 }
 
@@ -452,6 +629,24 @@ FD::NodeInfo LocalizeBinaural::describe() {
       {"VELK_DAT", "string", "transfer-function file, read on the first frame with HRTFMESURED",
        "examples/kemar_front_16k_512.velk"},
       {"VELK_DAT_CHANNELS", "Vector<int>", "the file's channels used as left and right ear, with HRTFMESURED",
-       "[0, 1]"}};
+       "[0, 1]"},
+      {"NOISE_FLOOR", "string",
+       "optional, with BGNOISE_METHOD INTERNAL: FIRST_FRAMES learns the noise from the first 10 frames and keeps it "
+       "(if absent); ADAPTIVE follows it all along (minimum statistics)",
+       "FIRST_FRAMES"},
+      {"DIRECTIONS", "string",
+       "optional: HARMONIC judges harmonic sounds below PEAK_FMAX (if absent); BROADBAND steers the interaural "
+       "phase of every coherent bin above the noise up to 5 kHz, several talkers per frame",
+       "HARMONIC"},
+      {"TRACKS", "string",
+       "optional: EVENTS outputs the sound events (if absent; with BROADBAND the frame's directions, ids their rank); "
+       "TALKERS tracks talkers with stable ids over pauses",
+       "EVENTS"},
+      {"HEAD_RADIUS", "float", "optional: radius of the spherical head of EPIPOLAR, metres (0 .. 0.5; 0.09 if absent)",
+       "0.09"},
+      {"SOURCE_DISTANCE", "float",
+       "optional: distance of the sources from the head centre for EPIPOLAR, metres (beyond HEAD_RADIUS; 1.0 if "
+       "absent)",
+       "1.0"}};
   return info;
 }

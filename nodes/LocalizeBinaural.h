@@ -24,6 +24,11 @@
 #include "Signal.h"
 #include "Source.h"
 #include "fd/NodeInfo.h"
+#include "velk_binaural/AdaptiveNoiseFloor.h"
+#include "velk_binaural/BroadbandDirectionFinder.h"
+#include "velk_binaural/SourceReport.h"
+#include "velk_binaural/StereoSpectrum.h"
+#include "velk_binaural/TalkerTracker.h"
 
 namespace NSVelkBinaural {
 
@@ -62,7 +67,14 @@ class LocalizeBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode
  private:
   using SoundList = NSVelkBinaural::HarmonicSoundList;
 
+  void ReadHeadModel();
   void LoadMeasuredTables();
+  void MakeFinder(size_t bins);
+  void HarmonicFrame(int count, const FD::Matrix<std::complex<float>>& spectrum, double frameTime,
+                     FD::Vector<FD::ObjectRef>& sources);
+  void BroadbandFrame(int count, const FD::Matrix<std::complex<float>>& spectrum,
+                      const NSVelkBinaural::StereoSpectrumView& raw);
+  NSVelkBinaural::FloatPairPtr AdaptiveLevels(size_t n) const;
   size_t BinsToRead(const FD::Matrix<std::complex<float>>& spectrum, const NSVelkBinaural::Band& upper) const;
   NSVelkBinaural::ComplexPairPtr NormalisedSpectra(const FD::Matrix<std::complex<float>>& spectrum, size_t n) const;
   NSVelkBinaural::FloatPairPtr FrameNoise(int count, const NSVelkBinaural::ComplexPairPtr& lrspectra);
@@ -76,6 +88,9 @@ class LocalizeBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode
   void UpdateHistory(const SoundList& sounds, double frameTime);
   // Outputs the events in states 1 and 2 and announces each id the first time it is output.
   void AppendActiveSources(FD::Vector<FD::ObjectRef>& sources);
+  void AppendTalkers(const std::vector<NSVelkBinaural::TalkerTrack>& talkers, FD::Vector<FD::ObjectRef>& sources);
+  void AppendReports(FD::Vector<FD::ObjectRef>& sources);
+  void AppendSource(int id, double azimuthDeg, FD::Vector<FD::ObjectRef>& sources);
   void AnnounceIfNew(const FD::Source& source);
   void ForgetEndedIds();
   [[noreturn]] void AbandonFrame(const std::string& message, int line) const;
@@ -97,6 +112,16 @@ class LocalizeBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode
   // Made on the first frame and kept: it caches what does not change from frame to frame.
   std::unique_ptr<NSVelkBinaural::DirectionJudge> judge;
   FD::String localizeMethod;
+  float headRadius, sourceDistance;  // metres: the spherical head of the head-model method
+  // Stages beside the harmonic-event pipeline, present when their optional parameter chooses
+  // them: the adaptive noise floor (NOISE_FLOOR), the broadband finder (DIRECTIONS, made on frame
+  // 0) and the talker tracker (TRACKS).
+  std::unique_ptr<NSVelkBinaural::AdaptiveNoiseFloor> adaptiveFloor;
+  bool broadband = false;
+  std::unique_ptr<NSVelkBinaural::BroadbandDirectionFinder> finder;
+  std::unique_ptr<NSVelkBinaural::TalkerTracker> tracker;
+  std::vector<NSVelkBinaural::SourceReport> reports;  // this frame's, for the tracker
+  std::vector<float> noisePower[2];  // the first frames' (or BGNOISE's) levels as powers, for the finder
   NSVelkBinaural::Logger* logger;
-  std::vector<int> reportedIds;  // ids announced whose events are still in the history
+  std::vector<int> reportedIds;  // ids announced whose events (or talkers) are still held
 };

@@ -18,8 +18,9 @@ struct DefaultParameter {
   const char* value;  // as text; typed by the node's description
 };
 
-// Every LocalizeBinaural parameter the head-model method needs, with the values chosen on the
-// binaural test scenes (see the README for the measurements behind them).
+// Every LocalizeBinaural parameter the head-model method needs, and the stages the command line
+// runs, with the values chosen on the binaural test scenes (LocalizeDefaults.cpp and the README
+// give the measurements behind them).
 const std::vector<DefaultParameter>& localizeDefaults();
 
 // Builds a node's parameter set from text values, typing each as the node's description says
