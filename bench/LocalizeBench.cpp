@@ -1,8 +1,9 @@
 // The localiser on the two-talker scene.
 //
-// LocalizeFrame / StftFrame: the cost of one frame of LocalizeBinaural (default settings, head
-// model or measured tables) next to the cost of the short-time spectrum of the same frame, both
-// as nodes fed with frames read and transformed beforehand. "cpu_us_per_frame" is the mean
+// LocalizeFrame / StftFrame: the cost of one frame of LocalizeBinaural (the harmonic sounds and
+// their events, or the adaptive floor, broadband directions and talker tracks the command line
+// runs; head model or measured tables) next to the cost of the short-time spectrum of the same
+// frame, both as nodes fed with frames read and transformed beforehand. "cpu_us_per_frame" is the mean
 // processor time over the scene's frames; LocalizeFrame also times the STFT in the same
 // iterations and reports the ratio as "times_stft". The target is a ratio of at most 3.
 //
@@ -95,7 +96,7 @@ const SceneFrames* sceneFrames() {
   return frames;
 }
 
-FD::ParameterSet localizerParameters(bool measured) {
+FD::ParameterSet localizerParameters(bool measured, bool broadband) {
   FD::ParameterSet p("localize");
   auto i = [&](const char* n, int v) { p.add(n, FD::ObjectRef(new FD::Int(v))); };
   auto f = [&](const char* n, float v) { p.add(n, FD::ObjectRef(new FD::Float(v))); };
@@ -117,6 +118,11 @@ FD::ParameterSet localizerParameters(bool measured) {
   i("ROUND_COUNT", 0);
   s("VELK_DAT", std::string(VELK_SOURCE_DIR) + "/examples/kemar_front_16k_512.velk");
   p.add("VELK_DAT_CHANNELS", FD::ObjectRef(new FD::Vector<int>{0, 1}));
+  if (broadband) {
+    s("NOISE_FLOOR", "ADAPTIVE");
+    s("DIRECTIONS", "BROADBAND");
+    s("TRACKS", "TALKERS");
+  }
   return p;
 }
 
@@ -195,10 +201,12 @@ void StftFrame(benchmark::State& state) {
   state.counters["setup_us"] = t[0].setupUs;
 }
 
-// Argument: 0 head model, 1 measured tables. "times_stft" is the localiser's cost of a frame over
-// the STFT's, both timed in the same iterations.
+// Arguments: 0 head model, 1 measured tables; 0 harmonic events, 1 broadband talkers.
+// "times_stft" is the localiser's cost of a frame over the STFT's, both timed in the same
+// iterations.
 void LocalizeFrame(benchmark::State& state) {
   const bool measured = state.range(0) != 0;
+  const bool broadband = state.range(1) != 0;
   std::unique_ptr<PreparedFrames> audio, spectra, stftAudio;
   std::unique_ptr<LocalizeBinaural> node;
   std::unique_ptr<FD::MultiFFT> stft;
@@ -206,7 +214,7 @@ void LocalizeFrame(benchmark::State& state) {
                          node.reset();
                          audio.reset(new PreparedFrames(sceneFrames()->audio));
                          spectra.reset(new PreparedFrames(sceneFrames()->spectra));
-                         node.reset(new LocalizeBinaural("localize", localizerParameters(measured)));
+                         node.reset(new LocalizeBinaural("localize", localizerParameters(measured, broadband)));
                          node->connectInput(node->inputId("AUDIO"), audio.get(), 0);
                          node->connectInput(node->inputId("SPECTRUM"), spectra.get(), 0);
                          node->initialize();
@@ -236,7 +244,7 @@ void LocalizeAfterEvents(benchmark::State& state) {
   size_t held = 0;
   for (auto _ : state) {
     PreparedFrames audio(frames->audio), spectra(frames->spectra);
-    LocalizeBinaural node("localize", localizerParameters(true));
+    LocalizeBinaural node("localize", localizerParameters(true, false));
     node.connectInput(node.inputId("AUDIO"), &audio, 0);
     node.connectInput(node.inputId("SPECTRUM"), &spectra, 0);
     node.initialize();
@@ -326,7 +334,10 @@ void LocalizeCommand(benchmark::State& state) {
 }
 
 BENCHMARK(StftFrame)->Unit(benchmark::kMillisecond);
-BENCHMARK(LocalizeFrame)->ArgName("measured")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(LocalizeFrame)
+    ->ArgNames({"measured", "broadband"})
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(LocalizeAfterEvents)->ArgName("events")->Arg(10)->Arg(10000)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(LocalizeCommand)
     ->ArgNames({"copies", "measured"})

@@ -149,7 +149,7 @@ void LocalizeBinaural::calculate(int, int count, FD::Buffer& out) {
 FD::ObjectRef LocalizeBinaural::SourcesOf(const std::vector<SourceReport>& reports) {
   FD::RCPtr<FD::Vector<FD::ObjectRef>> sources(new FD::Vector<FD::ObjectRef>);
   for (const SourceReport& report : reports) {
-    FD::Source* source = FD::Source::atAzimuth(report.id, report.azimuthRad);
+    FD::Source* source = FD::Source::atAzimuth(report.sourceId, report.azimuthRad);
     sources->push_back(FD::ObjectRef(source));
     AnnounceIfNew(*source);
   }
@@ -164,15 +164,14 @@ void LocalizeBinaural::AnnounceIfNew(const FD::Source& source) {
   reportedIds.push_back(source.id);
 }
 
-// An id whose event has left the history is never output again (ids are not reused), so it need
-// not be remembered as announced. Keeping only the live ones keeps the check above as short as the
-// list of live events; remembering every id made each frame slower the more ids had been issued.
+// An id whose event (or talker) the pipeline no longer holds is never output again (ids are not
+// reused), so it need not be remembered as announced. Keeping only the live ones keeps the check
+// above as short as the list of live sources; remembering every id made each frame slower the
+// more ids had been issued.
 void LocalizeBinaural::ForgetEndedIds() {
-  const std::list<EventHistory>& events = localizer_->History().events;
-  auto ended = [&](int id) {
-    return std::none_of(events.begin(), events.end(), [id](const EventHistory& e) { return e.id == id; });
-  };
-  reportedIds.erase(std::remove_if(reportedIds.begin(), reportedIds.end(), ended), reportedIds.end());
+  reportedIds.erase(std::remove_if(reportedIds.begin(), reportedIds.end(),
+                                   [&](int id) { return !localizer_->Holds(id); }),
+                    reportedIds.end());
 }
 
 FD::NodeInfo LocalizeBinaural::describe() {

@@ -17,6 +17,7 @@
 #include "velk_binaural/Clustering.h"
 #include "velk_binaural/Harmonics.h"
 #include "velk_binaural/InterauralDifference.h"
+#include "velk_binaural/InterauralPhaseTable.h"
 #include "velk_binaural/Localize.h"
 #include "velk_binaural/Peak.h"
 
@@ -28,9 +29,8 @@ namespace {
 // same whether the pipeline runs in the node or on its own.
 const char* const kFile = "LocalizeBinaural";
 const char* const kFunction = "calculate";
-// Source distance and head radius of the head model, metres.
-const double kModelDistance = 1.0;
-const double kModelHeadRadius = 0.09;
+// Highest frequency the broadband finder reads, Hz (or half the sampling rate, if lower).
+const double kBroadbandMaxHz = 5000.0;
 
 timeval ToTimeval(double seconds) {
   timeval tv{};
@@ -117,9 +117,12 @@ Localizer::Localizer(const LocalizerConfig& config, boost::shared_ptr<IIPDS> tab
     grid_ = DirectionConverter(tables_->dirtick, tables_->begindeg);
     judge_.reset(new JudgeHRTFMeasured(tables_));
   } else {
-    judge_.reset(new JudgeEpipolar(NSDimensionPromise::LengthBase<double>(kModelDistance),
-                                   NSDimensionPromise::LengthBase<double>(kModelHeadRadius), grid_));
+    judge_.reset(new JudgeEpipolar(NSDimensionPromise::LengthBase<double>(config_.sourceDistanceM),
+                                   NSDimensionPromise::LengthBase<double>(config_.headRadiusM), grid_));
   }
+  if (config_.noiseFloor == LocalizerConfig::NoiseFloor::Adaptive && config_.noise == LocalizerConfig::Noise::Internal)
+    adaptiveFloor_.reset(new AdaptiveNoiseFloor());
+  if (config_.tracks == LocalizerConfig::Tracks::Talkers) tracker_.reset(new TalkerTracker());
   history_.pauseLength.tv_sec = config_.pauseLengthMs / 1000;
   history_.pauseLength.tv_usec = (config_.pauseLengthMs % 1000) * 1000;
   history_.nearAngle = NSDimensionPromise::AngleBase<double>(config_.minSourceIntervalDeg * 0.5 * Angles::AnglePi / 180.0);
@@ -133,6 +136,44 @@ void Localizer::Start(size_t bins) {
                                   static_cast<unsigned int>(nfft_)));
   upper_ = info_->CreateBand(NSDimensionPromise::FrequencyBase<double>(config_.peakFmaxHz));
   lower_ = info_->CreateBand(NSDimensionPromise::FrequencyBase<double>(config_.peakFminHz));
+  if (config_.directions == LocalizerConfig::Directions::Broadband) MakeFinder(bins);
+}
+
+// The broadband finder over the measured tables' phases, or over the spherical head's path
+// differences on the head model's grid (-90 .. 90 degrees every 5).
+void Localizer::MakeFinder(size_t bins) {
+  std::vector<double> azimuths;
+  std::shared_ptr<const InterauralPhaseTable> table;
+  const double fs = config_.samplingRateHz;
+  if (tables_) {
+    std::vector<std::vector<double>> phases;
+    for (int d = 0; d < tables_->ndir; ++d) {
+      azimuths.push_back(tables_->begindeg + d * tables_->dirtick);
+      phases.push_back(tables_->ipd.at(static_cast<size_t>(d)).values);
+    }
+    table = std::make_shared<const InterauralPhaseTable>(azimuths, phases, fs);
+  } else {
+    const Epipolar head{Epipolar::Length(config_.sourceDistanceM), Epipolar::Length(config_.headRadiusM)};
+    std::vector<double> paths;
+    for (int degrees = -90; degrees <= 90; degrees += 5) {
+      azimuths.push_back(degrees);
+      paths.push_back(head.LRDifferenceRevised(Epipolar::Angle(degrees * Angles::AnglePi / 180.0)).Value());
+    }
+    table = std::make_shared<const InterauralPhaseTable>(
+        InterauralPhaseTable::FromPathDifferences(azimuths, paths, fs, bins));
+  }
+  if (table->bins() != bins)
+    throw std::invalid_argument((boost::format("Localizer: the tables hold %d bins, the spectra %d") % table->bins() % bins)
+                                    .str());
+  BroadbandDirectionConfig finder;
+  finder.maxFrequencyHz = std::min(kBroadbandMaxHz, fs / 2.0);
+  finder_.reset(new BroadbandDirectionFinder(finder, table));
+}
+
+bool Localizer::Holds(int id) const {
+  if (tracker_) return tracker_->holds(id);
+  if (finder_) return true;  // ranks come back frame after frame
+  return std::any_of(history_.events.begin(), history_.events.end(), [id](const EventHistory& e) { return e.id == id; });
 }
 
 const std::vector<SourceReport>& Localizer::Process(const StereoSpectrumView& frame, double timeSec,
@@ -145,21 +186,95 @@ const std::vector<SourceReport>& Localizer::Process(const StereoSpectrumView& fr
                                  (nfft_ / 2 + 1))
                                     .str());
   reports_.clear();
+  directions_.clear();
+  if (adaptiveFloor_) adaptiveFloor_->process(frame);
+  if (finder_)
+    BroadbandFrame(frame, noise);
+  else
+    HarmonicFrame(frame, timeSec, noise);
+  if (tracker_)
+    ReportTalkers(timeSec);
+  else if (finder_)
+    ReportRanks(timeSec);
+  return reports_;
+}
+
+// The pipeline of harmonic sounds and sound events. Its events are the frame's sources, or, with
+// talker tracks, the directions of the frame's sounds are the tracker's reports.
+void Localizer::HarmonicFrame(const StereoSpectrumView& frame, double timeSec, const StereoLevelsView* noise) {
   ComplexPairPtr lrspectra = NormalisedSpectra(frame, BinsToRead(frame.bins));
   FloatPairPtr frameNoise = FrameNoise(lrspectra, noise);
   // Without noise there is nothing to compare the frame with: the history is left alone and
   // nothing is reported.
-  if (!frameNoise) return reports_;
+  if (!frameNoise) return;
   HarmonicSoundList sounds = HumanSounds(frameNoise, PowerSpectra(lrspectra));
   if (!sounds->empty()) {
     JudgeDirections(sounds, lrspectra);
     UpdateHistory(sounds, timeSec);
   }
-  Report(sounds, timeSec);
-  return reports_;
+  if (!tracker_) {
+    ReportEvents(sounds, timeSec);
+    return;
+  }
+  for (const HarmonicSoundPtr& sound : *sounds)
+    if (sound->directions && !sound->directions->empty())
+      directions_.push_back(
+          SourceReport{static_cast<double>(grid_.ToDegree(sound->directions->front().first)), 1.0, sound->id});
 }
 
-// While the noise is being learnt the estimate takes every bin. Afterwards the frame is read only
+// The broadband direction finder, against the adaptive floor or the noise the first frames'
+// estimator (or the given noise) gives, as power in the spectrum's own scale.
+void Localizer::BroadbandFrame(const StereoSpectrumView& frame, const StereoLevelsView* noise) {
+  const float* noiseLeft = nullptr;
+  const float* noiseRight = nullptr;
+  if (adaptiveFloor_) {
+    if (adaptiveFloor_->ready()) {
+      noiseLeft = adaptiveFloor_->power(0);
+      noiseRight = adaptiveFloor_->power(1);
+    }
+  } else if (FloatPairPtr levels = FrameNoise(NormalisedSpectra(frame, frame.bins), noise)) {
+    // Levels of the spectrum divided by the transform length, as powers of the spectrum itself.
+    const float scale = static_cast<float>(nfft_) * static_cast<float>(nfft_);
+    for (int ear = 0; ear < 2; ++ear) {
+      const FloatSignal& earLevels = ear == 0 ? *levels->left : *levels->right;
+      noisePower_[ear].assign(frame.bins, std::numeric_limits<float>::infinity());
+      for (size_t k = 0; k < std::min(frame.bins, earLevels.size); ++k)
+        noisePower_[ear][k] = scale * AdaptiveNoiseFloor::PowerOfLevel(earLevels.data[k]);
+    }
+    noiseLeft = noisePower_[0].data();
+    noiseRight = noisePower_[1].data();
+  }
+  directions_ = finder_->process(frame, noiseLeft, noiseRight);
+}
+
+// The talkers the tracker holds for the frame's directions.
+void Localizer::ReportTalkers(double timeSec) {
+  for (const TalkerTrack& t : tracker_->process(timeSec, directions_)) {
+    SourceReport report;
+    report.azimuthDeg = t.azimuthDeg;
+    report.sourceId = t.id;
+    report.timeSec = timeSec;
+    report.azimuthRad = DegToRad(t.azimuthDeg);
+    report.paused = t.lastHeardSec < timeSec;
+    report.startSec = t.firstSec;
+    reports_.push_back(report);
+  }
+}
+
+// The finder's directions of this frame as they are: no identity from frame to frame, so each
+// carries its rank in the frame (1 the strongest) as its id.
+void Localizer::ReportRanks(double timeSec) {
+  for (size_t i = 0; i < directions_.size(); ++i) {
+    SourceReport report = directions_[i];
+    report.sourceId = static_cast<int>(i) + 1;
+    report.timeSec = timeSec;
+    report.azimuthRad = DegToRad(report.azimuthDeg);
+    reports_.push_back(report);
+  }
+}
+
+// While the noise is being learnt the estimate takes every bin (and, with the adaptive floor, every
+// frame: the first frames' estimate is never complete). Afterwards the frame is read only
 // below the upper edge of the peak search: peaks are searched there, and every harmonic judged
 // for its direction is one of those peaks. Reading (and taking the phase and level differences
 // of) the other four fifths of the spectrum was half the cost of a frame.
@@ -187,6 +302,7 @@ ComplexPairPtr Localizer::NormalisedSpectra(const StereoSpectrumView& frame, siz
 FloatPairPtr Localizer::FrameNoise(const ComplexPairPtr& lrspectra, const StereoLevelsView* noise) {
   const bool fine = logger_->IsLoggable(LogLevel::FINE);
   if (fine) logger_->Log(LogLevel::FINE, "getting room noise", kFile, kFunction);
+  if (adaptiveFloor_) return AdaptiveLevels(lrspectra->left->size);
   if (config_.noise == LocalizerConfig::Noise::Internal) {
     if (fine) logger_->Log(LogLevel::FINE, "internal bgn estimating", kFile, kFunction);
     noiseEstimator_.Estimate(lrspectra);
@@ -199,6 +315,21 @@ FloatPairPtr Localizer::FrameNoise(const ComplexPairPtr& lrspectra, const Stereo
   FloatSignalPtr left = boost::make_shared<FloatSignal>(noise->bins, noise->left);
   FloatSignalPtr right = boost::make_shared<FloatSignal>(noise->bins, noise->right);
   return boost::make_shared<FloatPair>(left, right);
+}
+
+// The adaptive floor's levels of the first `n` bins on the scale of the spectra divided by the
+// transform length; null until the floor has taken a frame.
+FloatPairPtr Localizer::AdaptiveLevels(size_t n) const {
+  if (!adaptiveFloor_->ready()) return FloatPairPtr();
+  FloatPairPtr levels = LRSignalFactory<float>::Create(n);
+  const float normalisation = 20.0f * std::log10(static_cast<float>(nfft_));
+  adaptiveFloor_->levelsDb(0, levels->left->data, n);
+  adaptiveFloor_->levelsDb(1, levels->right->data, n);
+  for (size_t k = 0; k < n; ++k) {
+    levels->left->data[k] -= normalisation;
+    levels->right->data[k] -= normalisation;
+  }
+  return levels;
 }
 
 // Power in dB of the bands peak detection examines, from the lower edge up to (not including) the
@@ -264,9 +395,9 @@ void Localizer::UpdateHistory(const HarmonicSoundList& sounds, double timeSec) {
   logger_->Log(LogLevel::FINEST, text, kFile, kFunction);
 }
 
-// Every event heard on the frame or paused, in the history's order. The probability is that of
-// the direction of the sound the event was matched with on this frame.
-void Localizer::Report(const HarmonicSoundList& sounds, double timeSec) {
+// Every event heard on the frame or paused, in the history's order. The strength is the
+// probability of the direction of the sound the event was matched with on this frame.
+void Localizer::ReportEvents(const HarmonicSoundList& sounds, double timeSec) {
   std::map<int, double> probabilityOf;
   for (const HarmonicSoundPtr& sound : *sounds)
     if (sound->directions && !sound->directions->empty())
@@ -275,13 +406,13 @@ void Localizer::Report(const HarmonicSoundList& sounds, double timeSec) {
   for (const EventHistory& event : history_.events) {
     if (event.state != EventHistory::UPDATED && event.state != EventHistory::PAUSED) continue;
     SourceReport report;
-    report.id = event.id;
+    report.sourceId = event.id;
     report.timeSec = timeSec;
     report.azimuthRad = event.direction.Value();
     report.azimuthDeg = RadToDeg(report.azimuthRad);
     report.paused = event.state == EventHistory::PAUSED;
     auto heard = probabilityOf.find(event.id);
-    report.probability = heard != probabilityOf.end() ? heard->second : std::numeric_limits<double>::quiet_NaN();
+    report.strength = heard != probabilityOf.end() ? heard->second : std::numeric_limits<double>::quiet_NaN();
     report.fundamentalHz = event.band.index * binHz;
     report.framesHeard = event.updateCount;
     report.startSec = Seconds(event.begin);

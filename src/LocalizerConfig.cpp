@@ -13,6 +13,13 @@ namespace {
 const char* const kMeasured = "HRTFMESURED";  // spelled so by every network that uses it
 const char* const kInternal = "INTERNAL";
 const char* const kNeededForTables = "with LOCALIZE_METHOD HRTFMESURED";
+// Keywords of the stage parameters; the first of each pair is the harmonic-event pipeline.
+const char* const kFirstFrames = "FIRST_FRAMES";
+const char* const kAdaptive = "ADAPTIVE";
+const char* const kHarmonic = "HARMONIC";
+const char* const kBroadband = "BROADBAND";
+const char* const kEvents = "EVENTS";
+const char* const kTalkers = "TALKERS";
 
 // The defaults were chosen on the binaural test scenes (16 kHz, one to three talkers, 10 and 20 dB
 // SNR) with both direction methods; each value is the one that found every talker with the fewest
@@ -30,6 +37,9 @@ const char* const kNeededForTables = "with LOCALIZE_METHOD HRTFMESURED";
 //   LOCALIZE_CHANNEL LEFT    RIGHT: more false reports for talkers on the left.
 // The limits refuse only values the pipeline cannot work with (a negative pause or frequency, a
 // shift of no samples); every value a working network has used is accepted.
+//
+// The optional stage parameters leave the harmonic-event pipeline when absent; the command line
+// chooses other stages (see tools/LocalizeRun.cpp for the measurements behind that choice).
 std::vector<Spec> MakeTable() {
   return {
       Spec::Int("SAMPLING_RATE", 16000, "Hz", "sampling rate of the input").AtLeast(1),
@@ -66,12 +76,35 @@ std::vector<Spec> MakeTable() {
           .Size(2)
           .AtLeast(0)
           .NeededWhen(kNeededForTables),
+      Spec::Text("NOISE_FLOOR", kFirstFrames,
+                 "with BGNOISE_METHOD INTERNAL: FIRST_FRAMES learns the noise from the first 10 frames and keeps "
+                 "it; ADAPTIVE follows it all along (minimum statistics)")
+          .Keywords({kFirstFrames, kAdaptive})
+          .Optional(),
+      Spec::Text("DIRECTIONS", kHarmonic,
+                 "HARMONIC judges harmonic sounds below PEAK_FMAX; BROADBAND steers the interaural phase of every "
+                 "coherent bin above the noise up to 5 kHz, several talkers per frame")
+          .Keywords({kHarmonic, kBroadband})
+          .Optional(),
+      Spec::Text("TRACKS", kEvents,
+                 "EVENTS outputs the sound events (with BROADBAND the frame's directions, ids their rank); TALKERS "
+                 "tracks talkers with stable ids over pauses")
+          .Keywords({kEvents, kTalkers})
+          .Optional(),
+      Spec::Float("HEAD_RADIUS", 0.09f, "m", "radius of the spherical head of EPIPOLAR").Above(0).AtMost(0.5).Optional(),
+      Spec::Float("SOURCE_DISTANCE", 1.0f, "m",
+                  "distance of the sources from the head centre for EPIPOLAR; beyond HEAD_RADIUS")
+          .Above(0)
+          .Optional(),
   };
 }
 
 // The checks that involve two parameters.
-void CheckPeakWindow(const LocalizerConfig& c, const velkparam::Values& values) {
+void CheckPairs(const LocalizerConfig& c, const velkparam::Values& values) {
   auto text = [&](const char* name) { return velkparam::ToText(values.at(name)); };
+  if (!(c.sourceDistanceM > c.headRadiusM))
+    throw velkparam::ParameterError("SOURCE_DISTANCE", text("SOURCE_DISTANCE"),
+                                    "expected a distance beyond HEAD_RADIUS (" + text("HEAD_RADIUS") + ")");
   const double nyquist = c.samplingRateHz / 2.0;
   if (c.peakFmaxHz > nyquist)
     throw velkparam::ParameterError("PEAK_FMAX", text("PEAK_FMAX"),
@@ -114,7 +147,12 @@ LocalizerConfig LocalizerConfig::FromParameters(const velkparam::Values& given) 
   const std::vector<int> channels = velkparam::IntsOf(table, values, "VELK_DAT_CHANNELS");
   c.tables.leftChannel = channels.at(0);
   c.tables.rightChannel = channels.at(1);
-  CheckPeakWindow(c, values);
+  c.headRadiusM = velkparam::FloatOf(table, values, "HEAD_RADIUS");
+  c.sourceDistanceM = velkparam::FloatOf(table, values, "SOURCE_DISTANCE");
+  c.noiseFloor = keyword("NOISE_FLOOR") == kAdaptive ? NoiseFloor::Adaptive : NoiseFloor::FirstFrames;
+  c.directions = keyword("DIRECTIONS") == kBroadband ? Directions::Broadband : Directions::Harmonic;
+  c.tracks = keyword("TRACKS") == kTalkers ? Tracks::Talkers : Tracks::Events;
+  CheckPairs(c, values);
   return c;
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "AzimuthPlot.h"
+#include "SoundFile.h"
 #include "Commands.h"
 #include "NodeParameterBuilder.h"
 #include "LocalizeRun.h"
@@ -93,6 +94,24 @@ void printAgainstTruth(std::ostream& out, const std::vector<Track>& tracks, cons
 
 std::string baseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
+// Why a run may have found no source, judged from the recording itself.
+std::string likelyReason(const std::string& path, double durationSec) {
+  const SoundPeak peak = scanSound(path);
+  if (peak.notANumber && peak.peak == 0.0f) return "the recording holds nothing but values that are not numbers";
+  if (peak.peak == 0.0f) return "the recording is digital silence";
+  char text[256];
+  if (durationSec < 1.0) {
+    std::snprintf(text, sizeof text, "the recording lasts %.2f s; a talker needs to be heard for a good part of a "
+                                     "second", durationSec);
+    return text;
+  }
+  std::snprintf(text, sizeof text,
+                "no voice stood out of the noise for long enough (the loudest sample is %.0f dB below full scale): "
+                "the talkers may be too quiet, unvoiced, or drowned in noise or reverberation",
+                -20.0 * std::log10(peak.peak));
+  return text;
+}
+
 int localize(const LocalizeOptions& options) {
   // The summary and the plot are gathered frame by frame as the network runs.
   TrackSummary summary(options.truthDeg);
@@ -108,6 +127,8 @@ int localize(const LocalizeOptions& options) {
               options.run.method.c_str());
   std::fflush(stdout);
   printTracks(std::cout, tracks);
+  if (tracks.empty() && !options.run.quiet)
+    std::cerr << "no source found: " << likelyReason(options.run.input, run.durationSec) << "\n";
   if (!options.truthDeg.empty()) printAgainstTruth(std::cout, tracks, options.truthDeg);
   if (plot) {
     PlotOptions plotOptions;

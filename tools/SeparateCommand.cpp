@@ -24,6 +24,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Commands.h"
+#include "LocalizeRun.h"
 #include "NodeParameterBuilder.h"
 #include "SeparateRun.h"
 #include "SourceTracks.h"
@@ -79,6 +80,7 @@ NetworkParameters nodeParameters(const SeparateOptions& options) {
   params.set(kSeparator, "VELK_DAT", table);
   if (options.localize) {
     params.addNode(kLocalizer);
+    chooseCommandLineStages(params, kLocalizer);
     if (measured) {
       params.set(kLocalizer, "LOCALIZE_METHOD", "HRTFMESURED");
       params.set(kLocalizer, "VELK_DAT", table);

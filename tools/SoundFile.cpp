@@ -1,9 +1,11 @@
 #include "SoundFile.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 #include <sndfile.h>
 
@@ -41,6 +43,20 @@ Sound readSound(const std::string& path) {
   const sf_count_t got = sf_readf_float(file.get(), sound.samples.data(), info.frames);
   if (got != info.frames) throw std::runtime_error("cannot read " + path + ": the file ends early");
   return sound;
+}
+
+SoundPeak scanSound(const std::string& path) {
+  SF_INFO info{};
+  SndfileHandle file = openSound(path, SFM_READ, info);
+  // libsndfile would scale integer samples to +-1 only with normalisation on, the default.
+  std::vector<float> block(static_cast<size_t>(4096) * static_cast<size_t>(info.channels));
+  SoundPeak result;
+  for (sf_count_t got; (got = sf_readf_float(file.get(), block.data(), 4096)) > 0;)
+    for (size_t i = 0; i < static_cast<size_t>(got) * static_cast<size_t>(info.channels); ++i) {
+      if (std::isnan(block[i])) result.notANumber = true;
+      else result.peak = std::max(result.peak, std::fabs(block[i]));
+    }
+  return result;
 }
 
 void writePcm16From(const std::string& in, long firstFrame, const std::string& out) {

@@ -21,6 +21,14 @@ struct Sound {
 // file name and libsndfile's reason when it cannot be opened.
 SoundInfo probeSound(const std::string& path);
 Sound readSound(const std::string& path);
+// The largest magnitude of any sample (0 for digital silence) and whether some sample is not a
+// number, read block by block.
+struct SoundPeak {
+  float peak = 0.0f;
+  bool notANumber = false;
+};
+SoundPeak scanSound(const std::string& path);
+
 // Writes the sound of `in` from frame `firstFrame` on to `out` as a 16-bit WAV, converting
 // through double-precision samples scaled as libsndfile scales them (so that the copy is the same,
 // sample for sample, as one written by other libsndfile-based tools).

@@ -5,8 +5,11 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -120,6 +123,62 @@ TEST_F(LocalizeCommandTest, SyntheticTalkerIsFoundOnItsSide) {
     EXPECT_TRUE(contains(picture.str(), "time (s)"));
     EXPECT_TRUE(contains(picture.str(), "</svg>"));
   }
+}
+
+// The summary is gathered as the run goes, without keeping the frames: each id's row must still
+// agree with the JSON lines (median to the 0.1 degree it is counted at).
+TEST_F(LocalizeCommandTest, SummaryRowsAgreeWithTheJsonLines) {
+  const std::string wav = dir.file("talker.wav"), json = dir.file("talker.jsonl");
+  writeWav(wav, kRate, 2, syntheticTalker(-40.0));
+  const e2e::RunResult run = e2e::runTool({"localize", wav, "--json", json, "--quiet"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::map<int, std::vector<double>> azimuths;
+  std::map<int, std::pair<double, double>> span;
+  for (const e2e::Frame& f : e2e::readJsonLines(json))
+    for (const auto& [id, azimuth] : f.sources) {
+      if (!span.count(id)) span[id].first = f.timeSec;
+      span[id].second = f.timeSec;
+      azimuths[id].push_back(azimuth);
+    }
+  ASSERT_FALSE(azimuths.empty());
+  std::istringstream lines(run.out);
+  std::string line;
+  int rows = 0;
+  while (std::getline(lines, line)) {
+    int id = 0;
+    double median = 0.0, from = 0.0, to = 0.0;
+    long frames = 0;
+    if (std::sscanf(line.c_str(), "%d %lf %lf %lf %ld", &id, &median, &from, &to, &frames) != 5) continue;
+    ++rows;
+    std::vector<double>& a = azimuths[id];
+    std::sort(a.begin(), a.end());
+    const double expected = a.size() % 2 ? a[a.size() / 2] : 0.5 * (a[a.size() / 2 - 1] + a[a.size() / 2]);
+    EXPECT_EQ(frames, static_cast<long>(a.size())) << line;
+    EXPECT_NEAR(median, expected, 0.11) << line;
+    EXPECT_NEAR(from, span[id].first, 0.006) << line;
+    EXPECT_NEAR(to, span[id].second, 0.006) << line;
+  }
+  EXPECT_EQ(rows, static_cast<int>(azimuths.size())) << run.out;
+}
+
+// A run that finds nobody says so, and why it may be, on standard error.
+TEST_F(LocalizeCommandTest, NoSourceFoundIsExplained) {
+  const std::string silent = dir.file("silent.wav"), noise = dir.file("noise.wav");
+  writeWav(silent, kRate, 2, std::vector<float>(2 * 3 * kRate, 0.0f));
+  std::vector<float> hiss(2 * 3 * kRate);
+  std::mt19937 rng(9);
+  std::normal_distribution<float> normal(0.0f, 0.01f);
+  for (float& x : hiss) x = normal(rng);  // independent in the two ears: it points nowhere
+  writeWav(noise, kRate, 2, hiss);
+
+  e2e::RunResult run = e2e::runTool({"localize", silent});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(contains(run.out, "no source found")) << run.out;
+  EXPECT_TRUE(contains(run.err, "no source found: the recording is digital silence")) << run.err;
+  run = e2e::runTool({"localize", noise});
+  EXPECT_TRUE(contains(run.err, "no source found: no voice stood out of the noise")) << run.err;
+  run = e2e::runTool({"localize", noise, "--quiet"});
+  EXPECT_TRUE(run.err.empty()) << run.err;
 }
 
 TEST_F(LocalizeCommandTest, DiagnosticsGoToStandardErrorAndTheSummaryToStandardOutput) {

@@ -56,13 +56,13 @@ TEST(Localizer, FindsAVoiceAtItsDirectionAndReportsWhatATrackerNeeds) {
   const std::vector<SourceReport>& reports = localizer.Process(voice.View(), config.FrameTime(12));
   ASSERT_EQ(reports.size(), 1u);
   const SourceReport& r = reports[0];
-  EXPECT_EQ(r.id, 1);
+  EXPECT_EQ(r.sourceId, 1);
   EXPECT_NEAR(r.azimuthDeg, -40.0, 1e-9);
   EXPECT_NEAR(r.azimuthRad, -40.0 * M_PI / 180.0, 1e-9);
   EXPECT_DOUBLE_EQ(r.timeSec, 0.12);
   EXPECT_FALSE(r.paused);
-  EXPECT_GT(r.probability, 0.5);
-  EXPECT_LE(r.probability, 1.0);
+  EXPECT_GT(r.strength, 0.5);
+  EXPECT_LE(r.strength, 1.0);
   EXPECT_DOUBLE_EQ(r.fundamentalHz, 5 * 16000.0 / 512.0);
   EXPECT_EQ(r.framesHeard, 2u);
   EXPECT_NEAR(r.startSec, 0.11, 1e-6);
@@ -72,12 +72,12 @@ TEST(Localizer, FindsAVoiceAtItsDirectionAndReportsWhatATrackerNeeds) {
   // a probability for this frame.
   const std::vector<SourceReport>& quiet = localizer.Process(Noise().View(), config.FrameTime(13));
   ASSERT_EQ(quiet.size(), 1u);
-  EXPECT_EQ(quiet[0].id, 1);
-  EXPECT_TRUE(std::isnan(quiet[0].probability));
+  EXPECT_EQ(quiet[0].sourceId, 1);
+  EXPECT_TRUE(std::isnan(quiet[0].strength));
   // Another voice elsewhere: the first source pauses and keeps its id.
   const std::vector<SourceReport>& other = localizer.Process(Voice(60.0).View(), config.FrameTime(14));
   ASSERT_FALSE(other.empty());
-  EXPECT_EQ(other[0].id, 1);
+  EXPECT_EQ(other[0].sourceId, 1);
   EXPECT_TRUE(other[0].paused);
 }
 

@@ -162,6 +162,26 @@ TEST(LocalizerConfig, ValuesAreMappedAndRefusedWithTheirNames) {
             "parameter \"PEAK_THRESHOLD\" = 20: expected a float, got an int")
       << "typing is the entry point's job";
   EXPECT_EQ(refusal({{"PEAK_TRESHOLD", 20.0f}}).find("parameter \"PEAK_TRESHOLD\" = 20.0: unknown"), 0u);
+  // The stage keywords have no fallback: another text is a mistake.
+  EXPECT_EQ(refusal({{"DIRECTIONS", std::string("broadband")}}),
+            "parameter \"DIRECTIONS\" = \"broadband\": expected \"HARMONIC\" or \"BROADBAND\"");
+  EXPECT_EQ(refusal({{"HEAD_RADIUS", 0.2f}, {"SOURCE_DISTANCE", 0.1f}}),
+            "parameter \"SOURCE_DISTANCE\" = 0.1: expected a distance beyond HEAD_RADIUS (0.2)");
+}
+
+TEST(LocalizerConfig, StagesAreChosenByTheirKeywords) {
+  const NSVelkBinaural::LocalizerConfig absent;
+  EXPECT_EQ(absent.noiseFloor, NSVelkBinaural::LocalizerConfig::NoiseFloor::FirstFrames);
+  EXPECT_EQ(absent.directions, NSVelkBinaural::LocalizerConfig::Directions::Harmonic);
+  EXPECT_EQ(absent.tracks, NSVelkBinaural::LocalizerConfig::Tracks::Events);
+  EXPECT_NEAR(absent.headRadiusM, 0.09, 1e-7);
+  const auto chosen = NSVelkBinaural::LocalizerConfig::FromParameters(
+      {{"NOISE_FLOOR", std::string("ADAPTIVE")}, {"DIRECTIONS", std::string("BROADBAND")},
+       {"TRACKS", std::string("TALKERS")}, {"HEAD_RADIUS", 0.0925f}});
+  EXPECT_EQ(chosen.noiseFloor, NSVelkBinaural::LocalizerConfig::NoiseFloor::Adaptive);
+  EXPECT_EQ(chosen.directions, NSVelkBinaural::LocalizerConfig::Directions::Broadband);
+  EXPECT_EQ(chosen.tracks, NSVelkBinaural::LocalizerConfig::Tracks::Talkers);
+  EXPECT_NEAR(chosen.headRadiusM, 0.0925, 1e-7);
 }
 
 TEST(PassBandSeparatorConfig, DefaultsAndChannelsComeFromTheTable) {

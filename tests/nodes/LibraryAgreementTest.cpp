@@ -132,13 +132,23 @@ TEST_F(LibraryAgreement, IstftBlocksAreTheHostsSynthesis) {
   EXPECT_GT(count, 600);
 }
 
-class LocalizerAgreement : public LibraryAgreement, public testing::WithParamInterface<const char*> {};
+struct Localisation {
+  const char* method;
+  bool commandLineStages;  // the adaptive floor, the broadband finder and talker tracks
+};
+
+class LocalizerAgreement : public LibraryAgreement, public testing::WithParamInterface<Localisation> {};
 
 // Every frame's sources from the node are the library localiser's reports for the same spectra.
 TEST_P(LocalizerAgreement, NodeOutputIsTheLibrarysFrameByFrame) {
-  const velkparam::Values values = {{"LOCALIZE_METHOD", std::string(GetParam())},
-                                    {"VELK_DAT", kTable},
-                                    {"VELK_DAT_CHANNELS", std::vector<int>{0, 1}}};
+  velkparam::Values values = {{"LOCALIZE_METHOD", std::string(GetParam().method)},
+                              {"VELK_DAT", kTable},
+                              {"VELK_DAT_CHANNELS", std::vector<int>{0, 1}}};
+  if (GetParam().commandLineStages) {
+    values["NOISE_FLOOR"] = std::string("ADAPTIVE");
+    values["DIRECTIONS"] = std::string("BROADBAND");
+    values["TRACKS"] = std::string("TALKERS");
+  }
   FD::Network net;
   AddAnalysis(net);
   net.addNode("LocalizeBinaural", "localize", Defaults("LocalizeBinaural", values));
@@ -164,7 +174,7 @@ TEST_P(LocalizerAgreement, NodeOutputIsTheLibrarysFrameByFrame) {
     ASSERT_EQ(sources.size(), reports.size()) << "frame " << k;
     for (size_t i = 0; i < reports.size(); ++i) {
       const auto& source = FD::object_cast<FD::Source>(sources[i]);
-      EXPECT_EQ(source.id, reports[i].id) << "frame " << k;
+      EXPECT_EQ(source.id, reports[i].sourceId) << "frame " << k;
       EXPECT_NEAR(source.azimuth() * 180.0 / M_PI, reports[i].azimuthDeg, 1e-4) << "frame " << k;
     }
     reported += static_cast<long>(reports.size());
@@ -173,7 +183,9 @@ TEST_P(LocalizerAgreement, NodeOutputIsTheLibrarysFrameByFrame) {
   EXPECT_GT(reported, 100) << "the scene's talkers are found";
 }
 
-INSTANTIATE_TEST_SUITE_P(Methods, LocalizerAgreement, testing::Values("EPIPOLAR", "HRTFMESURED"));
+INSTANTIATE_TEST_SUITE_P(Methods, LocalizerAgreement,
+                         testing::Values(Localisation{"EPIPOLAR", false}, Localisation{"HRTFMESURED", false},
+                                         Localisation{"EPIPOLAR", true}, Localisation{"HRTFMESURED", true}));
 
 class SeparatorAgreement : public LibraryAgreement, public testing::WithParamInterface<const char*> {};
 

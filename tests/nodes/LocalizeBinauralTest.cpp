@@ -52,15 +52,16 @@ FD::ObjectRef NoiseSpectrum(int rows = 2, int bins = kBins) {
   return FD::ObjectRef(new Spectrum(rows, bins, std::complex<float>(kNoise, 0.0f)));
 }
 
-// Harmonics of band 5 (156 Hz) up to band 40, all below 1500 Hz so that the phase alone decides,
-// 40 dB above the noise floor, with the interaural phase of the head model at `azimuthDeg`.
-FD::ObjectRef VoiceSpectrum(double azimuthDeg) {
+// Harmonics of band 5 (156 Hz) up to `lastBand` (band 40: all below 1500 Hz, so that the phase
+// alone decides), 40 dB above the noise floor, with the interaural phase of a spherical head of
+// `radius` (the head model's, 0.09 m) at `azimuthDeg`.
+FD::ObjectRef VoiceSpectrum(double azimuthDeg, double radius = 0.09, int lastBand = 40) {
   FD::ObjectRef ref = NoiseSpectrum();
   auto& s = static_cast<Spectrum&>(*ref);
   const NSVelkBinaural::Epipolar model(NSDimensionPromise::LengthBase<double>(1.0),
-                                       NSDimensionPromise::LengthBase<double>(0.09));
+                                       NSDimensionPromise::LengthBase<double>(radius));
   const double dl = model.LRDifferenceRevised(NSDimensionPromise::AngleBase<double>(azimuthDeg * M_PI / 180.0)).Value();
-  for (int band = 5; band <= 40; band += 5) {
+  for (int band = 5; band <= lastBand; band += 5) {
     const double f = band * 16000.0 / 512.0;
     const double rightMinusLeft = 2.0 * M_PI * f * dl / 340.0f;
     s(0, band) = std::complex<float>(100.0f * kNoise, 0.0f);
@@ -379,6 +380,113 @@ TEST_F(LocalizeBinauralTest, SourcesOnBothSidesKeepTheirSign) {
   }
 }
 
+// A head larger than the model's hears a lateral talker with a larger phase difference; with its
+// radius given, the talker is found where it is, and a radius that is not a head is refused.
+TEST_F(LocalizeBinauralTest, HeadRadiusOfTheModelIsAParameter) {
+  auto found = [](FD::ParameterSet p) {
+    LocalizerRig rig(p);
+    rig.spectrum = [](int c) { return c <= kNoiseFrames ? NoiseSpectrum() : VoiceSpectrum(50.0, 0.11); };
+    StdoutCapture quiet;
+    for (int c = 0; c <= kNoiseFrames + 1; ++c) rig.Frame(c);
+    const auto sources = rig.Frame(kNoiseFrames + 2);
+    return sources.size() == 1 ? sources[0].azimuthDeg : -999.0;
+  };
+  EXPECT_GE(found(DefaultParams()), 65.0);  // the default 0.09 m sphere puts it too far out
+  FD::ParameterSet p = DefaultParams();
+  p.add("HEAD_RADIUS", FD::ObjectRef(new FD::Float(0.11f)));
+  EXPECT_NEAR(found(p), 50.0, 1e-4);
+
+  p.add("HEAD_RADIUS", FD::ObjectRef(new FD::Float(0.0f)));
+  EXPECT_NE(HostError([&] { LocalizeBinaural("localize", p); })
+                .find("parameter \"HEAD_RADIUS\" = 0.0: expected a float above 0 and at most 0.5"),
+            std::string::npos);
+  p.add("HEAD_RADIUS", FD::ObjectRef(new FD::Float(0.1f)));
+  p.add("SOURCE_DISTANCE", FD::ObjectRef(new FD::Float(0.05f)));
+  EXPECT_NE(HostError([&] { LocalizeBinaural("localize", p); }).find("parameter \"SOURCE_DISTANCE\" = 0.05"),
+            std::string::npos);
+}
+
+// ---- stages beyond the event pipeline ----------------------------------------------------------
+
+FD::ParameterSet WithStages(FD::ParameterSet p, const char* noiseFloor, const char* directions, const char* tracks) {
+  p.add("NOISE_FLOOR", FD::ObjectRef(new FD::String(noiseFloor)));
+  p.add("DIRECTIONS", FD::ObjectRef(new FD::String(directions)));
+  p.add("TRACKS", FD::ObjectRef(new FD::String(tracks)));
+  return p;
+}
+
+TEST_F(LocalizeBinauralTest, StageKeywordsAreCheckedAtConstruction) {
+  FD::ParameterSet p = DefaultParams();
+  p.add("DIRECTIONS", FD::ObjectRef(new FD::String("broadband")));
+  EXPECT_NE(HostError([&] { LocalizeBinaural("localize", p); })
+                .find("parameter \"DIRECTIONS\" = \"broadband\": expected \"HARMONIC\" or \"BROADBAND\""),
+            std::string::npos);
+  EXPECT_EQ(HostError([&] { LocalizeBinaural("localize", WithStages(DefaultParams(), "FIRST_FRAMES", "HARMONIC", "EVENTS")); }),
+            "(no error)");
+}
+
+// A voice from the first frame, a pause, the voice again: the first frames' estimate learns the
+// voice and never finds it; the adaptive floor learns the noise in the pause.
+TEST_F(LocalizeBinauralTest, AdaptiveNoiseFloorFindsAVoiceThatStartsTheRecording) {
+  for (const char* floor : {"FIRST_FRAMES", "ADAPTIVE"}) {
+    LocalizerRig rig(WithStages(DefaultParams(), floor, "HARMONIC", "EVENTS"));
+    rig.spectrum = [](int c) { return c < 30 || c >= 60 ? VoiceSpectrum(30.0) : NoiseSpectrum(); };
+    StdoutCapture quiet;
+    int found = 0;
+    for (int c = 0; c < 100; ++c)
+      for (const SourceView& s : rig.Frame(c)) found += c >= 60 && std::fabs(s.azimuthDeg - 30.0) < 1e-3;
+    if (std::string(floor) == "ADAPTIVE")
+      EXPECT_GT(found, 35);
+    else
+      EXPECT_EQ(found, 0);
+  }
+}
+
+TEST_F(LocalizeBinauralTest, BroadbandTalkersAreFoundTrackedAndAnnouncedOnce) {
+  LocalizerRig rig(WithStages(DefaultParams(), "ADAPTIVE", "BROADBAND", "TALKERS"));
+  rig.spectrum = [](int c) { return c >= 20 && c < 100 ? VoiceSpectrum(40.0, 0.09, 150) : NoiseSpectrum(); };
+  StdoutCapture out;
+  for (int c = 0; c < 200; ++c) {
+    const auto sources = rig.Frame(c);
+    if (c >= 30 && c < 150) {  // heard from a few frames in, and for the 0.5 s hold after
+      ASSERT_EQ(sources.size(), 1u) << "frame " << c;
+      EXPECT_EQ(sources[0].id, 1);
+      EXPECT_NEAR(sources[0].azimuthDeg, 40.0, 1.0);
+    } else if (c < 20 || c >= 151) {
+      EXPECT_TRUE(sources.empty()) << "frame " << c;
+    }
+  }
+  int id = 0;
+  double direction = 0.0;
+  ASSERT_EQ(std::sscanf(out.text().c_str(), "SOURCE ID %d DIR %lf", &id, &direction), 2) << out.text();
+  EXPECT_EQ(id, 1);
+  EXPECT_EQ(out.text().find("SOURCE ID", 1), std::string::npos) << out.text();
+}
+
+TEST_F(LocalizeBinauralTest, HarmonicSoundsCanFeedTheTalkerTracker) {
+  LocalizerRig rig(WithStages(DefaultParams(), "FIRST_FRAMES", "HARMONIC", "TALKERS"));
+  rig.spectrum = [](int c) { return c <= kNoiseFrames || c > 60 ? NoiseSpectrum() : VoiceSpectrum(-45.0); };
+  StdoutCapture quiet;
+  std::vector<SourceView> last;
+  for (int c = 0; c <= 60; ++c) last = rig.Frame(c);
+  ASSERT_EQ(last.size(), 1u);
+  EXPECT_EQ(last[0].id, 1);
+  EXPECT_NEAR(last[0].azimuthDeg, -45.0, 0.5);
+}
+
+// Without talker tracks, the broadband finder's directions are output frame by frame, each with
+// its rank as id.
+TEST_F(LocalizeBinauralTest, BroadbandDirectionsOfTheFrameCarryTheirRank) {
+  LocalizerRig rig(WithStages(DefaultParams(), "ADAPTIVE", "BROADBAND", "EVENTS"));
+  rig.spectrum = [](int c) { return c < 20 ? NoiseSpectrum() : VoiceSpectrum(-20.0, 0.09, 150); };
+  StdoutCapture quiet;
+  for (int c = 0; c < 20; ++c) EXPECT_TRUE(rig.Frame(c).empty());
+  const auto sources = rig.Frame(25);
+  ASSERT_EQ(sources.size(), 1u);
+  EXPECT_EQ(sources[0].id, 1);
+  EXPECT_NEAR(sources[0].azimuthDeg, -20.0, 1.0);
+}
+
 TEST_F(LocalizeBinauralTest, ExternalNoiseFramesWithoutNoiseOutputNothing) {
   FD::ParameterSet p = DefaultParams();
   p.add("BGNOISE_METHOD", FD::ObjectRef(new FD::String("EXTERNAL")));
@@ -454,6 +562,16 @@ TEST_F(MeasuredTablesTest, TablesSetTheGridAndLocaliseTheVoice) {
   const auto sources = rig.Frame(kNoiseFrames + 2);
   ASSERT_EQ(sources.size(), 1u);
   EXPECT_NEAR(sources[0].azimuthDeg, 40.0, 1e-4);
+}
+
+TEST_F(MeasuredTablesTest, TheBroadbandFinderReadsTheTablesPhases) {
+  LocalizerRig rig(WithStages(Params({0, 1}), "ADAPTIVE", "BROADBAND", "TALKERS"));
+  rig.spectrum = [](int c) { return c < 20 ? NoiseSpectrum() : VoiceSpectrum(65.0, 0.09, 150); };
+  StdoutCapture quiet;
+  std::vector<SourceView> last;
+  for (int c = 0; c < 60; ++c) last = rig.Frame(c);
+  ASSERT_EQ(last.size(), 1u);
+  EXPECT_NEAR(last[0].azimuthDeg, 65.0, 1.0);
 }
 
 TEST_F(MeasuredTablesTest, ChannelListMustHoldTwoEntriesAndTheTablesAreNeeded) {

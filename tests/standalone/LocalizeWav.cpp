@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
   auto localize = [&] {
     while (stft.Next(frame))
       for (const NSVelkBinaural::SourceReport& s : localizer.Process(frame.Stereo(), config.FrameTime(frame.index)))
-        azimuthsById[s.id].push_back(s.azimuthDeg);
+        azimuthsById[s.sourceId].push_back(s.azimuthDeg);
   };
   std::vector<float> block(2 * 4096);
   for (sf_count_t n; (n = sf_readf_float(file, block.data(), 4096)) > 0; localize()) stft.Push(block.data(), n);
