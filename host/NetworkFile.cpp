@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -344,6 +345,12 @@ NetworkSpec parseNetwork(const std::string& text, const std::string& source, con
 }
 
 NetworkSpec readNetworkFile(const std::string& path, const std::vector<std::string>& overrides) {
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(path, ec);
+  if (!std::filesystem::exists(status))
+    throw new GeneralException("cannot read the network file " + inQuotes(path) + ": there is no such file");
+  if (std::filesystem::is_directory(status))
+    throw new GeneralException("cannot read the network file " + inQuotes(path) + ": it is a folder");
   std::ifstream in(path, std::ios::binary);
   if (!in) throw new GeneralException("cannot read the network file " + inQuotes(path));
   in.seekg(0, std::ios::end);

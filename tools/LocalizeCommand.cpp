@@ -5,6 +5,7 @@
 // median direction and when it was heard. The per-frame sources can be kept as JSON lines
 // (--json) and drawn as azimuth against time (--plot). Standard output carries only the summary;
 // progress, the localiser's announcements and library diagnostics go to standard error.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -17,10 +18,13 @@
 #include "AzimuthPlot.h"
 #include "Commands.h"
 #include "LocalizeDefaults.h"
+#include "OptionChecks.h"
+#include "Outputs.h"
 #include "SourceTracks.h"
 #include "ToolSupport.h"
 #include "fd/Network.h"
 #include "fd/Plugin.h"
+#include "fd/Values.h"
 
 namespace velktool {
 
@@ -39,7 +43,8 @@ struct LocalizeOptions {
   std::vector<std::string> params;
   std::string jsonOut, plotOut;
   std::vector<double> truthDeg;
-  bool quiet = false;
+  Diagnostics diagnostics;
+  GivenOptions given;
 };
 
 // The localiser's parameters: the defaults, the method, then --param overrides, each typed as
@@ -48,6 +53,9 @@ NetworkParameters localizerParameters(const LocalizeOptions& options) {
   NetworkParameters params;
   params.addNode(kNodeType);
   for (const DefaultParameter& d : localizeDefaults()) params.set(kNodeType, d.name, d.value);
+  if (options.given.has("--method")) params.claim("LOCALIZE_METHOD", "--method " + options.method);
+  if (options.given.has("--tf")) params.claim("VELK_DAT", "--tf");
+  if (options.given.has("--channels")) params.claim("VELK_DAT_CHANNELS", "--channels");
   if (options.method == "measured") {
     params.set(kNodeType, "LOCALIZE_METHOD", "HRTFMESURED");
     params.set(kNodeType, "VELK_DAT", options.table.empty() ? defaultTable() : options.table);
@@ -135,14 +143,39 @@ void printAgainstTruth(std::ostream& out, const std::vector<Track>& tracks, cons
 
 std::string baseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
+// The options that contradict each other or the files, before anything is run.
+void checkOptions(const LocalizeOptions& options) {
+  for (const char* option : {"--tf", "--channels"})
+    if (options.given.has(option) && options.method != "measured")
+      throw UsageError(std::string(option) + " is used only with --method measured (the head model reads no table)");
+  std::vector<NamedFile> inputs{{"input recording", options.input}};
+  if (!options.table.empty()) inputs.push_back({"table (--tf)", options.table});
+  std::vector<NamedFile> outputs;
+  if (!options.jsonOut.empty()) outputs.push_back({"--json", options.jsonOut});
+  if (!options.plotOut.empty()) outputs.push_back({"--plot", options.plotOut});
+  refuseInputsAsOutputs(outputs, inputs);
+  if (options.jsonOut == options.plotOut && !options.jsonOut.empty())
+    throw UsageError("--json and --plot name the same file " + options.jsonOut);
+  refuseUnwritable(outputs);
+}
+
+// "measured" or "epipolar", as the localiser's parameters finally say.
+std::string methodOf(const FD::ParameterSet& localizer) {
+  const auto* method = dynamic_cast<const FD::String*>(localizer.get("LOCALIZE_METHOD").get());
+  return method && method->str() == "HRTFMESURED" ? "measured" : "epipolar";
+}
+
 int localize(const LocalizeOptions& options) {
+  checkOptions(options);
   FD::loadPlugin("velk_binaural");
   const NetworkParameters params = localizerParameters(options);
   const FD::ParameterSet& localizer = params.of(kNodeType);
   const int fs = intParameter(localizer, "SAMPLING_RATE");
   const std::string problem = recordingProblem(options.input, fs, "localize");
   if (!problem.empty()) return fail(problem);
+  const std::string method = methodOf(localizer);
 
+  InputWarnings warnings(options.diagnostics.strict);
   std::unique_ptr<ScratchFile> scratch;
   if (options.jsonOut.empty()) scratch = std::make_unique<ScratchFile>("velk-localize");
   const std::string jsonPath = scratch ? scratch->path() : options.jsonOut;
@@ -151,25 +184,31 @@ int localize(const LocalizeOptions& options) {
   // The summary is taken from the network as it runs, not read back from the JSON lines.
   const int advance = intParameter(localizer, "ADVANCE");
   std::vector<FrameSources> perFrame;
-  const long frames = runWithProgress(net, options.quiet, [&](long frame) {
+  const long frames = runWithProgress(net, options.diagnostics, [&](long frame) {
     perFrame.push_back(frameSources(net.output("recorder", "OUTPUT", static_cast<int>(frame)), frame,
                                     static_cast<double>(frame) * advance / fs));
   });
 
   const std::vector<Track> tracks = summarizeTracks(perFrame);
   const double durationSec = static_cast<double>(frames) * advance / fs;
-  std::printf("%s: %.2f s, %ld frames, method %s\n", options.input.c_str(), durationSec, frames,
-              options.method.c_str());
+  // The outputs take their places together, once all of them are written.
+  std::unique_ptr<StagedText> plotFile;
+  if (!options.plotOut.empty()) {
+    PlotOptions plot;
+    plot.title = "Sources in " + baseName(options.input) + " (" + method + ")";
+    plot.durationSec = durationSec;
+    plot.referenceAzimuthsDeg = options.truthDeg;
+    std::ostringstream picture;
+    writeAzimuthPlot(picture, perFrame, plot);
+    plotFile = std::make_unique<StagedText>(options.plotOut, picture.str());
+  }
+  net.commit();
+  if (plotFile) plotFile->commit();
+
+  std::printf("%s: %.2f s, %ld frames, method %s\n", options.input.c_str(), durationSec, frames, method.c_str());
   std::fflush(stdout);
   printTracks(std::cout, tracks);
   if (!options.truthDeg.empty()) printAgainstTruth(std::cout, tracks, options.truthDeg);
-  if (!options.plotOut.empty()) {
-    PlotOptions plot;
-    plot.title = "Sources in " + baseName(options.input) + " (" + options.method + ")";
-    plot.durationSec = durationSec;
-    plot.referenceAzimuthsDeg = options.truthDeg;
-    writeAzimuthPlotFile(options.plotOut, perFrame, plot);
-  }
   std::cout.flush();
   return 0;
 }
@@ -191,15 +230,20 @@ void addLocalizeCommands(CLI::App& app, Status& status) {
   cmd->add_option("--channels", options->channels, "channels of the table used as left and right ear")
       ->delimiter(',')
       ->expected(2)
+      ->check(WholeNumber({0, 1023}, "a channel number of the table"))
       ->capture_default_str();
   cmd->add_option("--param", options->params,
                   "set a LocalizeBinaural parameter, NAME=VALUE (repeatable; see `velk-binaural nodes`)");
   cmd->add_option("--json", options->jsonOut, "write the sources of every frame as JSON lines to this file");
   cmd->add_option("--plot", options->plotOut, "draw azimuth against time into this SVG file");
   cmd->add_option("--truth", options->truthDeg, "true talker directions in degrees, to compare with and to mark")
-      ->delimiter(',');
-  cmd->add_flag("--quiet,-q", options->quiet, "no progress bar and no diagnostics on standard error");
-  cmd->callback([options, &status] { status.code = reportFailures([&] { return localize(*options); }); });
+      ->delimiter(',')
+      ->check(RealNumber({-180, 180}, "a talker azimuth in degrees"));
+  addDiagnosticOptions(*cmd, options->diagnostics);
+  cmd->callback([options, cmd, &status] {
+    options->given.record(*cmd);
+    status.code = reportFailures([&] { return localize(*options); }, options->diagnostics.verbose);
+  });
   addRenderCommand(app, status);
 }
 

@@ -20,8 +20,11 @@ struct Sound {
 // The format of a sound file without reading its samples. Throws std::runtime_error with the
 // file name and libsndfile's reason when it cannot be opened.
 SoundInfo probeSound(const std::string& path);
+// Every sample the file holds (FD::AudioFileReader: a file cut short of its header is read as far
+// as it goes and samples that are not numbers as 0, each with a warning through FD::warn).
 Sound readSound(const std::string& path);
-// Writes interleaved float samples as 32-bit float WAV (no clipping of loud renders).
+// Writes interleaved float samples as 32-bit float WAV (no clipping of loud renders), beside the
+// destination first and then into its place (FD::AudioFileWriter).
 void writeSoundFloat(const std::string& path, int sampleRate, int channels, const std::vector<float>& samples);
 
 }  // namespace velktool
