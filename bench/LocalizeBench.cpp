@@ -6,14 +6,22 @@
 // processor time over the scene's frames; LocalizeFrame also times the STFT in the same
 // iterations and reports the ratio as "times_stft". The target is a ratio of at most 3.
 //
+// LocalizeAfterEvents: the cost of a localiser frame once N events have been issued (10 and
+// 10000), timed over one pass of the scene after the localiser has run over it, repeated, until
+// that many ids were handed out. The two must be equal: nothing on a frame's path may grow with
+// the ids ever issued.
+//
 // LocalizeCommand: `velk-binaural localize` as a user runs it (start, plug-in, analysis,
-// localisation, JSON lines, summary) on the scene as it is and repeated to about 60 s.
-// "x_realtime" is seconds of audio per second of wall-clock time, "x_realtime_cpu" per second of
-// the processor time the command used (one idle core); the target is 500.
+// localisation, JSON lines, summary) on the scene repeated to about 1 minute and to about 60
+// minutes. "x_realtime" is seconds of audio per second of wall-clock time, "x_realtime_cpu" per
+// second of the processor time the command used (one idle core); "max_rss_mb" is the command's
+// peak resident memory, which must not grow with the length of the input.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <cstdlib>
 #include <filesystem>
@@ -41,14 +49,16 @@ constexpr int kRate = 16000, kLength = 512, kAdvance = 160;
 
 std::string scenePath() { return std::string(VELK_SCENES_DIR) + "/" + kScene + "/mix.wav"; }
 
-// A source node that serves frames prepared beforehand.
+// A source node that serves frames prepared beforehand, over and over.
 class PreparedFrames : public FD::BufferedNode {
  public:
   explicit PreparedFrames(const std::vector<FD::ObjectRef>& frames)
       : BufferedNode("prepared", FD::ParameterSet()), frames_(frames) {
     addOutput("OUTPUT");
   }
-  void calculate(int, int count, FD::Buffer& out) override { out[count] = frames_.at(static_cast<size_t>(count)); }
+  void calculate(int, int count, FD::Buffer& out) override {
+    out[count] = frames_.at(static_cast<size_t>(count) % frames_.size());
+  }
 
  private:
   const std::vector<FD::ObjectRef>& frames_;
@@ -209,15 +219,68 @@ void LocalizeFrame(benchmark::State& state) {
   state.counters["times_stft"] = t[1].usPerFrame > 0.0 ? t[0].usPerFrame / t[1].usPerFrame : 0.0;
 }
 
-// Processor time (user and system) used so far by the children that have ended.
-double childrenCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_CHILDREN, &usage);
-  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec); };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+// Argument: events issued before the timed pass. The localiser (measured tables) runs over the
+// scene again and again until it has issued that many ids, finishes the pass it is in, and then
+// one more pass is timed. "events_held" is what its event history holds at the end.
+void LocalizeAfterEvents(benchmark::State& state) {
+  const SceneFrames* frames = sceneFrames();
+  if (!frames) {
+    state.SkipWithError("the two-talker scene is not in VELK_SCENES_DIR");
+    return;
+  }
+  const int issued = static_cast<int>(state.range(0));
+  const int pass = static_cast<int>(frames->audio.size());
+  std::ostringstream discard;
+  std::streambuf* saved = std::cout.rdbuf(discard.rdbuf());
+  double usPerFrame = 0.0;
+  size_t held = 0;
+  for (auto _ : state) {
+    PreparedFrames audio(frames->audio), spectra(frames->spectra);
+    LocalizeBinaural node("localize", localizerParameters(true));
+    node.connectInput(node.inputId("AUDIO"), &audio, 0);
+    node.connectInput(node.inputId("SPECTRUM"), &spectra, 0);
+    node.initialize();
+    int count = 0;
+    while (node.History().lastEID < issued || count % pass != 0) benchmark::DoNotOptimize(node.getOutput(0, count++));
+    const double start = threadCpuSeconds();
+    for (const int end = count + pass; count < end;) benchmark::DoNotOptimize(node.getOutput(0, count++));
+    const double seconds = threadCpuSeconds() - start;
+    state.SetIterationTime(seconds);
+    usPerFrame += 1e6 * seconds / pass;
+    held = node.History().events.size();
+  }
+  std::cout.rdbuf(saved);
+  state.counters["cpu_us_per_frame"] = usPerFrame / static_cast<double>(state.iterations());
+  state.counters["events_held"] = static_cast<double>(held);
 }
 
-// Arguments: copies of the scene (1 as it is, 10 about 60 s), method (0 head model, 1 measured).
+// What a finished child used: processor time (user and system) and peak resident memory.
+struct ChildUsage {
+  bool ok = false;
+  double cpuSeconds = 0.0, maxRssMb = 0.0;
+};
+
+// Runs `command` with /bin/sh and waits for it, taking the usage of that one child.
+ChildUsage runMeasured(const std::string& command) {
+  ChildUsage result;
+  const pid_t pid = fork();
+  if (pid < 0) return result;
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  if (wait4(pid, &status, 0, &usage) != pid) return result;
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec); };
+  result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  result.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+  result.maxRssMb = static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
+  return result;
+}
+
+// Arguments: copies of the scene (10: about 1 minute, 572: about 60 minutes), method (0 head
+// model, 1 measured). The long input is made in a scratch folder with sox and removed after.
 void LocalizeCommand(benchmark::State& state) {
   const SceneFrames* frames = sceneFrames();
   if (!frames) {
@@ -238,31 +301,34 @@ void LocalizeCommand(benchmark::State& state) {
     return;
   }
   const double seconds = static_cast<double>(frames->audio.size()) * kAdvance / kRate * static_cast<double>(copies);
-  const std::string command = "'" + toolPath() + "' localize '" + input + "' --method " +
+  const std::string command = "exec '" + toolPath() + "' localize '" + input + "' --method " +
                               (state.range(1) ? "measured" : "epipolar") + " --json '" + dir +
                               "/sources.jsonl' --quiet >/dev/null 2>&1";
-  const double cpuBefore = childrenCpuSeconds();
+  double cpu = 0.0, maxRssMb = 0.0;
   for (auto _ : state) {
-    const int status = std::system(command.c_str());
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    const ChildUsage usage = runMeasured(command);
+    if (!usage.ok) {
       state.SkipWithError(("the command failed: " + command).c_str());
       break;
     }
+    cpu += usage.cpuSeconds;
+    maxRssMb = std::max(maxRssMb, usage.maxRssMb);
   }
-  const double cpu = childrenCpuSeconds() - cpuBefore;
   const double audio = seconds * static_cast<double>(state.iterations());
   state.counters["x_realtime"] = benchmark::Counter(audio, benchmark::Counter::kIsRate);
   // Audio seconds per second of processor time used by the command (user and system): what one
   // otherwise idle core would achieve.
   state.counters["x_realtime_cpu"] = cpu > 0 ? audio / cpu : 0.0;
   state.counters["audio_s"] = seconds;
+  state.counters["max_rss_mb"] = maxRssMb;
 }
 
 BENCHMARK(StftFrame)->Unit(benchmark::kMillisecond);
 BENCHMARK(LocalizeFrame)->ArgName("measured")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(LocalizeAfterEvents)->ArgName("events")->Arg(10)->Arg(10000)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(LocalizeCommand)
     ->ArgNames({"copies", "measured"})
-    ->ArgsProduct({{1, 10}, {0, 1}})
+    ->ArgsProduct({{10, 572}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

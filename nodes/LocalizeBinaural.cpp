@@ -254,6 +254,7 @@ void LocalizeBinaural::calculate(int, int count, FD::Buffer& out) {
       UpdateHistory(sounds, frameTime);
     }
     AppendActiveSources(*sources);
+    ForgetEndedIds();
   }
   out[count] = sources;
 }
@@ -397,6 +398,16 @@ void LocalizeBinaural::AnnounceIfNew(const FD::Source& source) {
   const double degrees = std::atan2(source.x[1], source.x[0]) * 180.0 / 3.141592653589793;
   std::cout << boost::format("SOURCE ID %d DIR %f") % source.id % degrees << std::endl;
   reportedIds.push_back(source.id);
+}
+
+// An id whose event has left the history is never output again (ids are not reused), so it need
+// not be remembered as announced. Keeping only the live ones keeps the check above as short as the
+// list of live events; remembering every id made each frame slower the more ids had been issued.
+void LocalizeBinaural::ForgetEndedIds() {
+  auto& events = eventHistory.events;
+  reportedIds.erase(std::remove_if(reportedIds.begin(), reportedIds.end(),
+                                   [&](int id) { return Search(events, id, events.begin()) == events.end(); }),
+                    reportedIds.end());
 }
 
 void LocalizeBinaural::AbandonFrame(const std::string& message, int line) const {

@@ -77,6 +77,7 @@ class LocalizeBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode
   // Outputs the events in states 1 and 2 and announces each id the first time it is output.
   void AppendActiveSources(FD::Vector<FD::ObjectRef>& sources);
   void AnnounceIfNew(const FD::Source& source);
+  void ForgetEndedIds();
   [[noreturn]] void AbandonFrame(const std::string& message, int line) const;
 
   int audioID, spectrumID, bgnoiseID;
@@ -97,5 +98,5 @@ class LocalizeBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode
   std::unique_ptr<NSVelkBinaural::DirectionJudge> judge;
   FD::String localizeMethod;
   NSVelkBinaural::Logger* logger;
-  std::vector<int> reportedIds;
+  std::vector<int> reportedIds;  // ids announced whose events are still in the history
 };

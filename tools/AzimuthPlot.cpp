@@ -116,13 +116,13 @@ struct Point {
 
 // One polyline per run of consecutive frames, a dot for a run of one frame, and a label with the
 // id (and the track's median direction) where the track starts.
-void writeTrack(std::ostream& out, const Axes& axes, int id, const std::vector<Point>& points) {
+void writeTrack(std::ostream& out, const Axes& axes, int id, const std::vector<Point>& points, long stride) {
   const char* colour = colourOf(id);
   out << "<g stroke=\"" << colour << "\" fill=\"" << colour << "\">\n";
   size_t start = 0;
   while (start < points.size()) {
     size_t end = start + 1;
-    while (end < points.size() && points[end].frame == points[end - 1].frame + 1) ++end;
+    while (end < points.size() && points[end].frame == points[end - 1].frame + stride) ++end;
     if (end - start == 1) {
       out << "<circle cx=\"" << fixed(axes.x(points[start].t), 1) << "\" cy=\""
           << fixed(axes.y(points[start].az), 1) << "\" r=\"2\" stroke=\"none\"/>\n";
@@ -160,7 +160,7 @@ void writeAzimuthPlot(std::ostream& out, const std::vector<FrameSources>& frames
       << "font-size=\"16\">" << escapeXml(options.title) << "</text>\n";
   writeGridAndAxes(out, axes);
   writeReferences(out, axes, options.referenceAzimuthsDeg);
-  for (const auto& track : tracks) writeTrack(out, axes, track.first, track.second);
+  for (const auto& track : tracks) writeTrack(out, axes, track.first, track.second, std::max(1L, options.frameStride));
   if (tracks.empty())
     out << "<text x=\"" << kLeft + kPlotW / 2 << "\" y=\"" << kTop + kPlotH / 2
         << "\" text-anchor=\"middle\" font-family=\"sans-serif\" font-size=\"14\" fill=\"#888888\">"

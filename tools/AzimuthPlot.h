@@ -15,6 +15,9 @@ struct PlotOptions {
   double durationSec = 0.0;  // length of the time axis; 0: up to the last frame
   // Directions to mark with dashed lines (the true talker directions, say), in degrees.
   std::vector<double> referenceAzimuthsDeg;
+  // The frames given are every frameStride-th of the run (a long run's frames decimated); frames
+  // that far apart are drawn joined.
+  long frameStride = 1;
 };
 
 void writeAzimuthPlot(std::ostream& out, const std::vector<FrameSources>& frames,

@@ -20,5 +20,6 @@ void addScoreCommands(CLI::App& app, Status& status);
 void addSeparateCommands(CLI::App& app, Status& status);
 void addRunCommands(CLI::App& app, Status& status);
 void addLocalizeCommands(CLI::App& app, Status& status);
+void addEvaluateCommands(CLI::App& app, Status& status);
 
 }  // namespace velktool

@@ -2,14 +2,14 @@
 //
 // Builds the standard localisation network in code (audio file -> STFT -> LocalizeBinaural ->
 // source recorder), runs it, and summarises the sources found: one line per source id with its
-// median direction and when it was heard. The per-frame sources can be kept as JSON lines
-// (--json) and drawn as azimuth against time (--plot). Standard output carries only the summary;
-// progress, the localiser's announcements and library diagnostics go to standard error.
-#include <algorithm>
+// median direction and when it was heard. Given the talkers' true directions (--truth), it says
+// which track found each talker and how well, which talkers were not found, and which tracks
+// match no talker. The per-frame sources can be kept as JSON lines (--json) and drawn as azimuth
+// against time (--plot). Standard output carries only the summary; progress, the localiser's
+// announcements and library diagnostics go to standard error.
 #include <cmath>
 #include <cstdio>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -18,13 +18,11 @@
 #include "AzimuthPlot.h"
 #include "Commands.h"
 #include "LocalizeDefaults.h"
+#include "LocalizeRun.h"
 #include "OptionChecks.h"
 #include "Outputs.h"
 #include "SourceTracks.h"
 #include "ToolSupport.h"
-#include "fd/Network.h"
-#include "fd/Plugin.h"
-#include "fd/Values.h"
 
 namespace velktool {
 
@@ -33,67 +31,11 @@ void addRenderCommand(CLI::App& app, Status& status);
 
 namespace {
 
-const char* const kNodeType = "LocalizeBinaural";
-
 struct LocalizeOptions {
-  std::string input;
-  std::string method = "epipolar";
-  std::string table;  // empty: the default measured table
-  std::vector<int> channels{0, 1};
-  std::vector<std::string> params;
+  LocalizeSettings run;
   std::string jsonOut, plotOut;
   std::vector<double> truthDeg;
-  Diagnostics diagnostics;
-  GivenOptions given;
 };
-
-// The localiser's parameters: the defaults, the method, then --param overrides, each typed as
-// the node's description says.
-NetworkParameters localizerParameters(const LocalizeOptions& options) {
-  NetworkParameters params;
-  params.addNode(kNodeType);
-  for (const DefaultParameter& d : localizeDefaults()) params.set(kNodeType, d.name, d.value);
-  if (options.given.has("--method")) params.claim("LOCALIZE_METHOD", "--method " + options.method);
-  if (options.given.has("--tf")) params.claim("VELK_DAT", "--tf");
-  if (options.given.has("--channels")) params.claim("VELK_DAT_CHANNELS", "--channels");
-  if (options.method == "measured") {
-    params.set(kNodeType, "LOCALIZE_METHOD", "HRTFMESURED");
-    params.set(kNodeType, "VELK_DAT", options.table.empty() ? defaultTable() : options.table);
-    params.set(kNodeType, "VELK_DAT_CHANNELS",
-               std::to_string(options.channels[0]) + "," + std::to_string(options.channels[1]));
-  }
-  for (const std::string& assignment : options.params) params.assign(assignment);
-  return params;
-}
-
-void buildNetwork(FD::Network& net, const std::string& input, const FD::ParameterSet& localizer,
-                  const std::string& jsonPath) {
-  const int fs = intParameter(localizer, "SAMPLING_RATE");
-  const int advance = intParameter(localizer, "ADVANCE");
-  FD::ParameterSet source;
-  source.add("FILENAME", textValue(input));
-  source.add("SAMPLING_RATE", intValue(fs));
-  source.add("CHANNELS", intValue(2));
-  source.add("LENGTH", intValue(kFrameLength));
-  source.add("ADVANCE", intValue(advance));
-  FD::ParameterSet stft;
-  stft.add("LENGTH", intValue(kFrameLength));
-  stft.add("WINDOW", textValue("HANN"));
-  FD::ParameterSet recorder;
-  recorder.add("FILENAME", textValue(jsonPath));
-  recorder.add("SAMPLING_RATE", intValue(fs));
-  recorder.add("ADVANCE", intValue(advance));
-
-  net.addNode("AudioFileSource", "source", source);
-  net.addNode("MultiFFT", "stft", stft);
-  net.addNode(kNodeType, "localize", localizer);
-  net.addNode("SourceRecorder", "recorder", recorder);
-  net.connect("source", "AUDIO", "stft", "INPUT");
-  net.connect("source", "AUDIO", "localize", "AUDIO");
-  net.connect("stft", "OUTPUT", "localize", "SPECTRUM");
-  net.connect("localize", "SOURCES", "recorder", "INPUT");
-  net.addOutput("recorder", "OUTPUT");
-}
 
 // ---- the summary --------------------------------------------------------------------------------
 
@@ -118,25 +60,36 @@ void printTracks(std::ostream& out, const std::vector<Track>& tracks) {
   }
 }
 
-// For each true direction, the source whose median direction lies nearest, among the sources
-// heard on at least a tenth as many frames as the longest one (short flickers are not talkers).
+// Each true direction with the track that stands for it, how many tracks belong to it, and the
+// tracks that match no talker (see compareWithTruth).
 void printAgainstTruth(std::ostream& out, const std::vector<Track>& tracks, const std::vector<double>& truthDeg) {
-  long longest = 0;
-  for (const Track& t : tracks) longest = std::max(longest, t.frames);
-  char line[128];
-  std::snprintf(line, sizeof line, "%8s %9s %4s %7s\n", "true", "found", "id", "error");
+  const TruthComparison comparison = compareWithTruth(tracks, truthDeg);
+  char line[160];
+  std::snprintf(line, sizeof line, "%8s %9s %5s %7s %8s %5s\n", "true", "found", "id", "error", "frames", "ids");
   out << "\n" << line;
-  for (double truth : truthDeg) {
-    const Track* best = nullptr;
-    for (const Track& t : tracks)
-      if (t.frames * 10 >= longest &&
-          (!best || std::fabs(t.medianAzimuthDeg - truth) < std::fabs(best->medianAzimuthDeg - truth)))
-        best = &t;
-    if (best)
-      std::snprintf(line, sizeof line, "%8s %9s %4d %7.1f\n", signedDeg(truth).c_str(),
-                    signedDeg(best->medianAzimuthDeg).c_str(), best->id, std::fabs(best->medianAzimuthDeg - truth));
-    else
-      std::snprintf(line, sizeof line, "%8s %9s %4s %7s\n", signedDeg(truth).c_str(), "-", "-", "-");
+  size_t found = 0, ids = 0;
+  for (size_t t = 0; t < comparison.talkers.size(); ++t) {
+    const TalkerMatch& talker = comparison.talkers[t];
+    ids += talker.tracks.size();
+    if (!talker.found) {
+      std::snprintf(line, sizeof line, "%8s %9s %5s %7s %8s %5d  not found\n", signedDeg(talker.truthDeg).c_str(), "-",
+                    "-", "-", "-", 0);
+    } else {
+      ++found;
+      std::snprintf(line, sizeof line, "%8s %9s %5d %7.1f %8ld %5zu\n", signedDeg(talker.truthDeg).c_str(),
+                    signedDeg(talker.found->medianAzimuthDeg).c_str(), talker.found->id,
+                    std::fabs(talker.found->medianAzimuthDeg - talker.truthDeg), talker.found->framesNearTruth[t],
+                    talker.tracks.size());
+    }
+    out << line;
+  }
+  std::snprintf(line, sizeof line, "talkers found: %zu of %zu; ids per talker: %.2f; tracks matching no talker: %zu\n",
+                found, truthDeg.size(), truthDeg.empty() ? 0.0 : static_cast<double>(ids) / truthDeg.size(),
+                comparison.unmatched.size());
+  out << line;
+  for (const Track* track : comparison.unmatched) {
+    std::snprintf(line, sizeof line, "  id %d at %s, %ld frames, %.2f-%.2f s\n", track->id,
+                  signedDeg(track->medianAzimuthDeg).c_str(), track->frames, track->firstSec, track->lastSec);
     out << line;
   }
 }
@@ -146,10 +99,10 @@ std::string baseName(const std::string& path) { return path.substr(path.find_las
 // The options that contradict each other or the files, before anything is run.
 void checkOptions(const LocalizeOptions& options) {
   for (const char* option : {"--tf", "--channels"})
-    if (options.given.has(option) && options.method != "measured")
+    if (options.run.given.has(option) && options.run.method != "measured")
       throw UsageError(std::string(option) + " is used only with --method measured (the head model reads no table)");
-  std::vector<NamedFile> inputs{{"input recording", options.input}};
-  if (!options.table.empty()) inputs.push_back({"table (--tf)", options.table});
+  std::vector<NamedFile> inputs{{"input recording", options.run.input}};
+  if (!options.run.table.empty()) inputs.push_back({"table (--tf)", options.run.table});
   std::vector<NamedFile> outputs;
   if (!options.jsonOut.empty()) outputs.push_back({"--json", options.jsonOut});
   if (!options.plotOut.empty()) outputs.push_back({"--plot", options.plotOut});
@@ -159,53 +112,36 @@ void checkOptions(const LocalizeOptions& options) {
   refuseUnwritable(outputs);
 }
 
-// "measured" or "epipolar", as the localiser's parameters finally say.
-std::string methodOf(const FD::ParameterSet& localizer) {
-  const auto* method = dynamic_cast<const FD::String*>(localizer.get("LOCALIZE_METHOD").get());
-  return method && method->str() == "HRTFMESURED" ? "measured" : "epipolar";
-}
-
 int localize(const LocalizeOptions& options) {
   checkOptions(options);
-  FD::loadPlugin("velk_binaural");
-  const NetworkParameters params = localizerParameters(options);
-  const FD::ParameterSet& localizer = params.of(kNodeType);
-  const int fs = intParameter(localizer, "SAMPLING_RATE");
-  const std::string problem = recordingProblem(options.input, fs, "localize");
-  if (!problem.empty()) return fail(problem);
-  const std::string method = methodOf(localizer);
-
-  InputWarnings warnings(options.diagnostics.strict);
-  std::unique_ptr<ScratchFile> scratch;
-  if (options.jsonOut.empty()) scratch = std::make_unique<ScratchFile>("velk-localize");
-  const std::string jsonPath = scratch ? scratch->path() : options.jsonOut;
-  FD::Network net;
-  buildNetwork(net, options.input, localizer, jsonPath);
-  // The summary is taken from the network as it runs, not read back from the JSON lines.
-  const int advance = intParameter(localizer, "ADVANCE");
-  std::vector<FrameSources> perFrame;
-  const long frames = runWithProgress(net, options.diagnostics, [&](long frame) {
-    perFrame.push_back(frameSources(net.output("recorder", "OUTPUT", static_cast<int>(frame)), frame,
-                                    static_cast<double>(frame) * advance / fs));
-  });
-
-  const std::vector<Track> tracks = summarizeTracks(perFrame);
-  const double durationSec = static_cast<double>(frames) * advance / fs;
-  // The outputs take their places together, once all of them are written.
+  // The summary and the plot are gathered frame by frame as the network runs.
+  TrackSummary summary(options.truthDeg);
+  DecimatedFrames plotFrames;
+  const bool plot = !options.plotOut.empty();
+  // The plot is staged before the JSON lines take their place, and takes its own right after.
   std::unique_ptr<StagedText> plotFile;
-  if (!options.plotOut.empty()) {
-    PlotOptions plot;
-    plot.title = "Sources in " + baseName(options.input) + " (" + method + ")";
-    plot.durationSec = durationSec;
-    plot.referenceAzimuthsDeg = options.truthDeg;
-    std::ostringstream picture;
-    writeAzimuthPlot(picture, perFrame, plot);
-    plotFile = std::make_unique<StagedText>(options.plotOut, picture.str());
-  }
-  net.commit();
+  const LocalizeRunInfo run = runLocalization(
+      options.run, options.jsonOut,
+      [&](const FrameSources& frame) {
+        summary.add(frame);
+        if (plot) plotFrames.add(frame);
+      },
+      [&](const LocalizeRunInfo& info) {
+        if (!plot) return;
+        PlotOptions plotOptions;
+        plotOptions.title = "Sources in " + baseName(options.run.input) + " (" + info.method + ")";
+        plotOptions.durationSec = info.durationSec;
+        plotOptions.referenceAzimuthsDeg = options.truthDeg;
+        plotOptions.frameStride = plotFrames.stride();
+        std::ostringstream picture;
+        writeAzimuthPlot(picture, plotFrames.frames(), plotOptions);
+        plotFile = std::make_unique<StagedText>(options.plotOut, picture.str());
+      });
   if (plotFile) plotFile->commit();
 
-  std::printf("%s: %.2f s, %ld frames, method %s\n", options.input.c_str(), durationSec, frames, method.c_str());
+  const std::vector<Track> tracks = summary.tracks();
+  std::printf("%s: %.2f s, %ld frames, method %s\n", options.run.input.c_str(), run.durationSec, run.frames,
+              run.method.c_str());
   std::fflush(stdout);
   printTracks(std::cout, tracks);
   if (!options.truthDeg.empty()) printAgainstTruth(std::cout, tracks, options.truthDeg);
@@ -221,28 +157,30 @@ void addLocalizeCommands(CLI::App& app, Status& status) {
       "localize",
       "Find the talkers of a 2-channel recording (channel 0 = left ear): prints each source id with its median "
       "azimuth (degrees, positive to the left) and when it was heard.");
-  cmd->add_option("IN", options->input, "2-channel recording (WAV, FLAC, ...)")->required();
-  cmd->add_option("--method", options->method, "direction method: head model or measured tables")
+  cmd->add_option("IN", options->run.input, "2-channel recording (WAV, FLAC, ...)")->required();
+  cmd->add_option("--method", options->run.method, "direction method: head model or measured tables")
       ->check(CLI::IsMember({"epipolar", "measured"}))
       ->capture_default_str();
-  cmd->add_option("--tf", options->table, "transfer-function table for --method measured (default: " +
+  cmd->add_option("--tf", options->run.table, "transfer-function table for --method measured (default: " +
                                               std::string(kDefaultTablePath) + ")");
-  cmd->add_option("--channels", options->channels, "channels of the table used as left and right ear")
+  cmd->add_option("--channels", options->run.channels, "channels of the table used as left and right ear")
       ->delimiter(',')
       ->expected(2)
       ->check(WholeNumber({0, 1023}, "a channel number of the table"))
       ->capture_default_str();
-  cmd->add_option("--param", options->params,
+  cmd->add_option("--param", options->run.params,
                   "set a LocalizeBinaural parameter, NAME=VALUE (repeatable; see `velk-binaural nodes`)");
   cmd->add_option("--json", options->jsonOut, "write the sources of every frame as JSON lines to this file");
   cmd->add_option("--plot", options->plotOut, "draw azimuth against time into this SVG file");
-  cmd->add_option("--truth", options->truthDeg, "true talker directions in degrees, to compare with and to mark")
+  cmd->add_option("--truth", options->truthDeg,
+                  "true talker directions in degrees, e.g. 40,-30: each is matched with the track reported near it "
+                  "(within 20 degrees) on the most frames, and marked on the plot")
       ->delimiter(',')
       ->check(RealNumber({-180, 180}, "a talker azimuth in degrees"));
-  addDiagnosticOptions(*cmd, options->diagnostics);
+  addDiagnosticOptions(*cmd, options->run.diagnostics);
   cmd->callback([options, cmd, &status] {
-    options->given.record(*cmd);
-    status.code = reportFailures([&] { return localize(*options); }, options->diagnostics.verbose);
+    options->run.given.record(*cmd);
+    status.code = reportFailures([&] { return localize(*options); }, options->run.diagnostics.verbose);
   });
   addRenderCommand(app, status);
 }

@@ -29,6 +29,7 @@
 #include "LocalizeDefaults.h"
 #include "OptionChecks.h"
 #include "Outputs.h"
+#include "SeparateRun.h"
 #include "SourceTracks.h"
 #include "ToolSupport.h"
 #include "fd/Network.h"
@@ -44,10 +45,6 @@ const char* const kLocalizer = "LocalizeBinaural";
 const char* const kFixedSources = "SourceMaker";
 const char* const kDelayFilter = "DelaySourceFilter";
 
-// Pass-band half-widths of the separator, degrees: straight ahead and at +-90 (linear in
-// between). Chosen on the two- and three-talker test scenes; see the README.
-constexpr double kDefaultRangeMinDeg = 20.0;
-constexpr double kDefaultRangeMaxDeg = 40.0;
 // The head-model separator judges bins by interaural phase only, and only below this frequency,
 // where the phase of a head-sized microphone pair is unambiguous; its output holds nothing above.
 constexpr double kHeadModelMaxFrequencyHz = 1500.0;
@@ -56,19 +53,6 @@ constexpr int kFrameLength = 512;
 // Frames at the start of a run that only learn the background noise; the separator outputs
 // nothing for them.
 constexpr int kNoiseLearningFrames = 10;
-
-struct SeparateOptions {
-  std::string input, outDir;
-  std::vector<double> directionsDeg;
-  bool localize = false;
-  int delay = -1;  // < 0: no look-ahead filter
-  std::string method = "epipolar";
-  std::string table;  // empty: the example table
-  double rangeMinDeg = kDefaultRangeMinDeg, rangeMaxDeg = kDefaultRangeMaxDeg;
-  std::vector<std::string> params;
-  Diagnostics diagnostics;
-  GivenOptions given;
-};
 
 // ---- parameters -----------------------------------------------------------------------------------
 
@@ -216,57 +200,65 @@ Port buildNetwork(FD::Network& net, const SeparateOptions& options, const Networ
 
 // ---- what was separated ---------------------------------------------------------------------------
 
-// One separated source over the whole run.
-struct SeparatedSource {
-  int id = 0;
-  double azimuthDeg = 0.0;  // the given direction, or the mean of the localised ones
-  long frames = 0;          // frames on which it was separated
-  double firstSec = 0.0, lastSec = 0.0;
-  std::string file;  // relative to the output folder
-};
-
 // The ear a separated spectrum comes from: the one on the source's side, the right one straight
 // ahead (as the separator chooses it).
 const char* earOf(double azimuthDeg) { return azimuthDeg > 0.0 ? "left" : "right"; }
 
-// Per id, the frames on which the separator output it, and the direction it had there (from the
-// source lists as recorded). Ids of a list that the separator did not output (while it was still
-// learning the noise) are not counted.
-std::vector<SeparatedSource> summarize(const std::map<int, std::vector<long>>& framesById,
-                                       const std::vector<FrameSources>& lists, const SeparateOptions& options,
-                                       double frameSec) {
-  std::map<long, const FrameSources*> listAt;
-  for (const FrameSources& f : lists) listAt[f.frame] = &f;
-  std::vector<SeparatedSource> result;
-  for (const auto& [id, frames] : framesById) {
-    SeparatedSource s;
-    s.id = id;
-    s.frames = static_cast<long>(frames.size());
-    s.firstSec = frames.front() * frameSec;
-    s.lastSec = frames.back() * frameSec;
-    s.file = "source_" + std::to_string(id) + ".wav";
-    if (!options.localize && id >= 0 && static_cast<size_t>(id) < options.directionsDeg.size()) {
-      s.azimuthDeg = options.directionsDeg[static_cast<size_t>(id)];
-    } else {
-      double sum = 0.0;
-      long n = 0;
-      for (long frame : frames) {
-        auto it = listAt.find(frame);
-        if (it == listAt.end()) continue;
-        // The separator keeps the first record of an id in the list; so does this.
-        for (const SourceAt& at : it->second->sources)
-          if (at.id == id) {
-            sum += at.azimuthDeg;
-            ++n;
-            break;
-          }
-      }
-      s.azimuthDeg = n > 0 ? sum / n : NAN;
+// Per id, the frames on which the separator output it and the direction it had there (from the
+// source lists as recorded), gathered frame by frame. Ids of a list that the separator did not
+// output (while it was still learning the noise) are not counted.
+class SeparatedTally {
+ public:
+  SeparatedTally(const SeparateOptions& options, double frameSec) : options_(options), frameSec_(frameSec) {}
+
+  // The ids the separator output on frame `frame`, and the frame's source list (with --localize).
+  void add(long frame, const FD::Map<int, FD::ObjectRef>* separated, const FrameSources* list) {
+    if (!separated) return;
+    for (const auto& entry : *separated) {
+      Entry& e = entries_[entry.first];
+      if (e.frames++ == 0) e.first = frame;
+      e.last = frame;
+      if (!list) continue;
+      // The separator keeps the first record of an id in the list; so does this.
+      for (const SourceAt& at : list->sources)
+        if (at.id == entry.first) {
+          e.azimuthSum += at.azimuthDeg;
+          ++e.azimuths;
+          break;
+        }
     }
-    result.push_back(s);
   }
-  return result;
-}
+
+  bool empty() const { return entries_.empty(); }
+
+  std::vector<SeparatedSource> sources() const {
+    std::vector<SeparatedSource> result;
+    for (const auto& [id, e] : entries_) {
+      SeparatedSource s;
+      s.id = id;
+      s.frames = e.frames;
+      s.firstSec = e.first * frameSec_;
+      s.lastSec = e.last * frameSec_;
+      s.file = "source_" + std::to_string(id) + ".wav";
+      if (!options_.localize && id >= 0 && static_cast<size_t>(id) < options_.directionsDeg.size())
+        s.azimuthDeg = options_.directionsDeg[static_cast<size_t>(id)];
+      else
+        s.azimuthDeg = e.azimuths > 0 ? e.azimuthSum / e.azimuths : NAN;
+      result.push_back(s);
+    }
+    return result;
+  }
+
+ private:
+  struct Entry {
+    long frames = 0, first = 0, last = 0;
+    double azimuthSum = 0.0;
+    long azimuths = 0;
+  };
+  const SeparateOptions& options_;
+  double frameSec_;
+  std::map<int, Entry> entries_;
+};
 
 std::string sourcesJson(const std::vector<SeparatedSource>& sources, double maxFrequencyHz) {
   nlohmann::json list = nlohmann::json::array();
@@ -330,47 +322,56 @@ void checkOptions(const SeparateOptions& options) {
 
 int separate(const SeparateOptions& options) {
   checkOptions(options);
-  FD::loadPlugin("velk_binaural");
-  const NetworkParameters params = nodeParameters(options);
-  const Timing timing = networkTiming(options, params);
-  const std::string problem = recordingProblem(options.input, timing.samplingRate, "separate");
-  if (!problem.empty()) return fail(problem);
-  // Made here, removed again if the run fails.
-  CreatedFolder folder(options.outDir);
-  InputWarnings warnings(options.diagnostics.strict);
-
-  // The directions of localised sources come from the source lists the network outputs.
-  std::map<int, std::vector<long>> framesById;
-  std::vector<FrameSources> sourceLists;
-  FD::Network net;
-  const Port lists = buildNetwork(net, options, params, timing);
-  const long frames = runWithProgress(net, options.diagnostics, [&](long count) {
-    const int frame = static_cast<int>(count);
-    const FD::ObjectRef separated = net.output(kSaveNode, "OUTPUT", frame);
-    if (const auto* map = dynamic_cast<const FD::Map<int, FD::ObjectRef>*>(separated.get()))
-      for (const auto& entry : *map) framesById[entry.first].push_back(count);
-    if (options.localize)
-      sourceLists.push_back(frameSources(net.output(lists.node, lists.output, frame), count,
-                                         static_cast<double>(count) * timing.advance / timing.samplingRate));
-  });
-  const double frameSec = static_cast<double>(timing.advance) / timing.samplingRate;
-  if (!options.localize && framesById.empty())
-    return fail(options.input + " is too short to separate: its first " + std::to_string(kNoiseLearningFrames) +
-                " frames (" + decimal(kNoiseLearningFrames * frameSec) + " s) only teach the separator the background noise");
-  const std::vector<SeparatedSource> sources = summarize(framesById, sourceLists, options, frameSec);
-  const double maxFrequencyHz =
-      options.method == "measured" ? timing.samplingRate / 2.0 : std::min(kHeadModelMaxFrequencyHz, timing.samplingRate / 2.0);
-  // The separated files and the list take their places together, once all of them are written.
-  StagedText list(options.outDir + "/sources.json", sourcesJson(sources, maxFrequencyHz));
-  net.commit();
-  list.commit();
-  folder.keep();
-  printSummary(std::cout, options, frames, frames * frameSec, sources);
+  const SeparationRun run = runSeparation(options);
+  printSummary(std::cout, options, run.frames, run.durationSec, run.sources);
   std::cout.flush();
   return 0;
 }
 
 }  // namespace
+
+SeparationRun runSeparation(const SeparateOptions& options) {
+  FD::loadPlugin("velk_binaural");
+  const NetworkParameters params = nodeParameters(options);
+  const Timing timing = networkTiming(options, params);
+  const std::string problem = recordingProblem(options.input, timing.samplingRate, "separate");
+  if (!problem.empty()) throw std::runtime_error(problem);
+  // Made here, removed again if the run fails.
+  CreatedFolder folder(options.outDir);
+  InputWarnings warnings(options.diagnostics.strict);
+
+  const double frameSec = static_cast<double>(timing.advance) / timing.samplingRate;
+  SeparatedTally tally(options, frameSec);
+  SeparationRun run;
+  FD::Network net;
+  const Port lists = buildNetwork(net, options, params, timing);
+  run.frames = runWithProgress(net, options.diagnostics, [&](long count) {
+    const int frame = static_cast<int>(count);
+    const FD::ObjectRef separated = net.output(kSaveNode, "OUTPUT", frame);
+    const auto* map = dynamic_cast<const FD::Map<int, FD::ObjectRef>*>(separated.get());
+    if (!options.localize) {
+      tally.add(count, map, nullptr);
+      return;
+    }
+    // The directions of localised sources come from the source lists the network outputs.
+    const FrameSources list = frameSources(net.output(lists.node, lists.output, frame), count, count * frameSec);
+    tally.add(count, map, &list);
+  });
+  if (!options.localize && tally.empty())
+    throw std::runtime_error(options.input + " is too short to separate: its first " +
+                             std::to_string(kNoiseLearningFrames) + " frames (" + decimal(kNoiseLearningFrames * frameSec) +
+                             " s) only teach the separator the background noise");
+  run.durationSec = run.frames * frameSec;
+  run.sources = tally.sources();
+  const double maxFrequencyHz =
+      options.method == "measured" ? timing.samplingRate / 2.0 : std::min(kHeadModelMaxFrequencyHz, timing.samplingRate / 2.0);
+  // The separated files and the list take their places together, once all of them are written.
+  StagedText list(options.outDir + "/sources.json", sourcesJson(run.sources, maxFrequencyHz));
+  net.commit();
+  list.commit();
+  folder.keep();
+  return run;
+}
 
 void addSeparateCommands(CLI::App& app, Status& status) {
   auto options = std::make_shared<SeparateOptions>();

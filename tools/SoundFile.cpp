@@ -31,6 +31,28 @@ Sound readSound(const std::string& path) {
   return sound;
 }
 
+void writePcm16From(const std::string& in, long firstFrame, const std::string& out) {
+  SF_INFO info{};
+  FD::SndFileHandle source(sf_open(in.c_str(), SFM_READ, &info));
+  if (!source) throw std::runtime_error("cannot read " + in + ": " + sf_strerror(nullptr));
+  const long frames = std::max(0L, static_cast<long>(info.frames) - std::max(0L, firstFrame));
+  std::vector<double> samples(static_cast<size_t>(frames) * static_cast<size_t>(info.channels));
+  if (frames > 0 && (sf_seek(source.get(), firstFrame, SEEK_SET) < 0 ||
+                     sf_readf_double(source.get(), samples.data(), frames) != frames))
+    throw std::runtime_error("cannot read " + in + ": the file ends early");
+  SF_INFO outInfo{};
+  outInfo.samplerate = info.samplerate;
+  outInfo.channels = info.channels;
+  outInfo.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  fileio::OutputFile output(out);
+  FD::SndFileHandle target(sf_open(output.writePath().c_str(), SFM_WRITE, &outInfo));
+  if (!target) throw std::runtime_error("cannot write " + out + ": " + sf_strerror(nullptr));
+  if (sf_writef_double(target.get(), samples.data(), frames) != frames)
+    throw std::runtime_error("cannot write " + out + ": " + sf_strerror(target.get()));
+  if (sf_close(target.release()) != 0) throw std::runtime_error("cannot finish " + out);
+  output.commit();
+}
+
 void writeSoundFloat(const std::string& path, int sampleRate, int channels, const std::vector<float>& samples) {
   FD::AudioFileWriter writer(path, sampleRate, channels, FD::SampleFormat::Float);
   writer.write(samples.data(), static_cast<long>(samples.size() / static_cast<size_t>(channels)));

@@ -2,8 +2,11 @@
 //   tf import-sofa IN.sofa OUT   a measured table from a SOFA set of head-related responses
 //   tf model OUT                 a geometric table of a rigid spherical head
 //   tf info FILE                 what a file holds (printed on standard output)
+//   tf fit-head IN               the rigid sphere that best matches a measured head
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <exception>
 #include <iostream>
 #include <memory>
@@ -14,6 +17,7 @@
 #include "Commands.h"
 #include "OptionChecks.h"
 #include "fileio/OutputFile.h"
+#include "velkio/HeadFit.h"
 #include "velkio/HeadModel.h"
 #include "velkio/SofaImport.h"
 #include "velkio/VELK.h"
@@ -251,6 +255,89 @@ void addInfo(CLI::App& tf, Status& status) {
   });
 }
 
+struct FitArgs {
+  std::string in;
+  velkio::HeadFitOptions options;
+};
+
+bool endsWithSofa(const std::string& path) {
+  if (path.size() < 5) return false;
+  std::string tail = path.substr(path.size() - 5);
+  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return tail == ".sofa";
+}
+
+// A SOFA set is taken as the localiser's tables are made from it: the front half-plane every 5
+// degrees at 16 kHz with 512 points.
+velkio::VELK readMeasuredHead(const std::string& path) {
+  if (endsWithSofa(path)) return velkio::importSofa(path, {});
+  velkio::VELK file;
+  file.readFile(path);
+  return file;
+}
+
+void printFit(const FitArgs& args, const velkio::VELK& table, std::ostream& out) {
+  const velkio::HeadFitOptions& o = args.options;
+  const velkio::HeadFit fit = velkio::fitSphereHead(table, o);
+  char line[256];
+  std::snprintf(line, sizeof line, "%s: %zu directions, %zu bins from %.0f to %.0f Hz\n", args.in.c_str(),
+                fit.directions, fit.bins, o.minFrequencyHz, o.maxFrequencyHz);
+  out << line;
+  std::snprintf(line, sizeof line, "fitted sphere: radius %.4f m at a source distance of %.3f m%s\n", fit.radius,
+                fit.distance, o.fitDistance ? " (fitted)" : o.distance > 0.0 ? "" : " (the table's)");
+  out << line;
+  std::snprintf(line, sizeof line, "residual: %.3f rad RMS of interaural phase (%.1f us RMS as interaural time)\n",
+                fit.rmsPhaseErrorRad, fit.rmsDelayErrorUs);
+  out << line;
+  const velkio::HeadModelOptions defaults;
+  const velkio::HeadFit standard = velkio::sphereResidual(table, defaults.radius, defaults.distance, o);
+  std::snprintf(line, sizeof line, "the default sphere (radius %.2f m, %.1f m): %.3f rad RMS (%.1f us RMS)\n",
+                defaults.radius, defaults.distance, standard.rmsPhaseErrorRad, standard.rmsDelayErrorUs);
+  out << line;
+  out << "\ninteraural time difference, us (left ear first > 0):\n";
+  std::snprintf(line, sizeof line, "%9s %9s %9s %9s\n", "azimuth", "measured", "fitted", "default");
+  out << line;
+  const auto fitted = velkio::interauralDelays(table, fit.radius, o.fitDistance ? fit.distance : o.distance, o);
+  const auto standardDelays = velkio::interauralDelays(table, defaults.radius, defaults.distance, o);
+  for (size_t d = 0; d < fitted.size(); ++d) {
+    std::snprintf(line, sizeof line, "%+9.1f %9.0f %9.0f %9.0f\n", fitted[d].azimuthDeg, fitted[d].measuredUs,
+                  fitted[d].modelUs, standardDelays[d].modelUs);
+    out << line;
+  }
+}
+
+void addFitHead(CLI::App& tf, Status& status) {
+  auto args = std::make_shared<FitArgs>();
+  CLI::App* cmd = tf.add_subcommand(
+      "fit-head",
+      "Fit the rigid-sphere head model to a measured head: the radius (and with --fit-distance the source "
+      "distance) whose interaural phase differences at low frequencies come closest, by least squares, to those "
+      "of a SOFA set (*.sofa, its front half-plane every 5 degrees) or a measured transfer-function file.");
+  cmd->add_option("IN", args->in, "SOFA set or transfer-function file (channel 0 the left ear)")->required();
+  cmd->add_option("--fmin", args->options.minFrequencyHz, "lowest frequency compared, Hz")
+      ->check(RealNumber({1, 100000}, "a frequency in Hz"))
+      ->capture_default_str();
+  cmd->add_option("--fmax", args->options.maxFrequencyHz, "highest frequency compared, Hz")
+      ->check(RealNumber({1, 100000}, "a frequency in Hz, above --fmin"))
+      ->capture_default_str();
+  cmd->add_option("--distance", args->options.distance,
+                  "source distance of the model, metres (default: the measured distances)")
+      ->check(RealNumber({0.01, 1000}, "a source distance in metres"));
+  auto fitDistance = cmd->add_flag("--fit-distance", args->options.fitDistance, "fit the source distance as well");
+  cmd->get_option("--distance")->excludes(fitDistance);
+  cmd->callback([args, &status]() {
+    if (!(args->options.maxFrequencyHz > args->options.minFrequencyHz))
+      throw CLI::ValidationError("--fmax", plainNumber(args->options.maxFrequencyHz) + " Hz is not above --fmin " +
+                                               plainNumber(args->options.minFrequencyHz) + " Hz");
+    try {
+      printFit(*args, readMeasuredHead(args->in), std::cout);
+      std::cout.flush();
+    } catch (const std::exception& e) {
+      status.code = fail(e.what());
+    }
+  });
+}
+
 }  // namespace
 
 void addTfCommands(CLI::App& app, Status& status) {
@@ -259,6 +346,7 @@ void addTfCommands(CLI::App& app, Status& status) {
   addImportSofa(*tf, status);
   addModel(*tf, status);
   addInfo(*tf, status);
+  addFitHead(*tf, status);
 }
 
 }  // namespace velktool

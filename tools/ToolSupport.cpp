@@ -6,10 +6,13 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <stdexcept>
 
 #include "Commands.h"
+#include "Outputs.h"
 #include "SoundFile.h"
 #include "fd/Node.h"
 #include "fd/Values.h"
@@ -189,6 +192,19 @@ ScratchFile::ScratchFile(const std::string& stem) {
 }
 
 ScratchFile::~ScratchFile() { std::remove(path_.c_str()); }
+
+ScratchFolder::ScratchFolder(const std::string& stem) {
+  std::string pattern = "/tmp/" + stem + "-XXXXXX";
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder in /tmp");
+  path_ = pattern;
+}
+
+ScratchFolder::~ScratchFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void writeTextFile(const std::string& path, const std::string& text) { StagedText(path, text).commit(); }
 
 long runWithProgress(FD::Network& network, const Diagnostics& diagnostics, const std::function<void(long)>& afterFrame) {
   ProgressBar progress(!diagnostics.quiet);

@@ -132,6 +132,24 @@ class ScratchFile {
   std::string path_;
 };
 
+// A temporary folder, removed with everything in it with the object.
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const std::string& stem = "velk");
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Writes `text` to `path` through a temporary file beside it that takes its place once complete
+// (fileio::OutputFile: a device or FIFO is written directly, a folder refused), so that a failed
+// write leaves no half-written file. Throws std::runtime_error naming the path.
+void writeTextFile(const std::string& path, const std::string& text);
+
 // Runs the network to the end of its input with a progress bar (unless quiet) and the library's
 // standard output diverted; `afterFrame(count)` is called once frame `count` is done. The
 // network's files are left uncommitted: the caller commits them (FD::Network::commit) with its

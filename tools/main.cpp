@@ -5,18 +5,6 @@
 
 #include "Commands.h"
 
-namespace velktool {
-
-int fail(const std::string& message) {
-  std::string line = message;
-  for (char& c : line)
-    if (c == '\n') c = ' ';
-  std::cerr << "velk-binaural: " << line << std::endl;
-  return 1;
-}
-
-}  // namespace velktool
-
 namespace {
 
 // The names of a command's subcommands, "a, b or c".
@@ -62,6 +50,7 @@ int main(int argc, char** argv) {
   velktool::addSeparateCommands(app, status);
   velktool::addRunCommands(app, status);
   velktool::addLocalizeCommands(app, status);
+  velktool::addEvaluateCommands(app, status);
   const std::string unknown = unknownSubcommand(app, argc, argv);
   if (!unknown.empty()) {
     std::cerr << "velk-binaural: " << unknown << std::endl;

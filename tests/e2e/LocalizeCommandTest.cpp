@@ -140,6 +140,33 @@ TEST_F(LocalizeCommandTest, DiagnosticsGoToStandardErrorAndTheSummaryToStandardO
   EXPECT_EQ(verbose.out, run.out);
 }
 
+TEST_F(LocalizeCommandTest, TruthComparisonFindsTheTalkerAndSaysWhenItIsNotThere) {
+  const std::string wav = dir.file("talker.wav");
+  writeWav(wav, kRate, 2, syntheticTalker(30.0));
+  e2e::RunResult run = e2e::runTool({"localize", wav, "--truth", "30", "--quiet"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(contains(run.out, "talkers found: 1 of 1")) << run.out;
+  EXPECT_FALSE(contains(run.out, "not found")) << run.out;
+
+  // A second talker that is not in the recording, and the ears swapped: the talker at +30 is
+  // heard at -30, so it is not found and its track matches no talker.
+  run = e2e::runTool({"localize", wav, "--truth", "30,-70", "--quiet"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(contains(run.out, "talkers found: 1 of 2")) << run.out;
+  EXPECT_TRUE(contains(run.out, "   -70.0         -")) << run.out;
+  writeWav(wav, kRate, 2, syntheticTalker(-30.0));
+  run = e2e::runTool({"localize", wav, "--truth", "30", "--quiet"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(contains(run.out, "not found")) << run.out;
+  EXPECT_TRUE(contains(run.out, "talkers found: 0 of 1")) << run.out;
+  EXPECT_TRUE(contains(run.out, "tracks matching no talker: 1")) << run.out;
+
+  for (const char* bad : {"nan", "inf", "200", "30,x"}) {
+    run = e2e::runTool({"localize", wav, "--truth", bad});
+    EXPECT_EQ(run.exitCode, 2) << bad << ": " << run.err;
+  }
+}
+
 // ---- input checks -------------------------------------------------------------------------------
 
 TEST_F(LocalizeCommandTest, InputsThatCannotBeLocalisedAreRefusedWithTheReason) {

@@ -340,9 +340,10 @@ TEST_F(SafeInputOutput, NonFiniteSamplesAreReadAsZeroWithAWarning) {
 
 TEST_F(SafeInputOutput, MessagesNameWhatIsWrongInPlainWords) {
   auto err = [](const std::vector<std::string>& args) { return e2e::runTool(args).err; };
-  EXPECT_EQ(err({"frobnicate"}),
-            "velk-binaural: \"frobnicate\" is not a command of velk-binaural; the commands are tf, score, separate, run, "
-            "nodes, localize or render (see velk-binaural --help)\n");
+  const std::string unknown = err({"frobnicate"});
+  EXPECT_EQ(unknown.rfind("velk-binaural: \"frobnicate\" is not a command of velk-binaural; the commands are tf, ", 0), 0u)
+      << unknown;
+  EXPECT_TRUE(contains(unknown, " localize, ") && contains(unknown, "(see velk-binaural --help)\n")) << unknown;
   EXPECT_TRUE(contains(err({"tf", "frob"}), "\"frob\" is not a command of velk-binaural tf"));
   EXPECT_EQ(err({"run", dir.path()}), "velk-binaural: cannot read the network file \"" + dir.path() + "\": it is a folder\n");
   EXPECT_TRUE(contains(err({"tf", "model", dir.file("m.velk"), "--radius", "nan"}), "--radius: \"nan\" is not a finite number"));

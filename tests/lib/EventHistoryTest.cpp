@@ -1,6 +1,7 @@
 #include "EventHistory.h"
 #include "EventHistoryManager.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <vector>
@@ -73,6 +74,24 @@ TEST(EventHistoryManagerTest, IdentifiersGrowAndAreNeverReused) {
   EXPECT_THROW(history.NextEID(), std::overflow_error);
   history.lastEID = -5;
   EXPECT_THROW(history.NextEID(), std::overflow_error);
+}
+
+// A new sound in a new place every 10 ms frame: each opens an event that is never heard again.
+// The history holds only the events still within their pause (about 1 s of them), so what it
+// holds, and the time a frame takes, do not grow with the number of events issued.
+TEST(EventHistoryManagerTest, HoldsOnlyEventsThatCanStillBeMatchedHoweverManyWereIssued) {
+  EventHistoryManager history;
+  size_t heldAfter1000 = 0, mostHeld = 0;
+  for (int frame = 0; frame < 10000; ++frame) {
+    // Bands 10..109 in turn: three bands apart from the last few events, so never matched.
+    const int band = 10 + (frame * 3) % 100;
+    Frame(history, frame * 0.01, {Sound(band, static_cast<unsigned int>(frame % 37))});
+    mostHeld = std::max(mostHeld, history.events.size());
+    if (frame == 999) heldAfter1000 = history.events.size();
+  }
+  EXPECT_EQ(history.lastEID, 10000);
+  EXPECT_LE(mostHeld, 102u);  // 1 s of pause at 100 frames a second, plus the frame's new event
+  EXPECT_EQ(history.events.size(), heldAfter1000);
 }
 
 TEST(EventHistoryManagerTest, MatchesByBandDistanceAndDirection) {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -324,6 +325,32 @@ TEST_F(LocalizeBinauralTest, VoiceIsFoundAtItsDirectionAndAnnouncedOnce) {
   EXPECT_EQ(id, 1);
   EXPECT_NEAR(direction, 90.0, 1e-4);
   EXPECT_EQ(out.text().find("SOURCE ID", 1), std::string::npos) << "announced more than once:\n" << out.text();
+}
+
+// Talkers that speak briefly, pause for less than the pause length, speak again, then fall
+// silent for good, one after another: each id is announced exactly once, also after its pause,
+// however many ids came before.
+TEST_F(LocalizeBinauralTest, EveryIdIsAnnouncedOnceOverManyIds) {
+  constexpr int kTalkers = 60, kCycle = 200;  // per talker: 5 frames, 50 silent, 5 frames, 140 silent
+  LocalizerRig rig;
+  rig.spectrum = [](int c) {
+    const int t = c - kNoiseFrames - 1;
+    const int phase = t % kCycle;
+    const bool speaks = t >= 0 && (phase < 5 || (phase >= 55 && phase < 60));
+    return speaks ? VoiceSpectrum(t / kCycle % 2 ? 30.0 : -40.0) : NoiseSpectrum();
+  };
+  StdoutCapture out;
+  std::set<int> output;
+  for (int c = 0; c < kNoiseFrames + 1 + kTalkers * kCycle; ++c)
+    for (const SourceView& s : rig.Frame(c)) output.insert(s.id);
+  EXPECT_EQ(output.size(), static_cast<size_t>(kTalkers));
+  std::istringstream lines(out.text());
+  std::multiset<int> announced;
+  int id = 0;
+  double direction = 0.0;
+  for (std::string line; std::getline(lines, line);)
+    if (std::sscanf(line.c_str(), "SOURCE ID %d DIR %lf", &id, &direction) == 2) announced.insert(id);
+  EXPECT_EQ(announced, std::multiset<int>(output.begin(), output.end()));
 }
 
 TEST_F(LocalizeBinauralTest, SourcesOnBothSidesKeepTheirSign) {

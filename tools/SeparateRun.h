@@ -1,0 +1,52 @@
+// Running the separation network over a recording: the one code path of `separate` and of the
+// evaluation of separation, so that both follow the same defaults.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ToolSupport.h"
+
+namespace velktool {
+
+// Pass-band half-widths of the separator, degrees: straight ahead and at +-90 (linear in
+// between). Chosen on the two- and three-talker test scenes; see the README.
+constexpr double kDefaultRangeMinDeg = 20.0;
+constexpr double kDefaultRangeMaxDeg = 40.0;
+
+struct SeparateOptions {
+  std::string input, outDir;
+  std::vector<double> directionsDeg;
+  bool localize = false;
+  int delay = -1;  // < 0: no look-ahead filter
+  std::string method = "epipolar";
+  std::string table;  // empty: the example table
+  double rangeMinDeg = kDefaultRangeMinDeg, rangeMaxDeg = kDefaultRangeMaxDeg;
+  std::vector<std::string> params;
+  Diagnostics diagnostics;
+  GivenOptions given;  // on the command line: a --param may not contradict them
+};
+
+// One separated source over the whole run.
+struct SeparatedSource {
+  int id = 0;
+  double azimuthDeg = 0.0;  // the given direction, or the mean of the localised ones
+  long frames = 0;          // frames on which it was separated
+  double firstSec = 0.0, lastSec = 0.0;
+  std::string file;  // relative to the output folder
+};
+
+struct SeparationRun {
+  long frames = 0;
+  double durationSec = 0.0;
+  std::vector<SeparatedSource> sources;  // by id
+};
+
+// Runs the separation network over options.input and leaves outDir/source_<id>.wav per source
+// and outDir/sources.json, all of them taking their places only when the run succeeds (a failed
+// run leaves the folder as it was, and removes it if it made it). Throws std::runtime_error for a
+// recording that cannot be separated or an output folder that cannot be made, and what the
+// parameters and the network throw.
+SeparationRun runSeparation(const SeparateOptions& options);
+
+}  // namespace velktool
