@@ -176,10 +176,12 @@ class ValueReader {
   const json& network_;
 };
 
+// Syntax errors and numbers beyond a double's range ("number overflow parsing '1e999'") alike
+// become host exceptions naming the file.
 json parseJson(const std::string& text, const Place& where) {
   try {
     return json::parse(text, nullptr, true, /*ignore_comments=*/true);
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {
     std::string message = e.what();
     const size_t tag = message.find("] ");  // drop the library's "[json.exception.parse_error.101] "
     where.fail(tag == std::string::npos ? message : message.substr(tag + 2));
@@ -231,7 +233,7 @@ std::vector<Override> parseOverrides(const std::vector<std::string>& overrides, 
       entry.name = target;
     }
     const std::string text = o.substr(eq + 1);
-    entry.value = json::accept(text) ? json::parse(text) : json(text);
+    entry.value = json::accept(text) ? parseJson(text, at) : json(text);
     out.push_back(std::move(entry));
   }
   return out;
