@@ -3,8 +3,8 @@
 #include <climits>
 #include <stdexcept>
 
-#include "fd/AudioFile.h"
 #include "NodeParameters.h"
+#include "fd/AudioFile.h"
 #include "fd/Warning.h"
 
 namespace FD {

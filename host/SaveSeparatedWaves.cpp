@@ -2,9 +2,9 @@
 
 #include <stdexcept>
 
-#include "fd/AudioFile.h"
 #include "NodeParameters.h"
 #include "RealFFT.h"
+#include "fd/AudioFile.h"
 #include "fd/OverlapAdd.h"
 #include "fd/Window.h"
 

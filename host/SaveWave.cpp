@@ -2,8 +2,8 @@
 
 #include <stdexcept>
 
-#include "fd/AudioFile.h"
 #include "NodeParameters.h"
+#include "fd/AudioFile.h"
 #include "fileio/OutputFile.h"
 
 namespace FD {

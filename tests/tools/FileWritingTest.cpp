@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "fd/AudioFile.h"
 #include "TestSupport.h"
+#include "fd/AudioFile.h"
 #include "fd/NetworkFile.h"
 #include "fd/Node.h"
 
