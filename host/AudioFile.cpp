@@ -73,7 +73,7 @@ void AudioFileReader::fill(long first, long minCount) {
                              sf_strerror(file_.get()));
   const sf_count_t got = sf_readf_float(file_.get(), cache_.data(), count);
   if (got != count)
-    throw std::runtime_error(quoted(path_) + " cannot be decoded beyond sample " +
+    throw std::runtime_error(quoted(path_) + " cannot be decoded beyond its first " +
                              samplesAndSeconds(first + std::max<sf_count_t>(got, 0), sampleRate()) + " of " +
                              samplesAndSeconds(samples(), sampleRate()));
   cacheStart_ = first;
