@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "ToolSupport.h"
+
 namespace velktool {
 
 // Pass-band half-widths of the separator, degrees: straight ahead and at +-90 (linear in
@@ -21,7 +23,8 @@ struct SeparateOptions {
   std::string table;  // empty: the example table
   double rangeMinDeg = kDefaultRangeMinDeg, rangeMaxDeg = kDefaultRangeMaxDeg;
   std::vector<std::string> params;
-  bool quiet = false;
+  Diagnostics diagnostics;
+  GivenOptions given;  // on the command line: a --param may not contradict them
 };
 
 // One separated source over the whole run.
@@ -40,8 +43,10 @@ struct SeparationRun {
 };
 
 // Runs the separation network over options.input and leaves outDir/source_<id>.wav per source
-// and outDir/sources.json. Throws std::runtime_error for a recording that cannot be separated or
-// an output folder that cannot be made, and what the parameters and the network throw.
+// and outDir/sources.json, all of them taking their places only when the run succeeds (a failed
+// run leaves the folder as it was, and removes it if it made it). Throws std::runtime_error for a
+// recording that cannot be separated or an output folder that cannot be made, and what the
+// parameters and the network throw.
 SeparationRun runSeparation(const SeparateOptions& options);
 
 }  // namespace velktool
