@@ -3,12 +3,13 @@ DEBIAN_PACKAGES := cmake g++ make pkg-config \
 	libboost-dev libgtest-dev libgmock-dev libbenchmark-dev \
 	libsndfile1-dev libfftw3-dev libmysofa-dev libmysofa1 \
 	nlohmann-json3-dev libcli11-dev \
-	sox espeak-ng alsa-utils
+	sox espeak-ng alsa-utils \
+	clang libclang-rt-14-dev
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps build test test-asan bench demo clean
+.PHONY: deps build test test-asan fuzz bench demo clean
 
 deps:
 	@missing=""; for p in $(DEBIAN_PACKAGES); do \
@@ -35,6 +36,27 @@ test-asan: deps build-asan/CMakeCache.txt
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
+# The libFuzzer targets (tests/fuzz), built with clang and the sanitizers (only they and what they
+# link), each run for FUZZ_SECONDS from its replay corpus. Any crash, hang, leak or sanitizer
+# report fails; the input is left in build-fuzz/ (keep it in tests/fuzz/corpus/<target> once
+# fixed), and the inputs a fuzzer finds worth keeping in build-fuzz/corpus-<target>.
+FUZZ_SECONDS ?= 20
+FUZZ_TARGETS := velkio network audio
+
+build-fuzz/CMakeCache.txt:
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_FUZZ=ON -DVELK_SANITIZE=ON \
+		-DVELK_BUILD_TESTS=OFF -DVELK_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+
+fuzz: deps build-fuzz/CMakeCache.txt
+	cmake --build build-fuzz -j $(JOBS) --target $(FUZZ_TARGETS:%=%_fuzz)
+	@for t in $(FUZZ_TARGETS); do \
+		mkdir -p build-fuzz/corpus-$$t; \
+		if build-fuzz/bin/$${t}_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
+			-artifact_prefix=build-fuzz/$$t- build-fuzz/corpus-$$t tests/fuzz/corpus/$$t >build-fuzz/$$t.log 2>&1; then \
+			echo "fuzz $$t: $$(grep -E 'DONE' build-fuzz/$$t.log | tail -1)"; \
+		else tail -40 build-fuzz/$$t.log; echo "fuzz $$t: FAILED (log: build-fuzz/$$t.log)"; exit 1; fi; \
+	done
+
 bench: build
 	./build/bin/velk-bench
 
@@ -43,4 +65,4 @@ demo:
 	bash scripts/demo.sh
 
 clean:
-	rm -rf build build-asan demo-output
+	rm -rf build build-asan build-fuzz demo-output

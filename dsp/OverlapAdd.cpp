@@ -18,6 +18,11 @@ int OverlapAdd::lookAheadFor(int frameLength, int shift) {
   return half > 0 ? 1 + (half - 1) / shift : 0;
 }
 
+int OverlapAdd::samplesInBlock(long block, int shift, long signalSamples) {
+  if (signalSamples < 0) return shift;
+  return static_cast<int>(std::clamp(signalSamples - block * shift, 0L, static_cast<long>(shift)));
+}
+
 OverlapAdd::OverlapAdd(std::vector<float> window, int shift, long firstBlock)
     : window_(std::move(window)),
       length_(static_cast<int>(window_.size())),

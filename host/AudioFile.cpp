@@ -1,8 +1,12 @@
-#include "AudioFile.h"
+#include "fd/AudioFile.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <stdexcept>
+
+#include "SoundHeader.h"
+#include "fd/Warning.h"
 
 namespace FD {
 
@@ -11,15 +15,54 @@ namespace {
 constexpr long kReadBlock = 1L << 16;
 
 std::string quoted(const std::string& path) { return "\"" + path + "\""; }
+
+// "48000 samples (3.00 s)".
+std::string samplesAndSeconds(long samples, int rate) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%ld samples (%.2f s)", samples, rate > 0 ? static_cast<double>(samples) / rate : 0.0);
+  return text;
+}
+
+// Whether sample `position` of the file decodes, asked of a fresh handle: a failed seek leaves
+// libsndfile's decoders of compressed formats unusable.
+bool decodes(const std::string& path, long position) {
+  SF_INFO info{};
+  SndFileHandle file(sf_open(path.c_str(), SFM_READ, &info));
+  if (!file || info.channels <= 0 || sf_seek(file.get(), position, SEEK_SET) < 0) return false;
+  std::vector<float> one(static_cast<size_t>(info.channels));
+  return sf_readf_float(file.get(), one.data(), 1) == 1;
+}
+
+// How many of the `announced` samples the file really holds. Compressed formats (FLAC, ...) take
+// their length from the header and only fail on reading past the cut; the last sample that still
+// decodes is found by bisection, a few dozen seeks at most.
+long decodableSamples(const std::string& path, long announced) {
+  if (announced <= 0 || decodes(path, announced - 1)) return announced;
+  if (!decodes(path, 0)) return 0;
+  long good = 0, bad = announced - 1;
+  while (bad - good > 1) {
+    const long middle = good + (bad - good) / 2;
+    (decodes(path, middle) ? good : bad) = middle;
+  }
+  return good + 1;
+}
 }  // namespace
 
 // ---- reader -----------------------------------------------------------------------------------
 
-AudioFileReader::AudioFileReader(const std::string& path) : path_(path) {
+AudioFileReader::AudioFileReader(const std::string& path) : path_(path), input_(path) {
   file_.reset(sf_open(path.c_str(), SFM_READ, &info_));
   if (!file_) throw std::runtime_error("cannot open " + quoted(path) + ": " + sf_strerror(nullptr));
   if (!info_.seekable) throw std::runtime_error(quoted(path) + " is not a seekable sound file");
-  if (info_.frames <= 0) throw std::runtime_error(quoted(path) + " holds no samples");
+  announced_ = std::max(static_cast<long>(info_.frames), announcedSampleCount(path));
+  samples_ = decodableSamples(path, static_cast<long>(info_.frames));
+  if (samples_ <= 0)
+    throw std::runtime_error(quoted(path) + " holds no samples" +
+                             (announced_ > 0 ? " although its header announces " + samplesAndSeconds(announced_, sampleRate())
+                                             : std::string()));
+  if (samples_ < announced_)
+    warn(quoted(path) + " is shorter than its header says: it holds " + samplesAndSeconds(samples_, sampleRate()) +
+         ", its header announces " + samplesAndSeconds(announced_, sampleRate()) + "; only what it holds is read");
 }
 
 void AudioFileReader::fill(long first, long minCount) {
@@ -30,10 +73,38 @@ void AudioFileReader::fill(long first, long minCount) {
                              sf_strerror(file_.get()));
   const sf_count_t got = sf_readf_float(file_.get(), cache_.data(), count);
   if (got != count)
-    throw std::runtime_error(quoted(path_) + " ends at sample " + std::to_string(first + got) + " although its header announces " +
-                             std::to_string(samples()) + " samples");
+    throw std::runtime_error(quoted(path_) + " cannot be decoded beyond its first " +
+                             samplesAndSeconds(first + std::max<sf_count_t>(got, 0), sampleRate()) + " of " +
+                             samplesAndSeconds(samples(), sampleRate()));
   cacheStart_ = first;
   cacheSamples_ = count;
+  zeroNonFinite(first, count);
+}
+
+void AudioFileReader::zeroNonFinite(long first, long count) {
+  const int ch = channels();
+  const long from = std::max(first, checkedUpTo_);
+  for (long n = from; n < first + count; ++n) {
+    float* sample = cache_.data() + static_cast<size_t>(n - first) * ch;
+    for (int c = 0; c < ch; ++c) {
+      if (std::isfinite(sample[c])) continue;
+      sample[c] = 0.0f;
+      if (nonFinite_++ == 0) {
+        firstNonFinite_ = n;
+        firstNonFiniteChannel_ = c;
+      }
+    }
+  }
+  checkedUpTo_ = std::max(checkedUpTo_, first + count);
+}
+
+std::string AudioFileReader::nonFiniteReport() const {
+  if (nonFinite_ == 0) return "";
+  char where[96];
+  std::snprintf(where, sizeof where, "sample %ld (%.3f s) of channel %d", firstNonFinite_,
+                static_cast<double>(firstNonFinite_) / sampleRate(), firstNonFiniteChannel_);
+  return quoted(path_) + " holds " + std::to_string(nonFinite_) + " sample" + (nonFinite_ == 1 ? "" : "s") +
+         " that are not finite numbers (NaN or infinite), the first at " + where + "; they were read as 0";
 }
 
 void AudioFileReader::read(long first, int count, float* out) {
@@ -62,12 +133,12 @@ SampleFormat sampleFormatFromName(const std::string& name) {
 }
 
 AudioFileWriter::AudioFileWriter(const std::string& path, int sampleRate, int channels, SampleFormat format)
-    : path_(path), channels_(channels), format_(format) {
+    : path_(path), channels_(channels), format_(format), output_(path) {
   SF_INFO info{};
   info.samplerate = sampleRate;
   info.channels = channels;
   info.format = SF_FORMAT_WAV | (format == SampleFormat::Pcm16 ? SF_FORMAT_PCM_16 : SF_FORMAT_FLOAT);
-  file_.reset(sf_open(path.c_str(), SFM_WRITE, &info));
+  file_.reset(sf_open(output_.writePath().c_str(), SFM_WRITE, &info));
   if (!file_) throw std::runtime_error("cannot create " + quoted(path) + ": " + sf_strerror(nullptr));
   const size_t blockValues = static_cast<size_t>(kWriteBlock) * channels_;
   if (format_ == SampleFormat::Float)
@@ -80,7 +151,8 @@ AudioFileWriter::~AudioFileWriter() {
   try {
     close();
   } catch (const std::exception&) {
-    // Nothing can be reported from here; the run already failed or never asked for close().
+    // Nothing can be reported from here; the run already failed or never asked for commit(),
+    // and the output file removes what was written.
   }
 }
 
@@ -134,10 +206,11 @@ void AudioFileWriter::writeCollected() {
                                                         : sf_writef_short(file_.get(), pcm_.data(), count);
   floats_.clear();
   pcm_.clear();
-  if (put != count)
-    throw std::runtime_error("cannot write to " + quoted(path_) + ": " + sf_strerror(file_.get()) + " (" +
-                             std::to_string(put < 0 ? 0 : put) + " of " + std::to_string(count) +
-                             " samples per channel written)");
+  if (put == count) return;
+  failed_ = true;
+  throw std::runtime_error("cannot write to " + quoted(path_) + ": " + sf_strerror(file_.get()) + " (" +
+                           std::to_string(put < 0 ? 0 : put) + " of " + std::to_string(count) +
+                           " samples per channel written)");
 }
 
 void AudioFileWriter::close() {
@@ -152,7 +225,17 @@ void AudioFileWriter::close() {
   const int closing = sf_close(file_.release());
   if (failure.empty() && closing != 0)
     failure = "cannot finish " + quoted(path_) + ": " + sf_error_number(closing);
-  if (!failure.empty()) throw std::runtime_error(failure);
+  if (failure.empty()) return;
+  failed_ = true;
+  throw std::runtime_error(failure);
+}
+
+void AudioFileWriter::commit() {
+  close();
+  // A write that failed earlier (and was reported then) leaves a file that must not take the
+  // destination's place.
+  if (failed_) throw std::runtime_error("cannot write " + quoted(path_) + ": an earlier write to it failed");
+  output_.commit();
 }
 
 }  // namespace FD

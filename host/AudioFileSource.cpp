@@ -3,9 +3,10 @@
 #include <climits>
 #include <stdexcept>
 
-#include "AudioFile.h"
 #include "NodeParameters.h"
 #include "velkdsp/ShortTime.h"
+#include "fd/AudioFile.h"
+#include "fd/Warning.h"
 
 namespace FD {
 
@@ -13,7 +14,9 @@ NodeInfo AudioFileSource::describe() {
   NodeInfo info;
   info.description =
       "Reads an audio file (WAV, FLAC, ... ) and cuts it into overlapping frames; frame k is centred on sample "
-      "k * ADVANCE, with zeros outside the file. The network stops after ceil(samples / ADVANCE) frames.";
+      "k * ADVANCE, with zeros outside the file. The network stops after ceil(samples / ADVANCE) frames. A file "
+      "shorter than its header says is read as far as it goes, with a warning; samples that are not finite numbers "
+      "are read as 0, with a warning that counts them.";
   info.outputs = {{"AUDIO", "Matrix<float>",
                    "channels x LENGTH samples of frame k, full scale +-1 (row 0 = channel 0 = left ear)"}};
   info.parameters = {
@@ -57,6 +60,13 @@ AudioFileSource::AudioFileSource(std::string nodeName, const ParameterSet& param
 }
 
 AudioFileSource::~AudioFileSource() = default;
+
+long AudioFileSource::streamSamples() const { return file_->samples(); }
+
+void AudioFileSource::finish() {
+  const std::string report = file_->nonFiniteReport();
+  if (!report.empty()) warn(report);
+}
 
 void AudioFileSource::calculate(int, int count, Buffer& out) {
   const long first = velkdsp::frameStart(count, advance_, length_);

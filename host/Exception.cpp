@@ -36,7 +36,15 @@ BaseException* ExceptionStack::add(BaseException* e) {
 GeneralException::GeneralException(std::string message, std::string file, int line)
     : message_(std::move(message)), file_(std::move(file)), line_(line) {}
 
+namespace {
+std::string sourceText(const std::string& file, int line) {
+  return file.empty() ? "" : file + ", line " + std::to_string(line);
+}
+}  // namespace
+
 void GeneralException::print(std::ostream& out) { out << message_ << std::endl; }
+
+std::string GeneralException::source() const { return sourceText(file_, line_); }
 
 NodeException::NodeException(const Node* node, std::string message, std::string file, int line)
     : nodeName_(node ? node->getName() : std::string()),
@@ -44,11 +52,9 @@ NodeException::NodeException(const Node* node, std::string message, std::string 
       file_(std::move(file)),
       line_(line) {}
 
-void NodeException::print(std::ostream& out) {
-  out << "Node \"" << nodeName_ << "\": " << message_;
-  if (!file_.empty()) out << " (" << file_ << ", line " << line_ << ")";
-  out << std::endl;
-}
+void NodeException::print(std::ostream& out) { out << "Node \"" << nodeName_ << "\": " << message_ << std::endl; }
+
+std::string NodeException::source() const { return sourceText(file_, line_); }
 
 ParameterException::ParameterException(std::string nodeName, std::string parameter)
     : nodeName_(std::move(nodeName)), parameter_(std::move(parameter)) {}

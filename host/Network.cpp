@@ -155,6 +155,12 @@ long Network::length() const {
 }
 
 long Network::run(long maxFrames, const std::function<void(long, long)>& progress) {
+  const long frames = runUncommitted(maxFrames, progress);
+  commit();
+  return frames;
+}
+
+long Network::runUncommitted(long maxFrames, const std::function<void(long, long)>& progress) {
   if (!initialized_) initialize();
   long total = length();
   if (maxFrames >= 0 && (total < 0 || maxFrames < total)) total = maxFrames;
@@ -199,6 +205,16 @@ void Network::finish() {
     }
   }
   if (first) throw first;
+}
+
+void Network::commit() {
+  for (Node* n : feedOrder()) {
+    try {
+      n->commit();
+    } catch (const std::exception& e) {
+      throw new NodeException(n, e.what(), "", 0);
+    }
+  }
 }
 
 Node* Network::node(const std::string& name) const {

@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -176,10 +177,12 @@ class ValueReader {
   const json& network_;
 };
 
+// Syntax errors and numbers beyond a double's range ("number overflow parsing '1e999'") alike
+// become host exceptions naming the file.
 json parseJson(const std::string& text, const Place& where) {
   try {
     return json::parse(text, nullptr, true, /*ignore_comments=*/true);
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {
     std::string message = e.what();
     const size_t tag = message.find("] ");  // drop the library's "[json.exception.parse_error.101] "
     where.fail(tag == std::string::npos ? message : message.substr(tag + 2));
@@ -231,7 +234,7 @@ std::vector<Override> parseOverrides(const std::vector<std::string>& overrides, 
       entry.name = target;
     }
     const std::string text = o.substr(eq + 1);
-    entry.value = json::accept(text) ? json::parse(text) : json(text);
+    entry.value = json::accept(text) ? parseJson(text, at) : json(text);
     out.push_back(std::move(entry));
   }
   return out;
@@ -345,6 +348,12 @@ NetworkSpec parseNetwork(const std::string& text, const std::string& source, con
 }
 
 NetworkSpec readNetworkFile(const std::string& path, const std::vector<std::string>& overrides) {
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(path, ec);
+  if (!std::filesystem::exists(status))
+    throw new GeneralException("cannot read the network file " + inQuotes(path) + ": there is no such file");
+  if (std::filesystem::is_directory(status))
+    throw new GeneralException("cannot read the network file " + inQuotes(path) + ": it is a folder");
   std::ifstream in(path, std::ios::binary);
   if (!in) throw new GeneralException("cannot read the network file " + inQuotes(path));
   in.seekg(0, std::ios::end);

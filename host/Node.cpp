@@ -81,6 +81,12 @@ bool Node::isConnected(int inputId) const {
 
 Node* Node::inputNode(int inputId) const { return isConnected(inputId) ? links_[inputId].node : nullptr; }
 
+long Node::streamSamples() const {
+  for (const InputLink& link : links_)
+    if (link.node) return link.node->streamSamples();
+  return -1;
+}
+
 int Node::inputSourceOutput(int inputId) const { return isConnected(inputId) ? links_[inputId].outputId : -1; }
 
 void Node::verifyConnect() const {

@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "AudioFile.h"
+#include "fd/AudioFile.h"
 #include "velkdsp/Window.h"
 
 namespace FD {

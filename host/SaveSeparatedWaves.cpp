@@ -2,8 +2,8 @@
 
 #include <stdexcept>
 
-#include "AudioFile.h"
 #include "NodeParameters.h"
+#include "fd/AudioFile.h"
 #include "velkdsp/ShortTime.h"
 
 namespace FD {
@@ -21,7 +21,8 @@ NodeInfo SaveSeparatedWaves::describe() {
   info.description =
       "Writes one mono WAV file per source id, \"<PREFIX>_<id>.wav\", from the separated spectra (inverse FFT and "
       "overlap-add as Synthesize). Every file follows the input timeline: silence before the id's first frame and "
-      "wherever it is absent.";
+      "wherever it is absent, and exactly as long as the recording. The files replace existing ones only when the run "
+      "succeeds.";
   info.inputs = {{"INPUT", "Map<int, ObjectRef>",
                   "per source id a Vector<complex<float>> of LENGTH/2 + 1 bins (a separator's output); nil = no source"}};
   info.outputs = {{"OUTPUT", "Map<int, ObjectRef>", "the input map, unchanged"}};
@@ -97,9 +98,11 @@ void SaveSeparatedWaves::addSources(int frame, int count) {
 void SaveSeparatedWaves::calculate(int, int count, Buffer& out) {
   try {
     for (; nextFrame_ <= count + lookAhead_; ++nextFrame_) addSources(nextFrame_, count);
+    // Every file ends with the recording's last sample.
+    const int samples = velkdsp::OverlapAdd::samplesInBlock(count, advance_, streamSamples());
     for (auto& entry : tracks_) {
       entry.second->synthesis.takeBlock(block_.data());
-      entry.second->file.write(block_.data(), advance_);
+      entry.second->file.write(block_.data(), samples);
     }
   } catch (const std::runtime_error& e) {
     throw new NodeException(this, "frame " + std::to_string(count) + ": " + e.what(), "", 0);
@@ -117,6 +120,10 @@ void SaveSeparatedWaves::finish() {
     }
   }
   if (!failures.empty()) throw new NodeException(this, "after the last frame: " + failures, "", 0);
+}
+
+void SaveSeparatedWaves::commit() {
+  for (auto& entry : tracks_) entry.second->file.commit();
 }
 
 }  // namespace FD

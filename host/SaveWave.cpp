@@ -2,8 +2,9 @@
 
 #include <stdexcept>
 
-#include "AudioFile.h"
 #include "NodeParameters.h"
+#include "fd/AudioFile.h"
+#include "fileio/OutputFile.h"
 
 namespace FD {
 
@@ -11,7 +12,7 @@ NodeInfo SaveWave::describe() {
   NodeInfo info;
   info.description =
       "Writes the samples arriving on every frame to a WAV file (one channel per row, frames one after another) and "
-      "passes each frame on unchanged.";
+      "passes each frame on unchanged. The file replaces an existing one only when the run succeeds.";
   info.inputs = {{"INPUT", "Matrix<float>", "channels x samples of a frame, full scale +-1 (e.g. Synthesize's output)"}};
   info.outputs = {{"OUTPUT", "Matrix<float>", "the input frame, unchanged"}};
   info.parameters = {
@@ -27,6 +28,10 @@ SaveWave::SaveWave(std::string nodeName, const ParameterSet& params) : BufferedN
   outputId_ = addOutput("OUTPUT");
   const NodeInfo info = describe();
   path_ = param::text(*this, parameters, "FILENAME");
+  // A destination that cannot be written (a folder, an input of this run, ...) fails here, before
+  // the run; the file itself is made on the first frame, when the channel count is known.
+  const std::string problem = fileio::outputProblem(path_);
+  if (!problem.empty()) throw param::error(*this, "FILENAME", problem);
   samplingRate_ = param::integer(*this, parameters, "SAMPLING_RATE");
   const std::string format = param::text(*this, parameters, info.parameters, "SAMPLE_FORMAT");
   checkDeclaredParameters(*this, parameters, info.parameters);
@@ -64,6 +69,10 @@ void SaveWave::finish() {
   } catch (const std::exception& e) {
     throw new NodeException(this, std::string("after the last frame: ") + e.what(), "", 0);
   }
+}
+
+void SaveWave::commit() {
+  if (file_) file_->commit();
 }
 
 }  // namespace FD

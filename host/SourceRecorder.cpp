@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <stdexcept>
 #include <string_view>
 
 #include "NodeParameters.h"
@@ -46,7 +47,12 @@ SourceRecorder::SourceRecorder(std::string nodeName, const ParameterSet& params)
   samplingRate_ = param::integer(*this, parameters, "SAMPLING_RATE");
   advance_ = param::integer(*this, parameters, "ADVANCE");
   checkDeclaredParameters(*this, parameters, describe().parameters);
-  file_.open(path_, std::ios::out | std::ios::trunc);
+  try {
+    output_ = std::make_unique<fileio::OutputFile>(path_);
+  } catch (const std::runtime_error& e) {
+    throw param::error(*this, "FILENAME", e.what());
+  }
+  file_.open(output_->writePath(), std::ios::out | std::ios::trunc);
   if (!file_) throw param::error(*this, "FILENAME", "cannot create \"" + path_ + "\": " + std::strerror(errno));
   inOrder = true;  // one line per frame, in frame order
 }
@@ -93,6 +99,13 @@ void SourceRecorder::finish() {
   if (file_) return;
   const std::string reason = errno ? std::string(": ") + std::strerror(errno) : "";
   throw new NodeException(this, "after the last frame: cannot write to \"" + path_ + "\"" + reason, "", 0);
+}
+
+void SourceRecorder::commit() {
+  if (file_.is_open()) finish();
+  // A stream that failed (and said so) leaves a file that must not take the destination's place.
+  if (!file_) throw std::runtime_error("cannot write \"" + path_ + "\": an earlier write to it failed");
+  output_->commit();
 }
 
 }  // namespace FD

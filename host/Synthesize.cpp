@@ -1,5 +1,6 @@
 #include "fd/Synthesize.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "NodeParameters.h"
@@ -11,7 +12,8 @@ NodeInfo Synthesize::describe() {
   NodeInfo info;
   info.description =
       "Inverse FFT and weighted overlap-add: rebuilds the time signal from MultiFFT spectra (same LENGTH, ADVANCE, "
-      "WINDOW). Output frame k is samples [k*ADVANCE, (k+1)*ADVANCE); unchanged spectra give the input back exactly.";
+      "WINDOW). Output frame k is samples [k*ADVANCE, (k+1)*ADVANCE), the last one cut at the recording's end; "
+      "unchanged spectra give the input back exactly.";
   info.inputs = {{"INPUT", "Matrix<complex<float>>", "channels x (LENGTH/2 + 1) bins of a frame"}};
   info.outputs = {{"OUTPUT", "Matrix<float>", "channels x ADVANCE samples of the rebuilt signal, full scale +-1"}};
   info.parameters = {param::frameLength(true, "frame length and FFT size, as in the analysis"),
@@ -35,6 +37,7 @@ Synthesize::Synthesize(std::string nodeName, const ParameterSet& params) : Buffe
     throw param::error(*this, "ADVANCE", e.what());
   }
   lookAhead_ = synthesis_->lookAhead();
+  whole_.resize(advance_);
   inOrder = true;
   inputsRequestLookAhead(inputId_, lookAhead_);
 }
@@ -67,8 +70,14 @@ void Synthesize::addSpectrum(int frame) {
 
 void Synthesize::calculate(int, int count, Buffer& out) {
   for (; nextFrame_ <= count + lookAhead_; ++nextFrame_) addSpectrum(nextFrame_);
-  auto block = make<Matrix<float>>(static_cast<int>(channels_.size()), advance_);
-  for (size_t c = 0; c < channels_.size(); ++c) channels_[c].takeBlock(block->row(static_cast<int>(c)));
+  // The last block ends with the recording's last sample, so that the rebuilt signal is exactly
+  // as long as the recording.
+  const int length = velkdsp::OverlapAdd::samplesInBlock(count, advance_, streamSamples());
+  auto block = make<Matrix<float>>(static_cast<int>(channels_.size()), length);
+  for (size_t c = 0; c < channels_.size(); ++c) {
+    channels_[c].takeBlock(whole_.data());
+    std::copy(whole_.begin(), whole_.begin() + length, block->row(static_cast<int>(c)));
+  }
   out[count] = block;
 }
 

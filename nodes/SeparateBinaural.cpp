@@ -90,7 +90,7 @@ void SeparateBinaural::count0Initialize(const ComplexMatrix& spectrum) {
     if (config_.method == NSVelkBinaural::PassBandSeparatorConfig::Method::MeasuredTables)
       NSVelkBinaural::CheckTablesFit(*tables, config_.tables.path, config_.samplingRateHz, nfft);
   } catch (const std::exception& e) {
-    throw new FD::NodeException(this, std::string("VELK_DAT: ") + e.what(), kFile, __LINE__);
+    throw new FD::NodeException(this, std::string("VELK_DAT: ") + e.what(), __FILE__, __LINE__);
   }
   separator_.reset(new NSVelkBinaural::PassBandSeparator(config_, tables));
 }
@@ -123,7 +123,7 @@ void SeparateBinaural::calculate(int, int count, FD::Buffer& out) {
   const std::vector<SeparationTarget> targets = targetsOf(sourcesRef, count);
 
   if (count == 0) count0Initialize(matrix);
-  if (!separator_) throw new FD::NodeException(this, "frame 0 was never computed", kFile, __LINE__);
+  if (!separator_) throw new FD::NodeException(this, "frame 0 was never computed", __FILE__, __LINE__);
   if (matrix.cols() != bins_)
     Reject(boost::format("%s: SPECTRUM on frame %d has %d bins but %d on frame 0") % getName() % count % matrix.cols() %
            bins_);

@@ -15,10 +15,6 @@ struct Status {
 // Prints "velk-binaural: <message>" as one line on standard error and returns 1.
 int fail(const std::string& message);
 
-// Accepts numbers from `lowest` to `highest`; refuses NaN and infinities, which CLI::Range lets
-// through (every comparison with NaN is false).
-CLI::Validator finiteRange(double lowest, double highest);
-
 void addTfCommands(CLI::App& app, Status& status);
 void addScoreCommands(CLI::App& app, Status& status);
 void addSeparateCommands(CLI::App& app, Status& status);

@@ -184,7 +184,7 @@ std::vector<velkeval::FrameReports> localizeScene(const SceneTruth& scene, const
   settings.method = options.method;
   settings.table = options.table;
   settings.params = options.params;
-  settings.quiet = true;
+  settings.diagnostics.quiet = true;
   // A recording that starts with speech: the mixture from 50 ms before the first talker on, its
   // frame times shifted back into the scene's time.
   std::unique_ptr<ScratchFile> trimmed;
@@ -277,7 +277,7 @@ std::vector<velkeval::SeparationRow> separateScene(const SceneTruth& scene, cons
   separate.method = options.method;
   separate.table = options.table;
   separate.params = options.params;
-  separate.quiet = true;
+  separate.diagnostics.quiet = true;
   const SeparationRun run = runSeparation(separate);
 
   std::vector<double> outputAzimuths;

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@
 #include "Commands.h"
 #include "NodeParameterBuilder.h"
 #include "LocalizeRun.h"
+#include "OptionChecks.h"
+#include "Outputs.h"
 #include "SourceTracks.h"
 #include "ToolSupport.h"
 
@@ -112,32 +115,57 @@ std::string likelyReason(const std::string& path, double durationSec) {
   return text;
 }
 
+// The options that contradict each other or the files, before anything is run.
+void checkOptions(const LocalizeOptions& options) {
+  for (const char* option : {"--tf", "--channels"})
+    if (options.run.given.has(option) && options.run.method != "measured")
+      throw UsageError(std::string(option) + " is used only with --method measured (the head model reads no table)");
+  std::vector<NamedFile> inputs{{"input recording", options.run.input}};
+  if (!options.run.table.empty()) inputs.push_back({"table (--tf)", options.run.table});
+  std::vector<NamedFile> outputs;
+  if (!options.jsonOut.empty()) outputs.push_back({"--json", options.jsonOut});
+  if (!options.plotOut.empty()) outputs.push_back({"--plot", options.plotOut});
+  refuseInputsAsOutputs(outputs, inputs);
+  if (options.jsonOut == options.plotOut && !options.jsonOut.empty())
+    throw UsageError("--json and --plot name the same file " + options.jsonOut);
+  refuseUnwritable(outputs);
+}
+
 int localize(const LocalizeOptions& options) {
+  checkOptions(options);
   // The summary and the plot are gathered frame by frame as the network runs.
   TrackSummary summary(options.truthDeg);
   DecimatedFrames plotFrames;
   const bool plot = !options.plotOut.empty();
-  const LocalizeRunInfo run = runLocalization(options.run, options.jsonOut, [&](const FrameSources& frame) {
-    summary.add(frame);
-    if (plot) plotFrames.add(frame);
-  });
+  // The plot is staged before the JSON lines take their place, and takes its own right after.
+  std::unique_ptr<StagedText> plotFile;
+  const LocalizeRunInfo run = runLocalization(
+      options.run, options.jsonOut,
+      [&](const FrameSources& frame) {
+        summary.add(frame);
+        if (plot) plotFrames.add(frame);
+      },
+      [&](const LocalizeRunInfo& info) {
+        if (!plot) return;
+        PlotOptions plotOptions;
+        plotOptions.title = "Sources in " + baseName(options.run.input) + " (" + info.method + ")";
+        plotOptions.durationSec = info.durationSec;
+        plotOptions.referenceAzimuthsDeg = options.truthDeg;
+        plotOptions.frameStride = plotFrames.stride();
+        std::ostringstream picture;
+        writeAzimuthPlot(picture, plotFrames.frames(), plotOptions);
+        plotFile = std::make_unique<StagedText>(options.plotOut, picture.str());
+      });
+  if (plotFile) plotFile->commit();
 
   const std::vector<Track> tracks = summary.tracks();
   std::printf("%s: %.2f s, %ld frames, method %s\n", options.run.input.c_str(), run.durationSec, run.frames,
-              options.run.method.c_str());
+              run.method.c_str());
   std::fflush(stdout);
   printTracks(std::cout, tracks);
-  if (tracks.empty() && !options.run.quiet)
+  if (tracks.empty() && !options.run.diagnostics.quiet)
     std::cerr << "no source found: " << likelyReason(options.run.input, run.durationSec) << "\n";
   if (!options.truthDeg.empty()) printAgainstTruth(std::cout, tracks, options.truthDeg);
-  if (plot) {
-    PlotOptions plotOptions;
-    plotOptions.title = "Sources in " + baseName(options.run.input) + " (" + options.run.method + ")";
-    plotOptions.durationSec = run.durationSec;
-    plotOptions.referenceAzimuthsDeg = options.truthDeg;
-    plotOptions.frameStride = plotFrames.stride();
-    writeAzimuthPlotFile(options.plotOut, plotFrames.frames(), plotOptions);
-  }
   std::cout.flush();
   return 0;
 }
@@ -159,6 +187,7 @@ void addLocalizeCommands(CLI::App& app, Status& status) {
   cmd->add_option("--channels", options->run.channels, "channels of the table used as left and right ear")
       ->delimiter(',')
       ->expected(2)
+      ->check(WholeNumber({0, 1023}, "a channel number of the table"))
       ->capture_default_str();
   cmd->add_option("--param", options->run.params,
                   "set a LocalizeBinaural parameter, NAME=VALUE (repeatable; see `velk-binaural nodes`)");
@@ -168,9 +197,12 @@ void addLocalizeCommands(CLI::App& app, Status& status) {
                   "true talker directions in degrees, e.g. 40,-30: each is matched with the track reported near it "
                   "(within 20 degrees) on the most frames, and marked on the plot")
       ->delimiter(',')
-      ->check(finiteRange(-180.0, 180.0));
-  cmd->add_flag("--quiet,-q", options->run.quiet, "no progress bar and no diagnostics on standard error");
-  cmd->callback([options, &status] { status.code = reportFailures([&] { return localize(*options); }); });
+      ->check(RealNumber({-180, 180}, "a talker azimuth in degrees"));
+  addDiagnosticOptions(*cmd, options->run.diagnostics);
+  cmd->callback([options, cmd, &status] {
+    options->run.given.record(*cmd);
+    status.code = reportFailures([&] { return localize(*options); }, options->run.diagnostics.verbose);
+  });
   addRenderCommand(app, status);
 }
 

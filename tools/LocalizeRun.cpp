@@ -7,6 +7,7 @@
 #include "ToolSupport.h"
 #include "fd/Network.h"
 #include "fd/Plugin.h"
+#include "fd/Values.h"
 
 namespace velktool {
 
@@ -20,6 +21,9 @@ NetworkParameters localizerParameters(const LocalizeSettings& settings) {
   NetworkParameters params;
   params.addNode(kNodeType);
   chooseCommandLineStages(params, kNodeType);
+  if (settings.given.has("--method")) params.claim("LOCALIZE_METHOD", "--method " + settings.method);
+  if (settings.given.has("--tf")) params.claim("VELK_DAT", "--tf");
+  if (settings.given.has("--channels")) params.claim("VELK_DAT_CHANNELS", "--channels");
   if (settings.method == "measured") {
     params.set(kNodeType, "LOCALIZE_METHOD", "HRTFMESURED");
     params.set(kNodeType, "VELK_DAT", settings.table.empty() ? defaultTable() : settings.table);
@@ -57,6 +61,12 @@ void buildNetwork(FD::Network& net, const std::string& input, const FD::Paramete
   net.connect("stft", "OUTPUT", "localize", "SPECTRUM");
   net.connect("localize", "SOURCES", "recorder", "INPUT");
   net.addOutput("recorder", "OUTPUT");
+}
+
+// "measured" or "epipolar", as the localiser's parameters finally say.
+std::string methodOf(const FD::ParameterSet& localizer) {
+  const auto* method = dynamic_cast<const FD::String*>(localizer.get("LOCALIZE_METHOD").get());
+  return method && method->str() == "HRTFMESURED" ? "measured" : "epipolar";
 }
 
 }  // namespace
@@ -97,7 +107,8 @@ void chooseCommandLineStages(NetworkParameters& params, const std::string& nodeT
 }
 
 LocalizeRunInfo runLocalization(const LocalizeSettings& settings, const std::string& jsonPath,
-                                const std::function<void(const FrameSources&)>& onFrame) {
+                                const std::function<void(const FrameSources&)>& onFrame,
+                                const std::function<void(const LocalizeRunInfo&)>& beforeCommit) {
   FD::loadPlugin("velk_binaural");
   const NetworkParameters params = localizerParameters(settings);
   const FD::ParameterSet& localizer = params.of(kNodeType);
@@ -106,6 +117,7 @@ LocalizeRunInfo runLocalization(const LocalizeSettings& settings, const std::str
   const std::string problem = recordingProblem(settings.input, fs, "localize");
   if (!problem.empty()) throw std::runtime_error(problem);
 
+  InputWarnings warnings(settings.diagnostics.strict);
   std::unique_ptr<ScratchFile> scratch;
   if (jsonPath.empty()) scratch = std::make_unique<ScratchFile>("velk-localize");
   FD::Network net;
@@ -113,11 +125,14 @@ LocalizeRunInfo runLocalization(const LocalizeSettings& settings, const std::str
   // The sources are taken from the network as it runs, not read back from the JSON lines; the
   // frame time is computed as the recorder writes it.
   LocalizeRunInfo info;
-  info.frames = runWithProgress(net, settings.quiet, [&](long frame) {
+  info.frames = runWithProgress(net, settings.diagnostics, [&](long frame) {
     onFrame(frameSources(net.output("recorder", "OUTPUT", static_cast<int>(frame)), frame,
                          static_cast<double>(frame) * advance / fs));
   });
   info.durationSec = static_cast<double>(info.frames) * advance / fs;
+  info.method = methodOf(localizer);
+  if (beforeCommit) beforeCommit(info);
+  net.commit();
   return info;
 }
 

@@ -22,20 +22,26 @@ struct LocalizeSettings {
   std::string table;                // empty: the default measured table
   std::vector<int> channels{0, 1};  // the table's channels used as left and right ear
   std::vector<std::string> params;  // --param NAME=VALUE overrides
-  bool quiet = false;               // no progress bar, the library's standard output discarded
+  Diagnostics diagnostics;          // progress bar, what the library says, warnings as errors
+  GivenOptions given;               // on the command line: a --param may not contradict them
 };
 
 struct LocalizeRunInfo {
   long frames = 0;
   double durationSec = 0.0;  // frames x frame shift
+  std::string method;        // "epipolar" or "measured", as the localiser finally ran
 };
 
 // Builds the standard localisation network in code (audio file -> STFT -> LocalizeBinaural ->
 // source recorder), with the command-line defaults, the method and the overrides, and runs it
 // over the recording. Every frame's sources are written as JSON lines to `jsonPath` (a scratch
-// file when empty) and handed to `onFrame` as the frame completes. Throws std::runtime_error for
-// a recording that cannot be localised, and what the parameters and the network throw.
+// file when empty) and handed to `onFrame` as the frame completes. The JSON lines take their
+// place only once the run succeeded and `beforeCommit` (when given: the caller stages its own
+// outputs there) returned. Throws std::runtime_error for a recording that cannot be localised,
+// UsageError for a --param that contradicts an option given, and what the parameters and the
+// network throw.
 LocalizeRunInfo runLocalization(const LocalizeSettings& settings, const std::string& jsonPath,
-                                const std::function<void(const FrameSources&)>& onFrame);
+                                const std::function<void(const FrameSources&)>& onFrame,
+                                const std::function<void(const LocalizeRunInfo&)>& beforeCommit = {});
 
 }  // namespace velktool

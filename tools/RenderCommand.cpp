@@ -8,7 +8,10 @@
 #include <mysofa.h>
 
 #include "Commands.h"
+#include "OptionChecks.h"
+#include "Outputs.h"
 #include "SoundFile.h"
+#include "ToolSupport.h"
 
 namespace velktool {
 
@@ -56,47 +59,55 @@ void convolveInto(const std::vector<float>& signal, const std::vector<float>& re
   }
 }
 
-int render(const std::string& inPath, const std::string& outPath, double azimuthDeg, const std::string& sofaPath) {
-  const Sound mono = readSound(inPath);
+struct RenderOptions {
+  std::string in, out, sofa = kDefaultSofa;
+  double azimuthDeg = 0.0;
+  bool keepTail = false;  // keep the responses' tail after the recording's end
+  bool strict = false;
+};
+
+int render(const RenderOptions& options) {
+  InputWarnings warnings(options.strict);
+  const Sound mono = readSound(options.in);
   if (mono.info.channels != 1)
-    return fail(inPath + " has " + std::to_string(mono.info.channels) +
-                " channels; render needs a mono recording (mix it down first, e.g. sox " + inPath +
+    return fail(options.in + " has " + std::to_string(mono.info.channels) +
+                " channels; render needs a mono recording (mix it down first, e.g. sox " + options.in +
                 " -c 1 mono.wav)");
-  if (azimuthDeg < -180.0 || azimuthDeg > 180.0)
-    return fail("--azimuth " + std::to_string(azimuthDeg) + " is outside -180 .. 180 degrees");
-  const EarResponses ears = loadResponses(sofaPath, mono.info.sampleRate, azimuthDeg);
+  const EarResponses ears = loadResponses(options.sofa, mono.info.sampleRate, options.azimuthDeg);
   const size_t tail = ears.left.size() + static_cast<size_t>(std::max(ears.delayLeft, ears.delayRight));
   std::vector<float> stereo((mono.samples.size() + tail) * 2, 0.0f);
   convolveInto(mono.samples, ears.left, ears.delayLeft, stereo, 2, 0);
   convolveInto(mono.samples, ears.right, ears.delayRight, stereo, 2, 1);
-  writeSoundFloat(outPath, mono.info.sampleRate, 2, stereo);
+  // As long as the recording, so that it lines up with it sample for sample; the responses' tail
+  // (their length and onset delay) only when asked for.
+  if (!options.keepTail) stereo.resize(mono.samples.size() * 2);
+  writeSoundFloat(options.out, mono.info.sampleRate, 2, stereo);
   return 0;
 }
 
 }  // namespace
 
 void addRenderCommand(CLI::App& app, Status& status) {
-  struct Options {
-    std::string in, out, sofa = kDefaultSofa;
-    double azimuth = 0.0;
-  };
-  auto options = std::make_shared<Options>();
+  auto options = std::make_shared<RenderOptions>();
   CLI::App* cmd = app.add_subcommand(
       "render", "Place a mono recording at an azimuth through a set of head-related impulse responses; "
-                "writes a 2-channel float WAV (channel 0 = left ear) at the input's sampling rate.");
+                "writes a 2-channel float WAV (channel 0 = left ear) at the input's sampling rate, as long as the input.");
   cmd->add_option("IN", options->in, "mono input recording")->required()->check(CLI::ExistingFile);
   cmd->add_option("OUT", options->out, "2-channel output WAV")->required();
-  cmd->add_option("--azimuth", options->azimuth, "direction in degrees, positive to the left, 0 ahead")
-      ->required();
+  cmd->add_option("--azimuth", options->azimuthDeg, "direction in degrees, positive to the left, 0 ahead")
+      ->required()
+      ->check(RealNumber({-180, 180}, "an azimuth in degrees"));
   cmd->add_option("--sofa", options->sofa, "SOFA set of head-related impulse responses")
       ->capture_default_str()
       ->check(CLI::ExistingFile);
+  cmd->add_flag("--tail", options->keepTail,
+                "keep the responses' tail after the recording's end (the output is then longer than the input)");
+  cmd->add_flag("--strict", options->strict, "treat warnings about the input as errors");
   cmd->callback([options, &status] {
-    try {
-      status.code = render(options->in, options->out, options->azimuth, options->sofa);
-    } catch (const std::exception& e) {
-      status.code = fail(e.what());
-    }
+    status.code = reportFailures([&] {
+      refuseInputsAsOutputs({{"OUT", options->out}}, {{"input recording IN", options->in}, {"SOFA set", options->sofa}});
+      return render(*options);
+    });
   });
 }
 

@@ -3,6 +3,7 @@
 // parameters. Diagnostics and progress go to standard error; standard output carries only what
 // the nodes themselves print (or the node list that was asked for). The node list is made from the
 // node types' declarations, as text, JSON or the Markdown of the README's node reference.
+#include <climits>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -11,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Commands.h"
+#include "OptionChecks.h"
 #include "ProgressBar.h"
 #include "ToolSupport.h"
 #include "fd/Network.h"
@@ -24,13 +26,14 @@ namespace {
 
 struct RunOptions {
   std::string network;
-  bool quiet = false;
+  Diagnostics diagnostics;
   long frames = -1;
   std::vector<std::string> overrides;
 };
 
 int runNetwork(const RunOptions& options) {
-  ProgressBar progress(!options.quiet);
+  InputWarnings warnings(options.diagnostics.strict);
+  ProgressBar progress(!options.diagnostics.quiet);
   // What nodes print goes to standard output as before; on a terminal the bar's line is wiped
   // before each such line so that the two do not run into each other.
   LineClearingBuffer clearing(std::cout.rdbuf(), progress);
@@ -66,7 +69,8 @@ int runNetwork(const RunOptions& options) {
   } catch (FD::BaseException* e) {
     std::unique_ptr<FD::BaseException> owner(e);
     progress.finish();
-    return fail((running ? options.network + where() + ": " : std::string()) + describeHostError(e));
+    return fail((running ? options.network + where() + ": " : std::string()) +
+                describeHostError(e, options.diagnostics.verbose));
   } catch (const std::exception& e) {
     progress.finish();
     return fail(options.network + where() + ": " + e.what());
@@ -250,8 +254,9 @@ void addRunCommands(CLI::App& app, Status& status) {
   auto run = std::make_shared<RunOptions>();
   CLI::App* runCommand = app.add_subcommand("run", "Run a network file to the end of its input");
   runCommand->add_option("network", run->network, "The network file (JSON)")->required();
-  runCommand->add_flag("-q,--quiet", run->quiet, "No progress bar");
-  runCommand->add_option("--frames", run->frames, "Stop after this many frames")->check(CLI::NonNegativeNumber);
+  addDiagnosticOptions(*runCommand, run->diagnostics);
+  runCommand->add_option("--frames", run->frames, "Stop after this many frames")
+      ->check(WholeNumber({0, INT_MAX}, "a number of frames"));
   runCommand->add_option("--set", run->overrides,
                          "Override a network parameter (NAME=VALUE) or a node's parameter (NODE.PARAMETER=VALUE); "
                          "VALUE is read like a value in the file (512, 10.0, [0, 1]) or else as a string")

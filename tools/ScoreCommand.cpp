@@ -40,7 +40,10 @@
 #include <nlohmann/json.hpp>
 
 #include "Commands.h"
+#include "OptionChecks.h"
+#include "Outputs.h"
 #include "SoundFile.h"
+#include "ToolSupport.h"
 
 namespace velktool {
 
@@ -539,12 +542,8 @@ int score(const ScoreOptions& options) {
                        {"max_lag_samples", options.maxLag},
                        {"sources", rows},
                        {"talkers", summarizeTalkers(scene, scored, bands, options.maxLag)}};
+  if (!options.jsonOut.empty()) StagedText(options.jsonOut, report.dump(2) + "\n").commit();
   printReport(report, std::cout);
-  if (!options.jsonOut.empty()) {
-    std::ofstream out(options.jsonOut);
-    out << report.dump(2) << "\n";
-    if (!out) throw std::runtime_error("cannot write " + options.jsonOut);
-  }
   return 0;
 }
 
@@ -564,17 +563,18 @@ void addScoreCommands(CLI::App& app, Status& status) {
       ->check(CLI::ExistingDirectory);
   cmd->add_option("--json", options->jsonOut, "also write the scores as a JSON object to this file");
   cmd->add_option("--max-lag", options->maxLag, "largest time shift of a separated signal to search, in samples")
-      ->check(CLI::Range(0, 16000))
+      ->check(WholeNumber({0, 16000}, "a time shift in samples"))
       ->capture_default_str();
   cmd->add_option("--near", options->nearDeg, "how far a separated source may lie from a talker and still be paired, degrees")
-      ->check(CLI::Range(0.0, 360.0))
+      ->check(RealNumber({0, 360}, "an angle in degrees"))
       ->capture_default_str();
   cmd->callback([options, &status] {
-    try {
-      status.code = score(*options);
-    } catch (const std::exception& e) {
-      status.code = fail(e.what());
-    }
+    status.code = reportFailures([&] {
+      refuseInputsAsOutputs({{"--json", options->jsonOut}},
+                            {{"scene's truth", options->sceneDir + "/truth.json"},
+                             {"separation's source list", options->separatedDir + "/sources.json"}});
+      return score(*options);
+    });
   });
 }
 

@@ -13,12 +13,14 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -26,6 +28,8 @@
 #include "Commands.h"
 #include "LocalizeRun.h"
 #include "NodeParameterBuilder.h"
+#include "OptionChecks.h"
+#include "Outputs.h"
 #include "SeparateRun.h"
 #include "SourceTracks.h"
 #include "ToolSupport.h"
@@ -70,11 +74,17 @@ std::string decimal(double v) {
 // The plug-in nodes' parameters: defaults, then the command's options, then --param overrides.
 NetworkParameters nodeParameters(const SeparateOptions& options) {
   NetworkParameters params;
+  // A --param for what an option given on the command line sets contradicts it.
+  for (const auto& [option, parameter] : std::vector<std::pair<std::string, std::string>>{
+           {"--method", "SEPARATE_METHOD"}, {"--method", "LOCALIZE_METHOD"}, {"--tf", "VELK_DAT"},
+           {"--range-min", "RANGE_MIN"}, {"--range-max", "RANGE_MAX"}, {"--directions", "DIRECTIONS"},
+           {"--delay", "DELAY"}})
+    if (options.given.has(option)) params.claim(parameter, option);
   params.addNode(kSeparator);
   const bool measured = options.method == "measured";
   const std::string table = options.table.empty() ? defaultTable() : options.table;
-  if (!std::isnan(options.rangeMinDeg)) params.set(kSeparator, "RANGE_MIN", decimal(options.rangeMinDeg));
-  if (!std::isnan(options.rangeMaxDeg)) params.set(kSeparator, "RANGE_MAX", decimal(options.rangeMaxDeg));
+  params.set(kSeparator, "RANGE_MIN", decimal(options.rangeMinDeg));
+  params.set(kSeparator, "RANGE_MAX", decimal(options.rangeMaxDeg));
   params.set(kSeparator, "SEPARATE_METHOD", measured ? "HRTFMESURED" : "EPIPOLAR");
   // The separator reads the table on its first frame whatever the method.
   params.set(kSeparator, "VELK_DAT", table);
@@ -245,7 +255,7 @@ class SeparatedTally {
   std::map<int, Entry> entries_;
 };
 
-void writeSourcesJson(const std::string& path, const std::vector<SeparatedSource>& sources, double maxFrequencyHz) {
+std::string sourcesJson(const std::vector<SeparatedSource>& sources, double maxFrequencyHz) {
   nlohmann::json list = nlohmann::json::array();
   for (const SeparatedSource& s : sources)
     list.push_back({{"id", s.id},
@@ -256,9 +266,7 @@ void writeSourcesJson(const std::string& path, const std::vector<SeparatedSource
                     {"from_s", s.firstSec},
                     {"to_s", s.lastSec},
                     {"max_frequency_hz", maxFrequencyHz}});
-  std::ofstream out(path);
-  out << list.dump(2) << "\n";
-  if (!out) throw std::runtime_error("cannot write " + path);
+  return list.dump(2) + "\n";
 }
 
 void printSummary(std::ostream& out, const SeparateOptions& options, long frames, double durationSec,
@@ -281,7 +289,34 @@ void printSummary(std::ostream& out, const SeparateOptions& options, long frames
   out << "sources: " << options.outDir << "/sources.json\n";
 }
 
+// Whether `name` is one of the files a run writes into the output folder.
+bool isOutputName(const std::string& name) {
+  static const std::regex pattern("source_-?[0-9]+\\.wav|sources\\.json");
+  return std::regex_match(name, pattern);
+}
+
+// The options that contradict each other or the files, before anything is run.
+void checkOptions(const SeparateOptions& options) {
+  if (options.rangeMinDeg > options.rangeMaxDeg)
+    throw UsageError("--range-min " + plainNumber(options.rangeMinDeg) + " is above --range-max " +
+                     plainNumber(options.rangeMaxDeg) + (options.given.has("--range-max") ? "" : " (the default)") +
+                     ": the pass band straight ahead may be at most as wide as at the sides");
+  std::vector<NamedFile> inputs{{"input recording", options.input}};
+  if (!options.table.empty()) inputs.push_back({"table (--tf)", options.table});
+  // An input inside the output folder under a name the run writes would be replaced.
+  const std::optional<fileio::FileId> folder = fileio::fileId(options.outDir);
+  for (const NamedFile& in : inputs) {
+    std::error_code ec;
+    const std::filesystem::path real = std::filesystem::canonical(in.path, ec);
+    if (ec || !folder || !isOutputName(real.filename().string())) continue;
+    if (fileio::fileId(real.parent_path().string()) == folder)
+      throw UsageError("the " + in.option + " " + in.path + " lies in --out-dir " + options.outDir +
+                       " under a name separate writes there (source_<id>.wav, sources.json); choose another --out-dir");
+  }
+}
+
 int separate(const SeparateOptions& options) {
+  checkOptions(options);
   const SeparationRun run = runSeparation(options);
   printSummary(std::cout, options, run.frames, run.durationSec, run.sources);
   std::cout.flush();
@@ -296,31 +331,27 @@ SeparationRun runSeparation(const SeparateOptions& options) {
   const Timing timing = networkTiming(options, params);
   const std::string problem = recordingProblem(options.input, timing.samplingRate, "separate");
   if (!problem.empty()) throw std::runtime_error(problem);
-  std::error_code ec;
-  std::filesystem::create_directories(options.outDir, ec);
-  if (!std::filesystem::is_directory(options.outDir))
-    throw std::runtime_error("cannot make the output folder " + options.outDir + (ec ? ": " + ec.message() : ""));
+  // Made here, removed again if the run fails.
+  CreatedFolder folder(options.outDir);
+  InputWarnings warnings(options.diagnostics.strict);
 
   const double frameSec = static_cast<double>(timing.advance) / timing.samplingRate;
   SeparatedTally tally(options, frameSec);
   SeparationRun run;
-  {
-    // The writer node completes its files when the run ends.
-    FD::Network net;
-    const Port lists = buildNetwork(net, options, params, timing);
-    run.frames = runWithProgress(net, options.quiet, [&](long count) {
-      const int frame = static_cast<int>(count);
-      const FD::ObjectRef separated = net.output(kSaveNode, "OUTPUT", frame);
-      const auto* map = dynamic_cast<const FD::Map<int, FD::ObjectRef>*>(separated.get());
-      if (!options.localize) {
-        tally.add(count, map, nullptr);
-        return;
-      }
-      // The directions of localised sources come from the source lists the network outputs.
-      const FrameSources list = frameSources(net.output(lists.node, lists.output, frame), count, count * frameSec);
-      tally.add(count, map, &list);
-    });
-  }
+  FD::Network net;
+  const Port lists = buildNetwork(net, options, params, timing);
+  run.frames = runWithProgress(net, options.diagnostics, [&](long count) {
+    const int frame = static_cast<int>(count);
+    const FD::ObjectRef separated = net.output(kSaveNode, "OUTPUT", frame);
+    const auto* map = dynamic_cast<const FD::Map<int, FD::ObjectRef>*>(separated.get());
+    if (!options.localize) {
+      tally.add(count, map, nullptr);
+      return;
+    }
+    // The directions of localised sources come from the source lists the network outputs.
+    const FrameSources list = frameSources(net.output(lists.node, lists.output, frame), count, count * frameSec);
+    tally.add(count, map, &list);
+  });
   if (!options.localize && tally.empty())
     throw std::runtime_error(options.input + " is too short to separate: its first " +
                              std::to_string(kNoiseLearningFrames) + " frames (" + decimal(kNoiseLearningFrames * frameSec) +
@@ -329,7 +360,11 @@ SeparationRun runSeparation(const SeparateOptions& options) {
   run.sources = tally.sources();
   const double maxFrequencyHz =
       options.method == "measured" ? timing.samplingRate / 2.0 : std::min(kHeadModelMaxFrequencyHz, timing.samplingRate / 2.0);
-  writeSourcesJson(options.outDir + "/sources.json", run.sources, maxFrequencyHz);
+  // The separated files and the list take their places together, once all of them are written.
+  StagedText list(options.outDir + "/sources.json", sourcesJson(run.sources, maxFrequencyHz));
+  net.commit();
+  list.commit();
+  folder.keep();
   return run;
 }
 
@@ -346,33 +381,35 @@ void addSeparateCommands(CLI::App& app, Status& status) {
       cmd->add_option("--directions", options->directionsDeg,
                       "the talkers' azimuths in degrees, positive to the left, e.g. 30,-30 (ids 0, 1, ... in this order)")
           ->delimiter(',')
-          ->check(CLI::Range(-90.0, 90.0));
+          ->check(RealNumber({-90, 90}, "a talker azimuth in degrees"));
   CLI::Option* localize =
       cmd->add_flag("--localize", options->localize, "find the talkers with the localiser instead of giving directions");
   directions->excludes(localize);
   cmd->add_option("--delay", options->delay,
                   "with --localize: drop sources that do not persist over this many look-ahead frames (off when not given)")
-      ->check(CLI::Range(0, 1000))
+      ->check(WholeNumber({0, 1000}, "a number of look-ahead frames"))
       ->needs(localize);
   cmd->add_option("--method", options->method, "direction model: spherical head (epipolar) or measured tables")
       ->check(CLI::IsMember({"epipolar", "measured"}))
       ->capture_default_str();
   cmd->add_option("--tf", options->table,
                   "transfer-function table (default: " + std::string(kDefaultTablePath) + "); read with either method");
-  cmd->add_option("--range-min", options->rangeMinDeg,
-                  "pass-band half-width for a talker straight ahead, degrees (default: SeparateBinaural's RANGE_MIN)")
-      ->check(CLI::Range(0.0, 90.0));
+  cmd->add_option("--range-min", options->rangeMinDeg, "pass-band half-width for a talker straight ahead, degrees")
+      ->check(RealNumber({0, 90}, "a pass-band half-width in degrees"))
+      ->capture_default_str();
   cmd->add_option("--range-max", options->rangeMaxDeg,
-                  "pass-band half-width for a talker at +-90 degrees, degrees (default: SeparateBinaural's RANGE_MAX)")
-      ->check(CLI::Range(0.0, 90.0));
+                  "pass-band half-width for a talker at +-90 degrees, degrees (at least --range-min)")
+      ->check(RealNumber({0, 90}, "a pass-band half-width in degrees"))
+      ->capture_default_str();
   cmd->add_option("--param", options->params,
                   "set a node parameter, NAME=VALUE for every node that has it or NODE.NAME=VALUE for one node type "
                   "(repeatable; see `velk-binaural nodes`)");
-  cmd->add_flag("--quiet,-q", options->quiet, "no progress bar and no diagnostics on standard error");
-  cmd->callback([options, &status, directions, localize] {
+  addDiagnosticOptions(*cmd, options->diagnostics);
+  cmd->callback([options, cmd, &status, directions, localize] {
     if (directions->count() == 0 && localize->count() == 0)
       throw CLI::ValidationError("separate", "give the talkers' directions (--directions 30,-30) or --localize");
-    status.code = reportFailures([&] { return separate(*options); });
+    options->given.record(*cmd);
+    status.code = reportFailures([&] { return separate(*options); }, options->diagnostics.verbose);
   });
 }
 

@@ -2,11 +2,18 @@
 // evaluation of separation, so that both follow the same defaults.
 #pragma once
 
-#include <cmath>
 #include <string>
 #include <vector>
 
+#include "ToolSupport.h"
+
 namespace velktool {
+
+// Pass-band half-widths of the separator, degrees: straight ahead and at +-90 (linear in
+// between). The separator's declared defaults (RANGE_MIN, RANGE_MAX), where their measurements
+// are; the command line shows them in its help.
+constexpr double kDefaultRangeMinDeg = 20.0;
+constexpr double kDefaultRangeMaxDeg = 40.0;
 
 struct SeparateOptions {
   std::string input, outDir;
@@ -15,10 +22,10 @@ struct SeparateOptions {
   int delay = -1;  // < 0: no look-ahead filter
   std::string method = "epipolar";
   std::string table;  // empty: the example table
-  // Pass-band half-widths, degrees; NaN leaves the separator's declared defaults.
-  double rangeMinDeg = NAN, rangeMaxDeg = NAN;
+  double rangeMinDeg = kDefaultRangeMinDeg, rangeMaxDeg = kDefaultRangeMaxDeg;
   std::vector<std::string> params;
-  bool quiet = false;
+  Diagnostics diagnostics;
+  GivenOptions given;  // on the command line: a --param may not contradict them
 };
 
 // One separated source over the whole run.
@@ -37,8 +44,10 @@ struct SeparationRun {
 };
 
 // Runs the separation network over options.input and leaves outDir/source_<id>.wav per source
-// and outDir/sources.json. Throws std::runtime_error for a recording that cannot be separated or
-// an output folder that cannot be made, and what the parameters and the network throw.
+// and outDir/sources.json, all of them taking their places only when the run succeeds (a failed
+// run leaves the folder as it was, and removes it if it made it). Throws std::runtime_error for a
+// recording that cannot be separated or an output folder that cannot be made, and what the
+// parameters and the network throw.
 SeparationRun runSeparation(const SeparateOptions& options);
 
 }  // namespace velktool

@@ -9,45 +9,36 @@
 
 #include <sndfile.h>
 
+#include "fd/AudioFile.h"
+#include "fd/Warning.h"
+
 namespace velktool {
-
-namespace {
-
-struct SndfileCloser {
-  void operator()(SNDFILE* file) const { sf_close(file); }
-};
-using SndfileHandle = std::unique_ptr<SNDFILE, SndfileCloser>;
-
-SndfileHandle openSound(const std::string& path, int mode, SF_INFO& info) {
-  SndfileHandle file(sf_open(path.c_str(), mode, &info));
-  if (!file)
-    throw std::runtime_error("cannot " + std::string(mode == SFM_READ ? "read " : "write ") + path + ": " +
-                             sf_strerror(nullptr));
-  return file;
-}
-
-}  // namespace
 
 SoundInfo probeSound(const std::string& path) {
   SF_INFO info{};
-  SndfileHandle file = openSound(path, SFM_READ, info);
+  FD::SndFileHandle file(sf_open(path.c_str(), SFM_READ, &info));
+  if (!file) throw std::runtime_error("cannot read " + path + ": " + sf_strerror(nullptr));
   return SoundInfo{info.channels, info.samplerate, static_cast<long>(info.frames)};
 }
 
 Sound readSound(const std::string& path) {
-  SF_INFO info{};
-  SndfileHandle file = openSound(path, SFM_READ, info);
+  FD::AudioFileReader reader(path);
   Sound sound;
-  sound.info = SoundInfo{info.channels, info.samplerate, static_cast<long>(info.frames)};
-  sound.samples.resize(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
-  const sf_count_t got = sf_readf_float(file.get(), sound.samples.data(), info.frames);
-  if (got != info.frames) throw std::runtime_error("cannot read " + path + ": the file ends early");
+  sound.info = SoundInfo{reader.channels(), reader.sampleRate(), reader.samples()};
+  sound.samples.resize(static_cast<size_t>(reader.samples()) * static_cast<size_t>(reader.channels()));
+  constexpr int kBlock = 1 << 16;
+  for (long first = 0; first < reader.samples(); first += kBlock)
+    reader.read(first, static_cast<int>(std::min<long>(kBlock, reader.samples() - first)),
+                sound.samples.data() + static_cast<size_t>(first) * static_cast<size_t>(reader.channels()));
+  const std::string report = reader.nonFiniteReport();
+  if (!report.empty()) FD::warn(report);
   return sound;
 }
 
 SoundPeak scanSound(const std::string& path) {
   SF_INFO info{};
-  SndfileHandle file = openSound(path, SFM_READ, info);
+  FD::SndFileHandle file(sf_open(path.c_str(), SFM_READ, &info));
+  if (!file) throw std::runtime_error("cannot read " + path + ": " + sf_strerror(nullptr));
   // libsndfile would scale integer samples to +-1 only with normalisation on, the default.
   std::vector<float> block(static_cast<size_t>(4096) * static_cast<size_t>(info.channels));
   SoundPeak result;
@@ -61,7 +52,8 @@ SoundPeak scanSound(const std::string& path) {
 
 void writePcm16From(const std::string& in, long firstFrame, const std::string& out) {
   SF_INFO info{};
-  SndfileHandle source = openSound(in, SFM_READ, info);
+  FD::SndFileHandle source(sf_open(in.c_str(), SFM_READ, &info));
+  if (!source) throw std::runtime_error("cannot read " + in + ": " + sf_strerror(nullptr));
   const long frames = std::max(0L, static_cast<long>(info.frames) - std::max(0L, firstFrame));
   std::vector<double> samples(static_cast<size_t>(frames) * static_cast<size_t>(info.channels));
   if (frames > 0 && (sf_seek(source.get(), firstFrame, SEEK_SET) < 0 ||
@@ -71,20 +63,19 @@ void writePcm16From(const std::string& in, long firstFrame, const std::string& o
   outInfo.samplerate = info.samplerate;
   outInfo.channels = info.channels;
   outInfo.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  SndfileHandle target = openSound(out, SFM_WRITE, outInfo);
+  fileio::OutputFile output(out);
+  FD::SndFileHandle target(sf_open(output.writePath().c_str(), SFM_WRITE, &outInfo));
+  if (!target) throw std::runtime_error("cannot write " + out + ": " + sf_strerror(nullptr));
   if (sf_writef_double(target.get(), samples.data(), frames) != frames)
     throw std::runtime_error("cannot write " + out + ": " + sf_strerror(target.get()));
+  if (sf_close(target.release()) != 0) throw std::runtime_error("cannot finish " + out);
+  output.commit();
 }
 
 void writeSoundFloat(const std::string& path, int sampleRate, int channels, const std::vector<float>& samples) {
-  SF_INFO info{};
-  info.samplerate = sampleRate;
-  info.channels = channels;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-  SndfileHandle file = openSound(path, SFM_WRITE, info);
-  const sf_count_t frames = static_cast<sf_count_t>(samples.size() / static_cast<size_t>(channels));
-  if (sf_writef_float(file.get(), samples.data(), frames) != frames)
-    throw std::runtime_error("cannot write " + path + ": " + sf_strerror(file.get()));
+  FD::AudioFileWriter writer(path, sampleRate, channels, FD::SampleFormat::Float);
+  writer.write(samples.data(), static_cast<long>(samples.size() / static_cast<size_t>(channels)));
+  writer.commit();
 }
 
 }  // namespace velktool

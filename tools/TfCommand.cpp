@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "Commands.h"
+#include "OptionChecks.h"
+#include "fileio/OutputFile.h"
 #include "velkio/HeadFit.h"
 #include "velkio/HeadModel.h"
 #include "velkio/SofaImport.h"
@@ -24,19 +26,17 @@ namespace velktool {
 
 namespace {
 
-constexpr int kMaxFs = 1000000;
-constexpr int kMaxNfft = 1 << 20;
+// The lowest rate the SOFA library resamples to.
+constexpr int kMinSofaFs = 8000;
 
 // Transform lengths must be even, so that nfft/2 + 1 bins match the spectra of 2 x bins - 2.
 CLI::Validator EvenLength() {
   return CLI::Validator(
       [](std::string& text) -> std::string {
-        try {
-          const long n = std::stol(text);
-          if (n >= 2 && n <= kMaxNfft && n % 2 == 0) return "";
-        } catch (const std::exception&) {
-        }
-        return "must be an even number from 2 to " + std::to_string(kMaxNfft);
+        const std::string accepted = "an even transform length";
+        const std::string problem = numberProblem(text, {2, velkio::kMaxTransformLength}, true, accepted);
+        if (!problem.empty() || std::stol(text) % 2 == 0) return problem;
+        return text + " is odd (accepted: " + accepted + ", from 2 to " + std::to_string(velkio::kMaxTransformLength) + ")";
       },
       "EVEN");
 }
@@ -45,12 +45,12 @@ CLI::Validator EvenLength() {
 CLI::Validator DirectionCount() {
   return CLI::Validator(
       [](std::string& text) -> std::string {
-        try {
-          const long n = std::stol(text);
-          if (n == 1 || (n >= 2 && n <= 181 && 180 % (n - 1) == 0)) return "";
-        } catch (const std::exception&) {
-        }
-        return "must be 1 or one more than a divisor of 180 (e.g. 7, 19, 37, 181)";
+        const std::string accepted = "a direction count, 1 or one more than a divisor of 180 (e.g. 7, 19, 37)";
+        const std::string problem = numberProblem(text, {1, 181}, true, accepted);
+        if (!problem.empty()) return problem;
+        const long n = std::stol(text);
+        if (n == 1 || 180 % (n - 1) == 0) return "";
+        return text + " directions do not spread over 180 degrees in whole-degree steps (accepted: " + accepted + ")";
       },
       "COUNT");
 }
@@ -161,7 +161,7 @@ void addImportSofa(CLI::App& tf, Status& status) {
   cmd->add_option("IN", args->in, "SOFA file")->required();
   cmd->add_option("OUT", args->out, "transfer-function file to write")->required();
   cmd->add_option("--fs", args->options.fs, "sampling rate of the table, Hz")
-      ->check(CLI::Range(1, kMaxFs))
+      ->check(WholeNumber({kMinSofaFs, velkio::kMaxSamplingRate}, "a sampling rate in Hz"))
       ->capture_default_str();
   cmd->add_option("--nfft", args->options.nfft, "transform length (nfft/2 + 1 bins)")
       ->check(EvenLength())
@@ -170,14 +170,19 @@ void addImportSofa(CLI::App& tf, Status& status) {
       ->check(CLI::IsMember({"front", "full"}))
       ->capture_default_str();
   cmd->add_option("--step", args->options.step, "degrees between directions; must divide the range")
-      ->check(CLI::Range(1, 180))
+      ->check(WholeNumber({1, 180}, "a step in whole degrees"))
       ->capture_default_str();
   cmd->callback([args, &status]() {
     args->options.range =
         args->range == "full" ? velkio::DirectionRange::FULL : velkio::DirectionRange::FRONT;
     const int span = args->range == "full" ? 360 : 180;
     if (span % args->options.step != 0)
-      throw CLI::ValidationError("--step", "must divide " + std::to_string(span) + " degrees");
+      throw CLI::ValidationError("--step", std::to_string(args->options.step) + " does not divide the " +
+                                               std::to_string(span) + " degrees of --range " + args->range +
+                                               " (accepted: a divisor of " + std::to_string(span) + ", e.g. 5)");
+    if (fileio::sameFile(args->in, args->out))
+      throw CLI::ValidationError("OUT", args->out + " is the same file as the SOFA set IN " + args->in +
+                                            ", which writing it would destroy; choose another file for OUT");
     try {
       std::vector<std::string> notes;
       const velkio::VELK file = velkio::importSofa(args->in, args->options, &notes);
@@ -203,23 +208,25 @@ void addModel(CLI::App& tf, Status& status) {
       "right, sources spread evenly over -90..+90 degrees.");
   cmd->add_option("OUT", args->out, "transfer-function file to write")->required();
   cmd->add_option("--radius", args->options.radius, "head radius, metres")
-      ->check(CLI::PositiveNumber)
+      ->check(RealNumber({0, 1, true}, "a head radius in metres"))
       ->capture_default_str();
   cmd->add_option("--distance", args->options.distance, "source distance from the head centre, metres")
-      ->check(CLI::PositiveNumber)
+      ->check(RealNumber({0, 100, true}, "a source distance in metres, beyond --radius"))
       ->capture_default_str();
   cmd->add_option("--directions", args->options.directions, "number of source directions (37: every 5 degrees)")
       ->check(DirectionCount())
       ->capture_default_str();
   cmd->add_option("--fs", args->options.fs, "sampling rate of the table, Hz")
-      ->check(CLI::Range(1, kMaxFs))
+      ->check(WholeNumber({1, velkio::kMaxSamplingRate}, "a sampling rate in Hz"))
       ->capture_default_str();
   cmd->add_option("--nfft", args->options.nfft, "transform length (nfft/2 + 1 bins)")
       ->check(EvenLength())
       ->capture_default_str();
   cmd->callback([args, &status]() {
     if (!(args->options.distance > args->options.radius))
-      throw CLI::ValidationError("--distance", "must exceed the head radius");
+      throw CLI::ValidationError("--distance", plainNumber(args->options.distance) + " m lies inside the head "
+                                               "(accepted: a distance beyond --radius " +
+                                               plainNumber(args->options.radius) + " m)");
     try {
       const velkio::VELK file = velkio::makeHeadModel(args->options);
       file.writeFile(args->out);
@@ -308,19 +315,20 @@ void addFitHead(CLI::App& tf, Status& status) {
       "of a SOFA set (*.sofa, its front half-plane every 5 degrees) or a measured transfer-function file.");
   cmd->add_option("IN", args->in, "SOFA set or transfer-function file (channel 0 the left ear)")->required();
   cmd->add_option("--fmin", args->options.minFrequencyHz, "lowest frequency compared, Hz")
-      ->check(finiteRange(1.0, 100000.0))
+      ->check(RealNumber({1, 100000}, "a frequency in Hz"))
       ->capture_default_str();
   cmd->add_option("--fmax", args->options.maxFrequencyHz, "highest frequency compared, Hz")
-      ->check(finiteRange(1.0, 100000.0))
+      ->check(RealNumber({1, 100000}, "a frequency in Hz, above --fmin"))
       ->capture_default_str();
   cmd->add_option("--distance", args->options.distance,
                   "source distance of the model, metres (default: the measured distances)")
-      ->check(finiteRange(0.01, 1000.0));
+      ->check(RealNumber({0.01, 1000}, "a source distance in metres"));
   auto fitDistance = cmd->add_flag("--fit-distance", args->options.fitDistance, "fit the source distance as well");
   cmd->get_option("--distance")->excludes(fitDistance);
   cmd->callback([args, &status]() {
     if (!(args->options.maxFrequencyHz > args->options.minFrequencyHz))
-      throw CLI::ValidationError("--fmax", "must exceed --fmin");
+      throw CLI::ValidationError("--fmax", plainNumber(args->options.maxFrequencyHz) + " Hz is not above --fmin " +
+                                               plainNumber(args->options.minFrequencyHz) + " Hz");
     try {
       printFit(*args, readMeasuredHead(args->in), std::cout);
       std::cout.flush();

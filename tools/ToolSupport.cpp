@@ -2,15 +2,16 @@
 
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <regex>
 #include <stdexcept>
 
 #include "Commands.h"
+#include "Outputs.h"
 #include "SoundFile.h"
 #include "fd/Node.h"
 #include "fd/Values.h"
@@ -59,30 +60,121 @@ std::string recordingProblem(const std::string& path, int samplingRate, const st
   return "";
 }
 
-std::string describeHostError(FD::BaseException* e) {
+void GivenOptions::record(const CLI::App& command) {
+  for (const CLI::Option* option : command.get_options())
+    if (option->count() > 0) names_.push_back(option->get_name());
+}
+
+bool GivenOptions::has(const std::string& option) const {
+  return std::find(names_.begin(), names_.end(), option) != names_.end();
+}
+
+void addDiagnosticOptions(CLI::App& command, Diagnostics& diagnostics) {
+  command.add_flag("--quiet,-q", diagnostics.quiet, "no progress bar (warnings and errors are still shown)");
+  command.add_flag("--verbose,-v", diagnostics.verbose,
+                   "say more: the localiser's announcements and information lines (on standard error with localize "
+                   "and separate) and, for an error, where in the source it was raised");
+  command.add_flag("--strict", diagnostics.strict,
+                   "treat warnings about the input (a file shorter than its header says, samples that are not numbers) "
+                   "as errors");
+}
+
+InputWarnings::InputWarnings(bool strict)
+    : previous_(FD::setWarningHandler([strict](const std::string& message) {
+        if (strict) throw std::runtime_error(message + " (an error with --strict)");
+        // Starts a clean line in case a progress bar is drawn on it.
+        std::cerr << (isatty(STDERR_FILENO) ? "\r\033[K" : "") << "velk-binaural: warning: " << message << std::endl;
+      })) {}
+
+InputWarnings::~InputWarnings() { FD::setWarningHandler(previous_); }
+
+std::string describeHostError(FD::BaseException* e, bool withSource) {
   if (auto* stack = dynamic_cast<FD::ExceptionStack*>(e)) {
     std::string line;
     const auto& entries = stack->entries();
     for (auto it = entries.rbegin(); it != entries.rend(); ++it)
-      line += (line.empty() ? "" : ": ") + describeHostError(*it);
+      line += (line.empty() ? "" : ": ") + describeHostError(*it, withSource);
     return line;
   }
-  return e->text();
+  const std::string source = withSource ? e->source() : "";
+  return e->text() + (source.empty() ? "" : " (at " + source + ")");
 }
 
-int reportFailures(const std::function<int()>& body) {
+int reportFailures(const std::function<int()>& body, bool withSource) {
   try {
     return body();
   } catch (FD::BaseException* e) {
     std::unique_ptr<FD::BaseException> owned(e);
-    return fail(describeHostError(e));
+    return fail(describeHostError(e, withSource));
+  } catch (const UsageError& e) {
+    fail(e.what());
+    return 2;
   } catch (const std::exception& e) {
     return fail(e.what());
   }
 }
 
-StdoutDiversion::StdoutDiversion(bool discard, ProgressBar& bar)
-    : toStderr_(std::cerr.rdbuf(), bar), saved_(std::cout.rdbuf(discard ? nullptr : &toStderr_)) {}
+namespace {
+
+bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// The first line of a library log entry: "2024/5/1 9:07:30 file function" (fields not padded).
+bool isLogHeader(const std::string& line) {
+  static const std::regex header("[0-9]{4}/[0-9]{1,2}/[0-9]{1,2} [0-9]{1,2}:[0-9]{1,2}:[0-9]{1,2} .*\n?");
+  return std::regex_match(line, header);
+}
+
+// The level of a log entry's second line ("WARNING: ..."), or "" when it is not one.
+std::string logLevel(const std::string& line) {
+  for (const char* level : {"FINEST", "FINER", "FINE", "CONFIG", "INFO", "WARNING", "SEVERE"})
+    if (startsWith(line, level) && line.compare(std::strlen(level), 2, ": ") == 0) return level;
+  return "";
+}
+
+}  // namespace
+
+StdoutDiversion::Filter::~Filter() {
+  emit(held_ + line_);
+  target_->pubsync();
+}
+
+int StdoutDiversion::Filter::overflow(int c) {
+  if (c == traits_type::eof()) return traits_type::not_eof(c);
+  line_ += static_cast<char>(c);
+  if (c == '\n') {
+    take(line_);
+    line_.clear();
+  }
+  return c;
+}
+
+void StdoutDiversion::Filter::take(const std::string& line) {
+  if (!held_.empty()) {
+    const std::string level = logLevel(line);
+    const std::string entry = held_ + line;
+    held_.clear();
+    if (!level.empty()) {
+      if (verbose_ || level == "WARNING" || level == "SEVERE") emit(entry);
+      return;
+    }
+    emit(entry.substr(0, entry.size() - line.size()));
+  }
+  if (isLogHeader(line)) {
+    held_ = line;
+    return;
+  }
+  if (!verbose_ && startsWith(line, "SOURCE ID ")) return;
+  emit(line);
+}
+
+void StdoutDiversion::Filter::emit(const std::string& text) {
+  if (text.empty()) return;
+  bar_.clearLine();
+  target_->sputn(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+StdoutDiversion::StdoutDiversion(bool verbose, ProgressBar& bar)
+    : filter_(std::cerr.rdbuf(), bar, verbose), saved_(std::cout.rdbuf(&filter_)) {}
 
 StdoutDiversion::~StdoutDiversion() {
   std::cout.flush();
@@ -111,27 +203,12 @@ ScratchFolder::~ScratchFolder() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-void writeTextFile(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".part";
-  {
-    std::ofstream out(temporary, std::ios::out | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) {
-      std::remove(temporary.c_str());
-      throw std::runtime_error("cannot write " + path);
-    }
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
-  }
-}
+void writeTextFile(const std::string& path, const std::string& text) { StagedText(path, text).commit(); }
 
-long runWithProgress(FD::Network& network, bool quiet, const std::function<void(long)>& afterFrame) {
-  ProgressBar progress(!quiet);
-  StdoutDiversion diversion(quiet, progress);
-  const long frames = network.run(-1, [&](long done, long total) {
+long runWithProgress(FD::Network& network, const Diagnostics& diagnostics, const std::function<void(long)>& afterFrame) {
+  ProgressBar progress(!diagnostics.quiet);
+  StdoutDiversion diversion(diagnostics.verbose, progress);
+  const long frames = network.runUncommitted(-1, [&](long done, long total) {
     if (afterFrame) afterFrame(done - 1);
     progress.update(done, total);
   });
@@ -169,12 +246,19 @@ void NetworkParameters::set(const std::string& nodeType, const std::string& name
   entry(nodeType).builder->set(name, value);
 }
 
+void NetworkParameters::claim(const std::string& name, const std::string& option) { claimed_.emplace_back(name, option); }
+
 void NetworkParameters::assign(const std::string& assignment) {
   const size_t eq = assignment.find('=');
-  if (eq == std::string::npos || eq == 0) throw std::invalid_argument("--param " + assignment + ": expected NAME=VALUE");
+  if (eq == std::string::npos || eq == 0) throw UsageError("--param " + assignment + ": expected NAME=VALUE");
   std::string name = assignment.substr(0, eq);
   const std::string value = assignment.substr(eq + 1);
   const size_t dot = name.find('.');
+  const std::string parameter = dot == std::string::npos ? name : name.substr(dot + 1);
+  for (const auto& [claimed, option] : claimed_)
+    if (claimed == parameter)
+      throw UsageError("--param " + assignment + " contradicts " + option + ", which sets " + parameter +
+                       "; give one of them");
   if (dot != std::string::npos) {
     entry(name.substr(0, dot)).builder->set(name.substr(dot + 1), value);
     return;

@@ -1,15 +1,20 @@
 // Pieces shared by the commands that build a network in code and run it over a recording
 // (`localize`, `separate`): where the example table lives, the checks of the input recording,
-// keeping standard output for the command's own report, scratch files, running with a progress
-// bar, one-line error reports, and `--param NAME=VALUE` for networks of several plug-in nodes.
+// usage errors, warnings and how much to say, keeping standard output for the command's own
+// report, scratch files, running with a progress bar, one-line error reports, and
+// `--param NAME=VALUE` for networks of several plug-in nodes.
 #pragma once
 
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <stdexcept>
 #include <streambuf>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include <CLI/CLI.hpp>
 
 #include "NodeParameterBuilder.h"
 #include "ProgressBar.h"
@@ -17,6 +22,7 @@
 #include "fd/Network.h"
 #include "fd/NodeInfo.h"
 #include "fd/ParameterSet.h"
+#include "fd/Warning.h"
 
 namespace velktool {
 
@@ -33,26 +39,83 @@ std::string defaultTable();
 // converts it).
 std::string recordingProblem(const std::string& path, int samplingRate, const std::string& command);
 
+// A mistake in the command line found after parsing (options that contradict each other, an
+// output that is an input): reported like a parse error, with exit status 2.
+struct UsageError : std::invalid_argument {
+  using std::invalid_argument::invalid_argument;
+};
+
+// The options given on a command line (by name), for checks that depend on whether the user set
+// something or left it at its default.
+class GivenOptions {
+ public:
+  void record(const CLI::App& command);
+  bool has(const std::string& option) const;
+
+ private:
+  std::vector<std::string> names_;
+};
+
+// How much a command says on standard error besides errors: --quiet drops the progress bar,
+// --verbose adds the localiser's announcements ("SOURCE ID n DIR d"), the library's information
+// lines and, for errors, where in the source they were raised; warnings about the input are
+// always shown, and --strict makes them errors.
+struct Diagnostics {
+  bool quiet = false, verbose = false, strict = false;
+};
+void addDiagnosticOptions(CLI::App& command, Diagnostics& diagnostics);
+
+// While it lives, warnings about the input (FD::warn) are printed as "velk-binaural: warning:
+// ..." on standard error, or, with `strict`, thrown as errors that stop the run.
+class InputWarnings {
+ public:
+  explicit InputWarnings(bool strict);
+  ~InputWarnings();
+  InputWarnings(const InputWarnings&) = delete;
+  InputWarnings& operator=(const InputWarnings&) = delete;
+
+ private:
+  FD::WarningHandler previous_;
+};
+
 // A host exception as one line: chained explanations from the outermost to the innermost,
-// joined by ": ".
-std::string describeHostError(FD::BaseException* e);
+// joined by ": "; with `withSource`, each followed by where in the program's source it was raised.
+std::string describeHostError(FD::BaseException* e, bool withSource = false);
 
 // Runs `body` and turns what it throws (host exceptions, which it deletes, and standard ones)
-// into a one-line error on standard error and exit status 1.
-int reportFailures(const std::function<int()>& body);
+// into a one-line error on standard error and exit status 1 (2 for a UsageError).
+int reportFailures(const std::function<int()>& body, bool withSource = false);
 
-// While it lives, what the library writes to standard output (log lines, announcements) goes to
-// standard error, clearing the progress bar's line first, or nowhere when `discard` is set; so
-// standard output carries only the command's own report.
+// While it lives, what the library writes to standard output goes to standard error (clearing
+// the progress bar's line first), so that standard output carries only the command's own report.
+// Unless `verbose`, only the library's warnings and errors pass: its announcements ("SOURCE ID n
+// DIR d") and log entries below WARNING are dropped.
 class StdoutDiversion {
  public:
-  StdoutDiversion(bool discard, ProgressBar& bar);
+  StdoutDiversion(bool verbose, ProgressBar& bar);
   ~StdoutDiversion();
   StdoutDiversion(const StdoutDiversion&) = delete;
   StdoutDiversion& operator=(const StdoutDiversion&) = delete;
 
  private:
-  LineClearingBuffer toStderr_;
+  // Passes whole lines on, holding a log entry's first line until its level is known.
+  class Filter : public std::streambuf {
+   public:
+    Filter(std::streambuf* target, ProgressBar& bar, bool verbose) : target_(target), bar_(bar), verbose_(verbose) {}
+    ~Filter() override;
+
+   protected:
+    int overflow(int c) override;
+
+   private:
+    void take(const std::string& line);
+    void emit(const std::string& text);
+    std::streambuf* target_;
+    ProgressBar& bar_;
+    bool verbose_;
+    std::string line_, held_;
+  };
+  Filter filter_;
   std::streambuf* saved_;
 };
 
@@ -82,14 +145,17 @@ class ScratchFolder {
   std::string path_;
 };
 
-// Writes `text` to `path` through a temporary file next to it that is renamed into place, so that
-// a failed write leaves no half-written file. Throws std::runtime_error naming the path.
+// Writes `text` to `path` through a temporary file beside it that takes its place once complete
+// (fileio::OutputFile: a device or FIFO is written directly, a folder refused), so that a failed
+// write leaves no half-written file. Throws std::runtime_error naming the path.
 void writeTextFile(const std::string& path, const std::string& text);
 
-// Runs the network to the end of its input with a progress bar (unless `quiet`) and the library's
-// standard output diverted; `afterFrame(count)` is called once frame `count` is done. Returns the
-// number of frames.
-long runWithProgress(FD::Network& network, bool quiet, const std::function<void(long)>& afterFrame = {});
+// Runs the network to the end of its input with a progress bar (unless quiet) and the library's
+// standard output diverted; `afterFrame(count)` is called once frame `count` is done. The
+// network's files are left uncommitted: the caller commits them (FD::Network::commit) with its
+// own outputs once everything is ready. Returns the number of frames.
+long runWithProgress(FD::Network& network, const Diagnostics& diagnostics,
+                     const std::function<void(long)>& afterFrame = {});
 
 // The declared default of parameter `name` of a registered node type.
 velkparam::Value declaredDefault(const std::string& nodeType, const std::string& name);
@@ -106,6 +172,9 @@ class NetworkParameters {
   void addNode(const std::string& nodeType);
   // Sets a parameter of one node type from text.
   void set(const std::string& nodeType, const std::string& name, const std::string& value);
+  // Marks parameter `name` (of every node) as set by the command's option `option`, given on the
+  // command line: an assignment to it is then refused (UsageError) instead of silently winning.
+  void claim(const std::string& name, const std::string& option);
   void assign(const std::string& assignment);
   const FD::ParameterSet& of(const std::string& nodeType) const;
   const FD::NodeInfo& infoOf(const std::string& nodeType) const;
@@ -119,6 +188,7 @@ class NetworkParameters {
   Entry& entry(const std::string& nodeType);
   const Entry& entry(const std::string& nodeType) const;
   std::vector<Entry> nodes_;
+  std::vector<std::pair<std::string, std::string>> claimed_;  // parameter, option
 };
 
 // Parameter values for hand-built networks.

@@ -22,6 +22,13 @@ struct SofaDeleter {
 };
 using SofaPtr = std::unique_ptr<MYSOFA_HRTF, SofaDeleter>;
 
+// "44100 Hz".
+std::string hertz(double rate) {
+  std::ostringstream text;
+  text << rate << " Hz";
+  return text.str();
+}
+
 std::string sofaErrorText(int err) {
   switch (err) {
     case MYSOFA_INVALID_FORMAT: return "not a SOFA file";
@@ -191,8 +198,9 @@ VELK importSofa(const std::string& path, const SofaImportOptions& options,
   if (setRate != static_cast<float>(options.fs)) {
     const int err = mysofa_resample(hrtf.get(), static_cast<float>(options.fs));
     if (err != MYSOFA_OK)
-      fail(path, "cannot resample from " + std::to_string(setRate) + " Hz to " +
-                     std::to_string(options.fs) + " Hz: " + sofaErrorText(err));
+      fail(path, "cannot resample from " + hertz(setRate) + " to " + hertz(options.fs) +
+                     (err == MYSOFA_INVALID_FORMAT ? " (the SOFA library resamples to 8000 Hz or more)"
+                                                   : ": " + sofaErrorText(err)));
     if (hrtf->N == 0 || hrtf->DataIR.elements != hrtf->M * hrtf->R * hrtf->N)
       fail(path, "resampling gave responses of an unexpected size");
   }

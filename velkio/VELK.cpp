@@ -10,6 +10,9 @@
 #include <sstream>
 #include <utility>
 
+#include "TableCheck.h"
+#include "fileio/OutputFile.h"
+
 namespace velkio {
 namespace {
 
@@ -221,6 +224,7 @@ std::uint64_t binsFor(int nfft) { return static_cast<std::uint64_t>(nfft) / 2 + 
 
 struct Parsed {
   ChunkList chunks;
+  std::vector<std::string> places;  // of the kept chunks, for messages
   std::vector<SkippedChunk> skipped;
 };
 
@@ -269,6 +273,7 @@ Parsed parse(const std::uint8_t* data, std::size_t size, const std::string& name
     if (body.remaining() != 0)
       body.fail(std::to_string(body.remaining()) + " unused bytes at the end of the chunk");
     parsed.chunks.push_back(chunk);
+    parsed.places.push_back(place);
     offsets.push_back(chunkOffset);
   }
 
@@ -290,6 +295,7 @@ Parsed parse(const std::uint8_t* data, std::size_t size, const std::string& name
       }
     }
   }
+  checkTable(parsed.chunks, parsed.places, name);
   return parsed;
 }
 
@@ -412,6 +418,9 @@ void writeGtf(Writer& out, const GTF& gtf, const std::shared_ptr<FMT>& fmt) {
 
 std::vector<std::uint8_t> serialize(const ChunkList& chunks, const std::string& name) {
   Writer out(name);
+  std::vector<std::string> places;
+  for (std::size_t i = 0; i < chunks.size(); ++i)
+    places.push_back("chunk " + std::to_string(i) + (chunks[i] ? " (\"" + chunks[i]->getChunkId() + "\")" : ""));
   std::shared_ptr<FMT> fmt;
   for (const ChunkPtr& chunk : chunks)
     if ((fmt = std::dynamic_pointer_cast<FMT>(chunk))) break;
@@ -441,6 +450,7 @@ std::vector<std::uint8_t> serialize(const ChunkList& chunks, const std::string& 
   const std::uint64_t total = out.size() - kFileHeaderBytes;
   if (total > kMaxBodyBytes) out.fail("the content is too large for the format");
   out.patch32(4, static_cast<std::uint32_t>(total));
+  checkTable(chunks, places, name);
   return out.take();
 }
 
@@ -483,21 +493,18 @@ std::vector<std::uint8_t> VELK::toBytes() const {
 
 void VELK::writeFile(const std::string& path) const {
   const std::vector<std::uint8_t> bytes = serialize(chunks_, path);
-  const std::string partial = path + ".partial";
-  {
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    if (!out) raise(path + ": cannot write: cannot create " + partial, "writeFile", __LINE__);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+  try {
+    fileio::OutputFile output(path);
+    std::ofstream out(output.writePath(), std::ios::binary | std::ios::trunc);
+    if (!out) raise(path + ": cannot write: cannot create " + output.writePath(), "writeFile", __LINE__);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     out.close();
-    if (!out) {
-      std::remove(partial.c_str());
-      raise(path + ": cannot write: write error", "writeFile", __LINE__);
-    }
-  }
-  if (std::rename(partial.c_str(), path.c_str()) != 0) {
-    std::remove(partial.c_str());
-    raise(path + ": cannot write: cannot move the new file into place", "writeFile", __LINE__);
+    if (!out) raise(path + ": cannot write: write error", "writeFile", __LINE__);
+    output.commit();
+  } catch (const FileError&) {
+    throw;
+  } catch (const std::runtime_error& e) {
+    raise(e.what(), "writeFile", __LINE__);
   }
 }
 

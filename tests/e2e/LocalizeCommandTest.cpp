@@ -181,14 +181,22 @@ TEST_F(LocalizeCommandTest, NoSourceFoundIsExplained) {
   EXPECT_TRUE(run.err.empty()) << run.err;
 }
 
+// Standard output carries the summary only; standard error warnings, errors and progress, and
+// with --verbose the localiser's announcements and information lines.
 TEST_F(LocalizeCommandTest, DiagnosticsGoToStandardErrorAndTheSummaryToStandardOutput) {
   const std::string wav = dir.file("talker.wav");
   writeWav(wav, kRate, 2, syntheticTalker(30.0));
-  const e2e::RunResult run = e2e::runTool({"localize", wav});
+  const e2e::RunResult run = e2e::runTool({"localize", wav, "--method", "measured"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_TRUE(contains(run.err, "SOURCE ID 1 DIR")) << run.err;
-  EXPECT_FALSE(contains(run.out, "SOURCE ID")) << run.out;
+  EXPECT_EQ(run.err, "") << "no announcement, no information line";
   EXPECT_TRUE(contains(run.out, "azimuth")) << run.out;
+  EXPECT_FALSE(contains(run.out, "SOURCE ID")) << run.out;
+
+  const e2e::RunResult verbose = e2e::runTool({"localize", wav, "--method", "measured", "--verbose"});
+  ASSERT_EQ(verbose.exitCode, 0) << verbose.err;
+  EXPECT_TRUE(contains(verbose.err, "SOURCE ID 1 DIR")) << verbose.err;
+  EXPECT_TRUE(contains(verbose.err, "INFO: iipds:")) << verbose.err;
+  EXPECT_EQ(verbose.out, run.out);
 }
 
 TEST_F(LocalizeCommandTest, TruthComparisonFindsTheTalkerAndSaysWhenItIsNotThere) {
@@ -314,7 +322,9 @@ TEST_F(LocalizeCommandTest, RenderPutsTheLouderEarOnTheSourceSide) {
     int channels = 0;
     const std::vector<float> stereo = readWav(out, channels);
     ASSERT_EQ(channels, 2);
-    ASSERT_GT(stereo.size(), 2 * mono.size());  // the responses' tail is kept
+    ASSERT_EQ(stereo.size(), 2 * mono.size()) << "as long as the input";
+    ASSERT_EQ(e2e::runTool({"render", in, dir.file("tail.wav"), "--azimuth", "0", "--tail"}).exitCode, 0);
+    EXPECT_GT(readWav(dir.file("tail.wav"), channels).size(), 2 * mono.size()) << "--tail keeps the responses' tail";
     double left = 0, right = 0;
     for (size_t i = 0; i + 1 < stereo.size(); i += 2) {
       left += stereo[i] * stereo[i];

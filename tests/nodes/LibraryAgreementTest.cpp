@@ -124,7 +124,7 @@ TEST_F(LibraryAgreement, IstftBlocksAreTheHostsSynthesis) {
     }
     istft.Pull(library);
     const auto& block = FD::object_cast<FD::Matrix<float>>(net.output("istft", "OUTPUT", k));
-    for (int n = 0; n < kAdvance; ++n)
+    for (int n = 0; n < block.cols(); ++n)  // the last block ends with the recording
       for (int c = 0; c < 2; ++c)
         ASSERT_NEAR(library.at(static_cast<size_t>((k * kAdvance + n) * 2 + c)), block(c, n), 1e-6)
             << "frame " << k << " sample " << n;

@@ -4,14 +4,15 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
-#include <csignal>
 #include <complex>
+#include <csignal>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "AudioFile.h"
 #include "TestSupport.h"
+#include "fd/AudioFile.h"
 #include "fd/NetworkFile.h"
 #include "fd/Node.h"
 
@@ -58,7 +59,7 @@ void writeFrames(FD::AudioFileWriter& writer, const std::vector<float>& x) {
 
 // ---- the writer -------------------------------------------------------------------------------
 
-TEST(BlockWriter, FileHoldsEverySampleOnceClosedOrDestroyed) {
+TEST(BlockWriter, FileHoldsEverySampleOnceCommitted) {
   TempDir dir;
   const long frames = FD::AudioFileWriter::kWriteBlock * 2 + 1234;  // whole blocks and a rest
   const std::vector<float> x = ramp(frames);
@@ -71,6 +72,8 @@ TEST(BlockWriter, FileHoldsEverySampleOnceClosedOrDestroyed) {
     writer.close();
     EXPECT_TRUE(writer.closed());
     EXPECT_NO_THROW(writer.close()) << "closing twice does nothing";
+    EXPECT_FALSE(std::filesystem::exists(path)) << "a closed file is not yet in place";
+    writer.commit();
     const Sound y = readWav(path);
     ASSERT_EQ(y.frames, frames + 5) << path;
     ASSERT_EQ(y.channels, 2);
@@ -88,12 +91,16 @@ TEST(BlockWriter, FileHoldsEverySampleOnceClosedOrDestroyed) {
     FD::AudioFileWriter writer(dir.file("halves.wav"), 16000, 1, FD::SampleFormat::Pcm16);
     const std::vector<float> halves = {0.5f / 32768, 1.5f / 32768, -2.5f / 32768, 2.4f / 32768, -0.6f / 32768};
     writer.write(halves.data(), static_cast<long>(halves.size()));
-    writer.close();
+    writer.commit();
     EXPECT_EQ(readPcm16(dir.file("halves.wav")), (std::vector<short>{0, 2, -2, 2, -1}));
   }
-  // A writer destroyed without close() (a run that stopped early) still leaves a complete file.
+  // A writer destroyed without commit() (a run that stopped early) leaves no file, and an older
+  // file of that name as it was.
   { FD::AudioFileWriter(dir.file("early.wav"), 16000, 2, FD::SampleFormat::Float).write(x.data(), 500); }
-  EXPECT_EQ(readWav(dir.file("early.wav")).frames, 500);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("early.wav")));
+  { FD::AudioFileWriter(dir.file("halves.wav"), 16000, 2, FD::SampleFormat::Float).write(x.data(), 500); }
+  EXPECT_EQ(readPcm16(dir.file("halves.wav")).size(), 5u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3) << "no temporary file is left";
 }
 
 TEST(BlockWriter, WriteFailuresAreReportedWithTheFileNamed) {
@@ -192,9 +199,9 @@ TEST_F(WriterNodes, FilesAreCompleteWhenTheRunReturns) {
     std::unique_ptr<FD::BaseException> owned(e);
     FAIL() << e->text();
   }
-  ASSERT_GT(frames, 0);
-  EXPECT_EQ(readWav(dir.file("out.wav")).frames, frames * 160);
-  EXPECT_EQ(readWav(dir.file("sep_3.wav")).frames, frames * 160);
+  ASSERT_EQ(frames, (kSamples + 159) / 160);
+  EXPECT_EQ(readWav(dir.file("out.wav")).frames, kSamples);
+  EXPECT_EQ(readWav(dir.file("sep_3.wav")).frames, kSamples);
 }
 
 // Both files stay below a block, so nothing fails before the network finishes its nodes.

@@ -169,6 +169,9 @@ INSTANTIATE_TEST_SUITE_P(
     Files, RejectedStructure,
     ::testing::Values(
         BadStructure{R"({"nodes": [)", "parse error at line 1"}, BadStructure{"[1, 2]", "expected a JSON object"},
+        // A number beyond a double's range was an uncaught library exception (found by fuzzing).
+        BadStructure{R"({"nodes": [{"name": "n", "type": "T", "parameters": {"P": 9e99999}}], "outputs": ["n:O"]})",
+                     "number overflow parsing '9e99999'"},
         BadStructure{R"({"nodes": [{"name": "n", "type": "T"}], "outputs": ["n:O"], "ouputs": 1})", "unknown key \"ouputs\""},
         BadStructure{R"({"outputs": ["n:O"]})", "expected \"nodes\""},
         BadStructure{R"({"nodes": [{"name": "n", "type": "T"}]})", "expected \"outputs\""},

@@ -102,6 +102,34 @@ TEST_F(TfCommand, ProcessingFailuresExitWith1AndOneLine) {
   EXPECT_FALSE(fs::exists(path("out.velk")));
 }
 
+// One flipped byte in the format id or the version is refused by `tf info` (and so by every node
+// that reads tables), naming the file and the field.
+TEST_F(TfCommand, DamagedTablesAreRefusedNamingFileAndField) {
+  ASSERT_EQ(run("tf model '" + path("good.velk") + "' --directions 7").code, 0);
+  std::string bytes;
+  {
+    std::ifstream in(path("good.velk"), std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    bytes = s.str();
+  }
+  auto damaged = [&](std::size_t offset, char value) {
+    std::string copy = bytes;
+    copy[offset] = value;
+    std::ofstream(path("damaged.velk"), std::ios::binary) << copy;
+    return run("tf info '" + path("damaged.velk") + "'");
+  };
+  Outcome formatId = damaged(20, 13);
+  EXPECT_EQ(formatId.code, 1);
+  EXPECT_EQ(formatId.err, "velk-binaural: " + path("damaged.velk") +
+                              ": chunk \"fmt \" at byte 8: format id 13 is unknown (1: measured source positions, 2: "
+                              "geometric model)\n");
+  EXPECT_TRUE(formatId.out.empty());
+  Outcome version = damaged(16, static_cast<char>(169));
+  EXPECT_EQ(version.code, 1);
+  EXPECT_NE(version.err.find("version 169.0 is not one this library reads"), std::string::npos) << version.err;
+}
+
 TEST_F(TfCommand, FitHeadFindsTheRadiusOfASphereTable) {
   ASSERT_EQ(run("tf model '" + path("s.velk") + "' --radius 0.1 --distance 1.4").code, 0);
   Outcome fit = run("tf fit-head '" + path("s.velk") + "' --distance 1.4");

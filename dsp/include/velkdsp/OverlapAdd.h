@@ -29,6 +29,10 @@ class OverlapAdd {
   int lookAhead() const { return lookAhead_; }
   // Frames after block k that still reach into it, for a frame length and shift.
   static int lookAheadFor(int frameLength, int shift);
+  // Samples of block `block` that lie inside a signal of `signalSamples` samples: `shift` for the
+  // blocks before its end, fewer for the block holding its last sample, none past it; `shift`
+  // when the length is not known (-1).
+  static int samplesInBlock(long block, int shift, long signalSamples);
 
   // Adds frame k (frameLength() time samples, before the synthesis window). A frame that reaches
   // into a block already taken, or lies beyond next block + lookAhead(), is a caller error

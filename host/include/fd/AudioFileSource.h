@@ -5,7 +5,9 @@
 // the end of the file. Its time is therefore k * ADVANCE / SAMPLING_RATE seconds. The stream has
 // ceil(samples / ADVANCE) frames (the frames whose centre lies inside the file), so together they
 // cover every sample; frames past the last one can still be asked for (a downstream node may look
-// a few frames ahead) and hold the rest of the file's tail, then zeros.
+// a few frames ahead) and hold the rest of the file's tail, then zeros. A file cut short of what
+// its header announces counts as the samples it holds (AudioFileReader warns of the cut), and
+// samples that are not finite numbers are read as 0 (the run's end warns with their count).
 #pragma once
 
 #include <memory>
@@ -28,6 +30,9 @@ class AudioFileSource : public BufferedNode {
 
   long streamLength() const override { return frames_; }
   FrameGeometry frameGeometry() const override { return {length_, advance_, samplingRate_}; }
+  long streamSamples() const override;
+  // Warns (FD::warn) when samples that are not finite numbers were read (as 0).
+  void finish() override;
   void calculate(int outputId, int count, Buffer& out) override;
 
  private:

@@ -20,6 +20,9 @@ class BaseException {
   virtual BaseException* add(BaseException* e);
   // The printed form without the trailing newline, for one-line error reports.
   std::string text();
+  // Where in the program's source the exception was raised ("file, line N"), or "" when that is
+  // not recorded. For developers (debug output); the printed form leaves it out.
+  virtual std::string source() const { return ""; }
 };
 
 class ExceptionStack : public BaseException {
@@ -41,6 +44,7 @@ class GeneralException : public BaseException {
  public:
   GeneralException(std::string message, std::string file = "", int line = 0);
   void print(std::ostream& out = std::cerr) override;
+  std::string source() const override;
   const std::string& message() const { return message_; }
 
  private:
@@ -48,11 +52,13 @@ class GeneralException : public BaseException {
   int line_;
 };
 
-// A failure raised by (or about) one node: the node's name is part of the printed form.
+// A failure raised by (or about) one node: the node's name is part of the printed form, the
+// source file and line are not (see source()).
 class NodeException : public BaseException {
  public:
   NodeException(const Node* node, std::string message, std::string file, int line);
   void print(std::ostream& out = std::cerr) override;
+  std::string source() const override;
   const std::string& message() const { return message_; }
   const std::string& nodeName() const { return nodeName_; }
 

@@ -38,14 +38,21 @@ class Network {
   // Frames the sources can deliver: the shortest finite stream, or -1 when none ends.
   long length() const;
   // Processes frames 0, 1, ... until the sources end (or `maxFrames` when >= 0 and shorter),
-  // then finishes the network. `progress(done, total)` is called after every frame when given.
-  // Returns the frames processed.
+  // then finishes the network and commits its outputs. `progress(done, total)` is called after
+  // every frame when given. Returns the frames processed.
   long run(long maxFrames = -1, const std::function<void(long, long)>& progress = {});
+  // The same as run() but without the commit: the files the nodes wrote stay beside their
+  // destinations until the caller calls commit(), once whatever else it writes is ready too.
+  long runUncommitted(long maxFrames = -1, const std::function<void(long, long)>& progress = {});
   // Calls finish() on every node, each after the nodes that feed it (in the order they were
   // added where that leaves a choice). Every node is finished even when an earlier one fails;
   // the first failure is then thrown, as a host exception naming its node. run() calls this
   // after the last frame; a caller that drives process() itself calls it when done.
   void finish();
+  // Calls commit() on every node, in the order of finish(), so that the files the nodes wrote
+  // take the place of their destinations. Call it only after finish() succeeded; a network
+  // destroyed without it leaves every destination as it was. The first failure is thrown.
+  void commit();
 
   Node* node(const std::string& name) const;
   const std::vector<std::string>& nodeNames() const { return order_; }

@@ -66,6 +66,12 @@ class Node : public Object {
   // runs until the shortest finite stream ends.
   virtual long streamLength() const { return -1; }
 
+  // Samples per channel of the recording this node's frames come from, or -1 when that is not
+  // known. By default, what the node feeding its first connected input says; a source that reads
+  // a recording says how long it is. Writers use it to end their files with the recording's last
+  // sample rather than with the last whole frame.
+  virtual long streamSamples() const;
+
   // The framing this node relies on; none unless overridden.
   virtual FrameGeometry frameGeometry() const { return {}; }
 
@@ -74,6 +80,12 @@ class Node : public Object {
   // fails, so that a write error fails the run instead of passing unnoticed. Does nothing unless
   // overridden.
   virtual void finish() {}
+  // Called after every node of the network finished without error. A node that writes files
+  // writes them beside their destinations (fileio::OutputFile) and moves them into place here;
+  // a node destroyed without commit() leaves every destination as it was. Throws a host
+  // exception naming the node when a file cannot be moved into place. Does nothing unless
+  // overridden.
+  virtual void commit() {}
 
   // ---- registry --------------------------------------------------------------------------
   static void addFactory(const std::string& nodeName, _NodeFactory* factory);

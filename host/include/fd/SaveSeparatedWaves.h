@@ -4,9 +4,10 @@
 // as a separator outputs it). Each id's spectra are turned back into sound like Synthesize does
 // and written to "<PREFIX>_<id>.wav". All files follow the input's timeline: a file starts with
 // silence up to the id's first frame, and frames where the id is absent are silence, so every
-// file has the same length, frames x ADVANCE samples. The map is passed on unchanged. The files
-// are complete when the network finishes the node (write errors then fail the run) or, at the
-// latest, when the node is destroyed.
+// file has the recording's length (streamSamples(); frames x ADVANCE samples when that is not
+// known). The map is passed on unchanged. The files are written beside their destinations,
+// complete when the network finishes the node (write errors then fail the run), and take their
+// places when the network commits it; a run that fails leaves the destinations as they were.
 #pragma once
 
 #include <map>
@@ -33,6 +34,8 @@ class SaveSeparatedWaves : public BufferedNode {
   // Writes the rest of every file and closes them all; a NodeException naming each file that
   // failed.
   void finish() override;
+  // Moves every file into place.
+  void commit() override;
 
  private:
   struct Track;

@@ -1,8 +1,9 @@
 // SaveWave: writes the time signal arriving frame by frame (for instance Synthesize's output) to a
 // WAV file, one channel per row, and passes each frame on unchanged. The file is created on the
-// first frame with that frame's channel count. Samples are written in large blocks; the file is
-// complete when the network finishes the node (a write error then fails the run) or, at the
-// latest, when the node is destroyed.
+// first frame with that frame's channel count, beside its destination. Samples are written in
+// large blocks; the file is complete when the network finishes the node (a write error then fails
+// the run) and takes the destination's place when the network commits it. A run that fails
+// leaves the destination as it was.
 #pragma once
 
 #include <memory>
@@ -24,6 +25,8 @@ class SaveWave : public BufferedNode {
   void calculate(int outputId, int count, Buffer& out) override;
   // Writes the rest of the file and closes it; a NodeException naming the file when that fails.
   void finish() override;
+  // Moves the file into place.
+  void commit() override;
 
  private:
   int inputId_, outputId_;

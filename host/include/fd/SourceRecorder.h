@@ -2,14 +2,18 @@
 //   {"frame": 12, "time": 0.12, "sources": [{"id": 1, "azimuth": 30.0}]}
 // with time = frame * ADVANCE / SAMPLING_RATE seconds and the azimuth in degrees, atan2 of the
 // source direction's y and x components: 0 straight ahead, positive to the left. A nil list is
-// written as an empty one. The list is passed on unchanged. The file is complete when the network
-// finishes the node (a write error then fails the run) or, at the latest, when it is destroyed.
+// written as an empty one. The list is passed on unchanged. The file is written beside its
+// destination, complete when the network finishes the node (a write error then fails the run),
+// and takes the destination's place when the network commits it; a run that fails leaves the
+// destination as it was.
 #pragma once
 
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "fd/Node.h"
+#include "fileio/OutputFile.h"
 
 namespace FD {
 
@@ -24,11 +28,14 @@ class SourceRecorder : public BufferedNode {
   // Writes out what the stream still holds and closes the file; a NodeException naming the file
   // when that fails.
   void finish() override;
+  // Moves the file into place.
+  void commit() override;
 
  private:
   int inputId_, outputId_;
   std::string path_;
   int samplingRate_, advance_;
+  std::unique_ptr<fileio::OutputFile> output_;
   std::ofstream file_;
   std::string line_;  // the line being written, kept to reuse its storage
 };

@@ -3,7 +3,9 @@
 // The spectra must come from frames cut like AudioFileSource's (frame k centred on sample
 // k * ADVANCE) and transformed like MultiFFT's, with the same LENGTH, ADVANCE and WINDOW. Output
 // frame k is samples [k * ADVANCE, (k + 1) * ADVANCE) of the rebuilt signal, on the input's
-// timeline; spectra passed through unchanged give back the input exactly (to float rounding).
+// timeline, except that no frame reaches past the recording's last sample (streamSamples()): the
+// frames together are exactly as long as the recording. Spectra passed through unchanged give
+// back the input exactly (to float rounding).
 // Finishing output frame k needs the spectra up to frame k + lookAhead, so the node reads that far
 // ahead (OverlapAdd::lookAheadFor(LENGTH, ADVANCE) frames).
 #pragma once
@@ -36,6 +38,7 @@ class Synthesize : public BufferedNode {
   int inputId_, outputId_;
   int length_, advance_, lookAhead_;
   std::unique_ptr<velkdsp::FrameSynthesis> synthesis_;
+  std::vector<float> whole_;  // one whole block of a channel, before the cut at the recording's end
   std::vector<velkdsp::OverlapAdd> channels_;  // one per channel, made on the first frame
   int nextFrame_ = 0;                 // next input frame to add
 };

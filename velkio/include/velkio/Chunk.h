@@ -54,6 +54,11 @@ inline bool operator==(const Version& a, const Version& b) {
 }
 inline bool operator!=(const Version& a, const Version& b) { return !(a == b); }
 
+// Limits of a table's format chunk: higher sampling rates and longer transforms are taken for
+// damage rather than data.
+constexpr int kMaxSamplingRate = 1000000;       // Hz
+constexpr int kMaxTransformLength = 1 << 20;    // points
+
 // Format chunk: what the rest of the file means.
 class FMT : public Chunk {
  public:

@@ -3,8 +3,11 @@
 // The on-disk layout is described in velkio/FORMAT.md. The reader trusts nothing: every size and
 // count is checked against the bytes that remain before anything is allocated, and any
 // truncated, oversized or inconsistent content raises velkio::FileError naming the file and the
-// fault. Chunks with unknown identifiers are skipped. The writer refuses content the reader
-// would reject, so whatever it writes reads back unchanged.
+// fault. Beyond the layout it checks that the file is a table the localiser and the separators
+// can use (a format and version it reads, the format's chunk with responses for two ears,
+// directions on a whole-degree grid), so that a file that reads is a file that loads. Chunks with
+// unknown identifiers are skipped. The writer refuses content the reader would reject, so
+// whatever it writes reads back unchanged.
 #pragma once
 
 #include <cstddef>
@@ -36,9 +39,11 @@ class VELK {
   // Same as readFile for bytes already in memory; `name` stands for the file in messages.
   void readBuffer(const void* data, std::size_t size, const std::string& name);
 
-  // Writes the content to `path` (through a temporary file renamed into place, so an existing
-  // file is never left half-written). Throws FileError when the content is not writable as a
-  // valid file or the file system refuses.
+  // Writes the content to `path`: through a temporary file beside it, renamed into place, so that
+  // an existing file is never left half-written; a device or a FIFO is written directly, and a
+  // folder, a link to nothing or a file this process is reading is refused
+  // (fileio::OutputFile). Throws FileError when the content is not writable as a valid file or
+  // the destination or the file system refuses.
   void writeFile(const std::string& path) const;
   // The file image of the content. Throws FileError like writeFile.
   std::vector<std::uint8_t> toBytes() const;

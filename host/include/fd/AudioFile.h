@@ -1,5 +1,5 @@
-// Sound files through libsndfile, each handle owned by a small RAII class. Internal to the host:
-// the standard nodes read and write audio through these and nothing else.
+// Sound files through libsndfile, each handle owned by a small RAII class. The standard nodes
+// read and write audio through these, and so does the command-line tool.
 #pragma once
 
 #include <memory>
@@ -7,6 +7,8 @@
 #include <vector>
 
 #include <sndfile.h>
+
+#include "fileio/OutputFile.h"
 
 namespace FD {
 
@@ -18,30 +20,54 @@ using SndFileHandle = std::unique_ptr<SNDFILE, SndFileCloser>;
 // Random access to the samples of a sound file (any format libsndfile reads), as floats at full
 // scale +-1 (16-bit samples are divided by 32768). Reads ahead in large blocks so that a window
 // sliding through the file costs one file read per block.
+//
+// A file shorter than its header says (a recording cut off, a copy that stopped) is read as far
+// as it goes: samples() counts what the file really holds, and opening it reports a warning
+// (FD::warn) naming the file and both lengths. Samples that are not finite numbers (NaN,
+// infinities; only float files can hold them) are read as 0 and counted, so that one bad value
+// cannot spread through every spectrum it touches; nonFiniteReport() describes them. While the
+// reader lives the file counts as an input (fileio::InputFile), which no output may replace.
 class AudioFileReader {
  public:
   // Throws std::runtime_error naming the file and libsndfile's reason when it cannot be opened,
-  // is not seekable, or holds no samples.
+  // is not seekable, or holds no samples; and whatever the warning handler throws for a file
+  // shorter than its header says.
   explicit AudioFileReader(const std::string& path);
 
+  const std::string& path() const { return path_; }
   int channels() const { return info_.channels; }
   int sampleRate() const { return info_.samplerate; }
-  // Samples per channel.
-  long samples() const { return static_cast<long>(info_.frames); }
+  // Samples per channel that the file holds.
+  long samples() const { return samples_; }
+  // Samples per channel that the file's header announces (more than samples() when it was cut).
+  long announcedSamples() const { return announced_; }
 
   // Copies samples [first, first + count) of every channel, interleaved, into `out`
   // (count x channels values); positions outside the file read as zeros. Throws
-  // std::runtime_error when the file cannot deliver samples its header promised.
+  // std::runtime_error naming the file and the sample where decoding stopped when the file
+  // cannot deliver samples it holds.
   void read(long first, int count, float* out);
+
+  // Samples read so far that were not finite numbers (and were read as 0).
+  long nonFiniteSamples() const { return nonFinite_; }
+  // "" when every sample read was a finite number; else one sentence naming the file, the count
+  // and the first such sample.
+  std::string nonFiniteReport() const;
 
  private:
   void fill(long first, long minCount);
+  void zeroNonFinite(long first, long count);
 
   std::string path_;
+  fileio::InputFile input_;
   SF_INFO info_{};
   SndFileHandle file_;
+  long samples_ = 0, announced_ = 0;
   std::vector<float> cache_;  // interleaved samples [cacheStart_, cacheStart_ + cacheSamples_)
   long cacheStart_ = 0, cacheSamples_ = 0;
+  long checkedUpTo_ = 0;  // samples before this one have been checked for non-finite values
+  long nonFinite_ = 0, firstNonFinite_ = -1;
+  int firstNonFiniteChannel_ = 0;
 };
 
 // How a writer stores samples: 16-bit PCM (the most widely read) or 32-bit float (lossless).
@@ -53,17 +79,20 @@ const std::vector<std::string>& sampleFormatNames();
 SampleFormat sampleFormatFromName(const std::string& name);
 
 // Writes a WAV file. Samples are collected and handed to the file in large blocks: one system
-// call per block instead of one per frame. close() writes what is left and closes the file; only
-// then is the file complete and every write error known.
+// call per block instead of one per frame. The file is written beside its destination
+// (fileio::OutputFile) and takes its place only on commit(): close() writes what is left and
+// closes it, so that every write error is known, and commit() then moves it into place. A writer
+// destroyed without commit() leaves the destination as it was.
 class AudioFileWriter {
  public:
   // Samples per channel collected before they are written.
   static constexpr long kWriteBlock = 1L << 16;
 
-  // Throws std::runtime_error naming the file and libsndfile's reason when it cannot be created.
+  // Throws std::runtime_error naming the file and the reason when it cannot be created or the
+  // destination is refused (a folder, an input of this process, ...).
   AudioFileWriter(const std::string& path, int sampleRate, int channels, SampleFormat format);
-  // Writes what is still collected and closes the file if close() was not called, ignoring
-  // errors (a destructor cannot report them): a run that stopped early keeps what it had.
+  // Closes the file if close() was not called, ignoring errors (a destructor cannot report
+  // them), and removes it unless it was committed.
   ~AudioFileWriter();
   AudioFileWriter(const AudioFileWriter&) = delete;
   AudioFileWriter& operator=(const AudioFileWriter&) = delete;
@@ -85,6 +114,9 @@ class AudioFileWriter {
   // when either fails (a full disk, for one); the file is closed all the same. Closing a closed
   // writer does nothing.
   void close();
+  // Closes the file if needed and moves it into place. Throws std::runtime_error naming the file
+  // when closing or moving fails; the destination is then left as it was.
+  void commit();
 
  private:
   long collected() const;
@@ -96,10 +128,12 @@ class AudioFileWriter {
   std::string path_;
   int channels_;
   SampleFormat format_;
+  fileio::OutputFile output_;
   SndFileHandle file_;
   std::vector<short> pcm_;     // collected samples of a 16-bit file, interleaved
   std::vector<float> floats_;  // collected samples of a float file, interleaved
   long written_ = 0;
+  bool failed_ = false;  // a write or the close failed: the file is incomplete
 };
 
 }  // namespace FD
