@@ -120,9 +120,15 @@ void AudioFileReader::read(long first, int count, float* out) {
 
 // ---- writer -----------------------------------------------------------------------------------
 
+const std::vector<std::string>& sampleFormatNames() {
+  static const std::vector<std::string> names{"PCM16", "FLOAT"};
+  return names;
+}
+
 SampleFormat sampleFormatFromName(const std::string& name) {
-  if (name == "PCM16") return SampleFormat::Pcm16;
-  if (name == "FLOAT") return SampleFormat::Float;
+  const std::vector<std::string>& names = sampleFormatNames();
+  for (size_t i = 0; i < names.size(); ++i)
+    if (names[i] == name) return static_cast<SampleFormat>(i);
   throw std::invalid_argument("\"" + name + "\" is not a sample format (accepted: \"PCM16\", \"FLOAT\")");
 }
 

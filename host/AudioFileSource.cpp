@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "NodeParameters.h"
+#include "velkdsp/ShortTime.h"
 #include "fd/AudioFile.h"
 #include "fd/Warning.h"
 
@@ -19,11 +20,11 @@ NodeInfo AudioFileSource::describe() {
   info.outputs = {{"AUDIO", "Matrix<float>",
                    "channels x LENGTH samples of frame k, full scale +-1 (row 0 = channel 0 = left ear)"}};
   info.parameters = {
-      {"FILENAME", "string", "path of the audio file, relative to the working directory", "\"input.wav\""},
-      {"SAMPLING_RATE", "int", "sampling rate of the network in Hz; the file must have it", "16000"},
-      {"CHANNELS", "int", "channel count the network expects; the file must have it", "2"},
-      {"LENGTH", "int", "frame length in samples", "512"},
-      {"ADVANCE", "int", "frame shift in samples", "160"},
+      velkparam::Spec::Text("FILENAME", "input.wav", "path of the audio file, relative to the working directory"),
+      param::samplingRate("sampling rate of the network; the file must have it"),
+      velkparam::Spec::Int("CHANNELS", 2, "", "channel count the network expects; the file must have it").AtLeast(1),
+      param::frameLength(false, "frame length"),
+      param::advance("frame shift"),
   };
   return info;
 }
@@ -32,10 +33,11 @@ AudioFileSource::AudioFileSource(std::string nodeName, const ParameterSet& param
     : BufferedNode(std::move(nodeName), params) {
   audioId_ = addOutput("AUDIO");
   path_ = param::text(*this, parameters, "FILENAME");
-  samplingRate_ = param::integerAtLeast(*this, parameters, "SAMPLING_RATE", 1);
-  channels_ = param::integerAtLeast(*this, parameters, "CHANNELS", 1);
-  length_ = param::frameLength(*this, parameters, false);
-  advance_ = param::integerAtLeast(*this, parameters, "ADVANCE", 1);
+  samplingRate_ = param::integer(*this, parameters, "SAMPLING_RATE");
+  channels_ = param::integer(*this, parameters, "CHANNELS");
+  length_ = param::integer(*this, parameters, "LENGTH");
+  advance_ = param::integer(*this, parameters, "ADVANCE");
+  checkDeclaredParameters(*this, parameters, describe().parameters);
 
   try {
     file_ = std::make_unique<AudioFileReader>(path_);
@@ -51,7 +53,7 @@ AudioFileSource::AudioFileSource(std::string nodeName, const ParameterSet& param
     throw param::error(*this, "FILENAME",
                        "\"" + path_ + "\" has " + std::to_string(file_->channels()) + " channel(s) but CHANNELS is " +
                            std::to_string(channels_));
-  frames_ = (file_->samples() + advance_ - 1) / advance_;
+  frames_ = velkdsp::frameCount(file_->samples(), advance_);
   if (frames_ > INT_MAX)
     throw param::error(*this, "FILENAME", "\"" + path_ + "\" is too long for frame numbers at this ADVANCE");
   interleaved_.resize(static_cast<size_t>(length_) * channels_);
@@ -67,7 +69,7 @@ void AudioFileSource::finish() {
 }
 
 void AudioFileSource::calculate(int, int count, Buffer& out) {
-  const long first = static_cast<long>(count) * advance_ - length_ / 2;
+  const long first = velkdsp::frameStart(count, advance_, length_);
   try {
     file_->read(first, length_, interleaved_.data());
   } catch (const std::exception& e) {

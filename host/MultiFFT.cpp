@@ -3,8 +3,7 @@
 #include <stdexcept>
 
 #include "NodeParameters.h"
-#include "RealFFT.h"
-#include "fd/Window.h"
+#include "velkdsp/ShortTime.h"
 
 namespace FD {
 
@@ -16,25 +15,18 @@ NodeInfo MultiFFT::describe() {
   info.inputs = {{"INPUT", "Matrix<float>", "channels x LENGTH samples of a frame"}};
   info.outputs = {{"OUTPUT", "Matrix<complex<float>>",
                    "channels x (LENGTH/2 + 1) bins; row r is channel r (row 0 = left ear); bin k is k * fs / LENGTH Hz"}};
-  info.parameters = {
-      {"LENGTH", "int", "frame length and FFT size in samples; even", "512"},
-      {"WINDOW", "string", "analysis window: \"HANN\" (when absent), \"HAMMING\" or \"RECTANGLE\"", "\"HANN\""},
-  };
+  info.parameters = {param::frameLength(true, "frame length and FFT size"), param::window()};
   return info;
 }
 
 MultiFFT::MultiFFT(std::string nodeName, const ParameterSet& params) : BufferedNode(std::move(nodeName), params) {
   inputId_ = addInput("INPUT");
   outputId_ = addOutput("OUTPUT");
-  length_ = param::frameLength(*this, parameters, true);
-  const std::string shape = param::text(*this, parameters, "WINDOW", "HANN");
-  try {
-    window_ = makeWindow(windowShapeFromName(shape), length_);
-  } catch (const std::invalid_argument& e) {
-    throw param::error(*this, "WINDOW", e.what());
-  }
-  windowed_.resize(length_);
-  fft_ = std::make_unique<RealFFT>(length_);
+  const NodeInfo info = describe();
+  length_ = param::integer(*this, parameters, "LENGTH");
+  const std::string shape = param::text(*this, parameters, info.parameters, "WINDOW");
+  checkDeclaredParameters(*this, parameters, info.parameters);
+  analysis_ = std::make_unique<velkdsp::FrameAnalysis>(velkdsp::windowShapeFromName(shape), length_);
 }
 
 MultiFFT::~MultiFFT() = default;
@@ -47,12 +39,8 @@ void MultiFFT::calculate(int, int count, Buffer& out) {
   if (frame->cols() != length_)
     throw inputError(*this, "INPUT", count,
                      "the frame has " + std::to_string(frame->cols()) + " samples but LENGTH is " + std::to_string(length_));
-  auto spectrum = make<Matrix<std::complex<float>>>(frame->rows(), fft_->bins());
-  for (int r = 0; r < frame->rows(); ++r) {
-    const float* x = frame->row(r);
-    for (int n = 0; n < length_; ++n) windowed_[n] = window_[n] * x[n];
-    fft_->forward(windowed_.data(), spectrum->row(r));
-  }
+  auto spectrum = make<Matrix<std::complex<float>>>(frame->rows(), analysis_->bins());
+  for (int r = 0; r < frame->rows(); ++r) analysis_->transform(frame->row(r), spectrum->row(r));
   out[count] = spectrum;
 }
 

@@ -80,10 +80,60 @@ void Network::checkAcyclic() const {
     if (mark[kv.second] == Unseen) visit(kv.second);
 }
 
+namespace {
+
+struct GeometryField {
+  const char* parameter;
+  int FrameGeometry::*value;
+};
+const GeometryField kGeometryFields[] = {{"LENGTH", &FrameGeometry::length},
+                                         {"ADVANCE", &FrameGeometry::advance},
+                                         {"SAMPLING_RATE", &FrameGeometry::samplingRate}};
+
+// The nearest nodes upstream of `node` that declare `field`, one per path.
+void declaringUpstream(const Node* node, const GeometryField& field, std::set<const Node*>& seen,
+                       std::vector<const Node*>& found) {
+  for (int i = 0; i < static_cast<int>(node->inputNames().size()); ++i) {
+    const Node* up = node->inputNode(i);
+    if (!up || !seen.insert(up).second) continue;
+    if (up->frameGeometry().*field.value > 0)
+      found.push_back(up);
+    else
+      declaringUpstream(up, field, seen, found);
+  }
+}
+
+}  // namespace
+
+// Frame length, shift and rate are set once per node; nothing else makes a synthesis agree with
+// its analysis, or a localiser's frame times with its source, so they are compared here.
+void Network::checkFrameGeometry() const {
+  for (const std::string& name : order_) {
+    const Node* node = nodes_.at(name);
+    const FrameGeometry geometry = node->frameGeometry();
+    for (const GeometryField& field : kGeometryFields) {
+      const int value = geometry.*field.value;
+      if (value <= 0) continue;
+      std::set<const Node*> seen;
+      std::vector<const Node*> upstream;
+      declaringUpstream(node, field, seen, upstream);
+      for (const Node* up : upstream) {
+        const int theirs = up->frameGeometry().*field.value;
+        if (theirs != value)
+          throw new GeneralException("node \"" + name + "\" has " + field.parameter + " " + std::to_string(value) +
+                                         " but node \"" + up->getName() + "\" upstream of it has " + field.parameter +
+                                         " " + std::to_string(theirs) + "; they must agree",
+                                     __FILE__, __LINE__);
+      }
+    }
+  }
+}
+
 void Network::initialize() {
   if (outputs_.empty()) throw new GeneralException("the network declares no output to drive", __FILE__, __LINE__);
   for (const std::string& name : order_) nodes_.at(name)->verifyConnect();
   checkAcyclic();
+  checkFrameGeometry();
   ParameterSet none;
   for (auto& out : outputs_) out.first->request(out.second, none);
   for (const std::string& name : order_) nodes_.at(name)->initialize();

@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "fd/ParameterValues.h"
 #include "fd/Plugin.h"
 
 namespace FD {
@@ -384,12 +385,19 @@ void withContext(const std::string& context, Step&& step) {
   }
 }
 
-void checkParameterNames(const NetworkNodeSpec& node, const NodeInfo& info, const Place& where) {
-  std::vector<std::string> accepted;
-  for (const ParameterInfo& p : info.parameters) accepted.push_back(p.name);
-  for (const std::string& name : node.parameters.names())
-    if (std::find(accepted.begin(), accepted.end(), name) == accepted.end())
-      where.fail("unknown parameter " + inQuotes(name) + " (" + node.type + " accepts: " + joined(accepted) + ")");
+// The node's parameters, each typed by its declaration: an unknown name is refused, so that a
+// misspelt optional parameter cannot go unnoticed, and a number is given the declared type (20 for
+// a float parameter is 20.0).
+ParameterSet declaredParameters(const NetworkNodeSpec& node, const NodeInfo& info, const Place& where) {
+  ParameterSet typed(node.name);
+  for (const std::string& name : node.parameters.names()) {
+    const velkparam::Spec* declared = velkparam::Find(info.parameters, name);
+    if (!declared)
+      where.fail("unknown parameter " + inQuotes(name) + " (" + node.type + " accepts: " +
+                 velkparam::Names(info.parameters) + ")");
+    typed.add(name, typedForDeclaration(declared, node.parameters.get(name), where.at("parameter " + inQuotes(name)).text));
+  }
+  return typed;
 }
 
 void checkPort(const std::vector<std::string>& ports, const std::string& port, const std::string& kind,
@@ -409,8 +417,9 @@ void buildNetwork(const NetworkSpec& plan, Network& network) {
     const Place at = where.at("node " + inQuotes(node.name));
     _NodeFactory* factory = Node::getFactory(node.type);
     if (!factory) at.fail("unknown node type " + inQuotes(node.type) + " (known: " + joined(Node::factoryNames()) + ")");
-    if (const NodeInfo* info = factory->info()) checkParameterNames(node, *info, at);
-    withContext(plan.source, [&] { network.addNode(node.type, node.name, node.parameters); });
+    const NodeInfo* info = factory->info();
+    const ParameterSet parameters = info ? declaredParameters(node, *info, at) : node.parameters;
+    withContext(plan.source, [&] { network.addNode(node.type, node.name, parameters); });
   }
 
   for (const NetworkNodeSpec& node : plan.nodes) {

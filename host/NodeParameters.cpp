@@ -2,6 +2,9 @@
 
 #include <sstream>
 
+#include "fd/AudioFile.h"
+#include "velkdsp/Window.h"
+
 namespace FD {
 namespace param {
 
@@ -27,21 +30,6 @@ int integer(const Node& node, const ParameterSet& params, const std::string& nam
   return number->val();
 }
 
-int integerAtLeast(const Node& node, const ParameterSet& params, const std::string& name, int minimum) {
-  const int value = integer(node, params, name);
-  if (value < minimum)
-    throw error(node, name, "expected an int of at least " + std::to_string(minimum) + ", got " + std::to_string(value));
-  return value;
-}
-
-int frameLength(const Node& node, const ParameterSet& params, bool even) {
-  const int length = integerAtLeast(node, params, "LENGTH", even ? 2 : 1);
-  if (length > kMaxFrameLength)
-    throw error(node, "LENGTH", "expected at most " + std::to_string(kMaxFrameLength) + " samples, got " + std::to_string(length));
-  if (even && length % 2 != 0) throw error(node, "LENGTH", "expected an even frame length, got " + std::to_string(length));
-  return length;
-}
-
 std::string text(const Node& node, const ParameterSet& params, const std::string& name) {
   ObjectRef value = params.get(name);
   auto* string = dynamic_cast<String*>(value.get());
@@ -49,8 +37,38 @@ std::string text(const Node& node, const ParameterSet& params, const std::string
   return string->str();
 }
 
-std::string text(const Node& node, const ParameterSet& params, const std::string& name, const std::string& fallback) {
-  return params.exist(name) ? text(node, params, name) : fallback;
+std::string text(const Node& node, const ParameterSet& params, const std::vector<velkparam::Spec>& declared,
+                 const std::string& name) {
+  if (params.exist(name)) return text(node, params, name);
+  return std::get<std::string>(declaration(declared, name).defaultValue);
+}
+
+velkparam::Spec samplingRate(const std::string& meaning) {
+  return velkparam::Spec::Int("SAMPLING_RATE", 16000, "Hz", meaning).AtLeast(1);
+}
+
+velkparam::Spec frameLength(bool transformed, const std::string& meaning) {
+  velkparam::Spec spec = velkparam::Spec::Int("LENGTH", 512, "samples", meaning);
+  if (transformed) spec.AtLeast(2).Even();
+  else spec.AtLeast(1);
+  return spec.AtMost(kMaxFrameLength);
+}
+
+velkparam::Spec advance(const std::string& meaning) {
+  return velkparam::Spec::Int("ADVANCE", 160, "samples", meaning).AtLeast(1);
+}
+
+velkparam::Spec window() {
+  return velkparam::Spec::Text("WINDOW", "HANN", "the analysis window (periodic)")
+      .Keywords(velkdsp::windowShapeNames())
+      .Optional();
+}
+
+velkparam::Spec sampleFormat() {
+  return velkparam::Spec::Text("SAMPLE_FORMAT", "PCM16",
+                               "PCM16: 16-bit samples, beyond +-1 clipped; FLOAT: 32-bit float, lossless")
+      .Keywords(sampleFormatNames())
+      .Optional();
 }
 
 }  // namespace param

@@ -1,29 +1,36 @@
 // Parameter reading for the host's standard nodes. Internal to the host. Every failure is a
 // NodeException that names the node, the parameter, the value given and what was expected; an
-// absent parameter is the ParameterSet's own exception, which names both.
+// absent parameter is the ParameterSet's own exception, which names both. What a parameter
+// accepts is read from the node type's declarations (see fd/ParameterValues.h).
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "fd/Node.h"
+#include "fd/ParameterValues.h"
 
 namespace FD {
 namespace param {
 
 int integer(const Node& node, const ParameterSet& params, const std::string& name);
-// An int of at least `minimum`.
-int integerAtLeast(const Node& node, const ParameterSet& params, const std::string& name, int minimum);
-// "LENGTH", a frame length in samples: at least 1 (2 and even for nodes that transform frames,
-// `even`) and at most kMaxFrameLength, so that a mistyped value fails here rather than in an
-// allocation.
-constexpr int kMaxFrameLength = 1 << 20;
-int frameLength(const Node& node, const ParameterSet& params, bool even);
 std::string text(const Node& node, const ParameterSet& params, const std::string& name);
-// The text of an optional string parameter, or `fallback` when it is absent.
-std::string text(const Node& node, const ParameterSet& params, const std::string& name, const std::string& fallback);
+// The text of an optional string parameter, or its declared default when it is absent.
+std::string text(const Node& node, const ParameterSet& params, const std::vector<velkparam::Spec>& declared,
+                 const std::string& name);
 
 // A NodeException for parameter `name` of `node`: 'parameter "name": <message>'.
 NodeException* error(const Node& node, const std::string& name, const std::string& message);
+
+// The declarations of the parameters several standard nodes share.
+// A frame length of more samples than this is taken for a mistake rather than allocated.
+constexpr int kMaxFrameLength = 1 << 20;
+velkparam::Spec samplingRate(const std::string& meaning);
+// LENGTH; even for nodes that transform frames.
+velkparam::Spec frameLength(bool transformed, const std::string& meaning);
+velkparam::Spec advance(const std::string& meaning);
+velkparam::Spec window();
+velkparam::Spec sampleFormat();
 
 }  // namespace param
 

@@ -3,19 +3,17 @@
 #include <stdexcept>
 
 #include "NodeParameters.h"
-#include "RealFFT.h"
 #include "fd/AudioFile.h"
-#include "fd/OverlapAdd.h"
-#include "fd/Window.h"
+#include "velkdsp/ShortTime.h"
 
 namespace FD {
 
 struct SaveSeparatedWaves::Track {
-  Track(const std::string& path, int samplingRate, SampleFormat format, const std::vector<float>& window, int advance,
+  Track(const std::string& path, int samplingRate, SampleFormat format, const velkdsp::FrameSynthesis& frames,
         long firstBlock)
-      : file(path, samplingRate, 1, format), synthesis(window, advance, firstBlock) {}
+      : file(path, samplingRate, 1, format), synthesis(frames.channel(firstBlock)) {}
   AudioFileWriter file;
-  OverlapAdd synthesis;
+  velkdsp::OverlapAdd synthesis;
 };
 
 NodeInfo SaveSeparatedWaves::describe() {
@@ -29,12 +27,12 @@ NodeInfo SaveSeparatedWaves::describe() {
                   "per source id a Vector<complex<float>> of LENGTH/2 + 1 bins (a separator's output); nil = no source"}};
   info.outputs = {{"OUTPUT", "Map<int, ObjectRef>", "the input map, unchanged"}};
   info.parameters = {
-      {"PREFIX", "string", "path prefix of the files, relative to the working directory", "\"separated\""},
-      {"SAMPLING_RATE", "int", "sampling rate written in the files, Hz", "16000"},
-      {"LENGTH", "int", "frame length and FFT size of the analysis, samples; even", "512"},
-      {"ADVANCE", "int", "frame shift of the analysis, samples", "160"},
-      {"WINDOW", "string", "the analysis window: \"HANN\" (when absent), \"HAMMING\" or \"RECTANGLE\"", "\"HANN\""},
-      {"SAMPLE_FORMAT", "string", "\"PCM16\" (when absent; clipped at +-1) or \"FLOAT\"", "\"PCM16\""},
+      velkparam::Spec::Text("PREFIX", "separated", "path prefix of the files, relative to the working directory"),
+      param::samplingRate("sampling rate written in the files"),
+      param::frameLength(true, "frame length and FFT size of the analysis"),
+      param::advance("frame shift of the analysis"),
+      param::window(),
+      param::sampleFormat(),
   };
   return info;
 }
@@ -43,29 +41,23 @@ SaveSeparatedWaves::SaveSeparatedWaves(std::string nodeName, const ParameterSet&
     : BufferedNode(std::move(nodeName), params) {
   inputId_ = addInput("INPUT");
   outputId_ = addOutput("OUTPUT");
+  const NodeInfo info = describe();
   prefix_ = param::text(*this, parameters, "PREFIX");
-  samplingRate_ = param::integerAtLeast(*this, parameters, "SAMPLING_RATE", 1);
-  length_ = param::frameLength(*this, parameters, true);
-  advance_ = param::integerAtLeast(*this, parameters, "ADVANCE", 1);
+  samplingRate_ = param::integer(*this, parameters, "SAMPLING_RATE");
+  length_ = param::integer(*this, parameters, "LENGTH");
+  advance_ = param::integer(*this, parameters, "ADVANCE");
+  const std::string shape = param::text(*this, parameters, info.parameters, "WINDOW");
+  const std::string format = param::text(*this, parameters, info.parameters, "SAMPLE_FORMAT");
+  checkDeclaredParameters(*this, parameters, info.parameters);
+  format_ = static_cast<int>(sampleFormatFromName(format));
   try {
-    window_ = makeWindow(windowShapeFromName(param::text(*this, parameters, "WINDOW", "HANN")), length_);
-  } catch (const std::invalid_argument& e) {
-    throw param::error(*this, "WINDOW", e.what());
-  }
-  try {
-    format_ = static_cast<int>(sampleFormatFromName(param::text(*this, parameters, "SAMPLE_FORMAT", "PCM16")));
-  } catch (const std::invalid_argument& e) {
-    throw param::error(*this, "SAMPLE_FORMAT", e.what());
-  }
-  try {
-    OverlapAdd check(window_, advance_);
+    // Refuses shifts that leave samples without weight.
+    synthesis_ = std::make_unique<velkdsp::FrameSynthesis>(velkdsp::windowShapeFromName(shape), length_, advance_);
   } catch (const std::invalid_argument& e) {
     throw param::error(*this, "ADVANCE", e.what());
   }
-  lookAhead_ = OverlapAdd::lookAheadFor(length_, advance_);
-  time_.resize(length_);
+  lookAhead_ = synthesis_->lookAhead();
   block_.resize(advance_);
-  fft_ = std::make_unique<RealFFT>(length_);
   inOrder = true;
   inputsRequestLookAhead(inputId_, lookAhead_);
 }
@@ -76,7 +68,7 @@ SaveSeparatedWaves::Track& SaveSeparatedWaves::track(int id, int count) {
   auto it = tracks_.find(id);
   if (it != tracks_.end()) return *it->second;
   const std::string path = prefix_ + "_" + std::to_string(id) + ".wav";
-  auto made = std::make_unique<Track>(path, samplingRate_, static_cast<SampleFormat>(format_), window_, advance_, count);
+  auto made = std::make_unique<Track>(path, samplingRate_, static_cast<SampleFormat>(format_), *synthesis_, count);
   // The blocks before this one were silence for this id.
   made->file.writeSilence(static_cast<long>(count) * advance_);
   return *tracks_.emplace(id, std::move(made)).first->second;
@@ -94,13 +86,12 @@ void SaveSeparatedWaves::addSources(int frame, int count) {
       throw inputError(*this, "INPUT", frame,
                        what + "expected a Vector<complex<float>>, got " +
                            (value.isNil() ? std::string("nil") : value->className()));
-    if (static_cast<int>(spectrum->size()) != fft_->bins())
+    if (static_cast<int>(spectrum->size()) != synthesis_->bins())
       throw inputError(*this, "INPUT", frame,
                        what + "the spectrum has " + std::to_string(spectrum->size()) + " bins but LENGTH " +
-                           std::to_string(length_) + " needs " + std::to_string(fft_->bins()));
+                           std::to_string(length_) + " needs " + std::to_string(synthesis_->bins()));
     Track& t = track(id, count);
-    fft_->inverse(spectrum->data(), time_.data());
-    t.synthesis.addFrame(frame, time_.data());
+    synthesis_->add(t.synthesis, frame, spectrum->data());
   }
 }
 
@@ -108,7 +99,7 @@ void SaveSeparatedWaves::calculate(int, int count, Buffer& out) {
   try {
     for (; nextFrame_ <= count + lookAhead_; ++nextFrame_) addSources(nextFrame_, count);
     // Every file ends with the recording's last sample.
-    const int samples = OverlapAdd::samplesInBlock(count, advance_, streamSamples());
+    const int samples = velkdsp::OverlapAdd::samplesInBlock(count, advance_, streamSamples());
     for (auto& entry : tracks_) {
       entry.second->synthesis.takeBlock(block_.data());
       entry.second->file.write(block_.data(), samples);

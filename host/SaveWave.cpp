@@ -16,10 +16,9 @@ NodeInfo SaveWave::describe() {
   info.inputs = {{"INPUT", "Matrix<float>", "channels x samples of a frame, full scale +-1 (e.g. Synthesize's output)"}};
   info.outputs = {{"OUTPUT", "Matrix<float>", "the input frame, unchanged"}};
   info.parameters = {
-      {"FILENAME", "string", "path of the WAV file to write, relative to the working directory", "\"output.wav\""},
-      {"SAMPLING_RATE", "int", "sampling rate written in the file, Hz", "16000"},
-      {"SAMPLE_FORMAT", "string",
-       "\"PCM16\" (when absent; samples beyond +-1 are clipped) or \"FLOAT\" (32-bit float, lossless)", "\"PCM16\""},
+      velkparam::Spec::Text("FILENAME", "output.wav", "path of the WAV file to write, relative to the working directory"),
+      param::samplingRate("sampling rate written in the file"),
+      param::sampleFormat(),
   };
   return info;
 }
@@ -27,17 +26,16 @@ NodeInfo SaveWave::describe() {
 SaveWave::SaveWave(std::string nodeName, const ParameterSet& params) : BufferedNode(std::move(nodeName), params) {
   inputId_ = addInput("INPUT");
   outputId_ = addOutput("OUTPUT");
+  const NodeInfo info = describe();
   path_ = param::text(*this, parameters, "FILENAME");
   // A destination that cannot be written (a folder, an input of this run, ...) fails here, before
   // the run; the file itself is made on the first frame, when the channel count is known.
   const std::string problem = fileio::outputProblem(path_);
   if (!problem.empty()) throw param::error(*this, "FILENAME", problem);
-  samplingRate_ = param::integerAtLeast(*this, parameters, "SAMPLING_RATE", 1);
-  try {
-    format_ = static_cast<int>(sampleFormatFromName(param::text(*this, parameters, "SAMPLE_FORMAT", "PCM16")));
-  } catch (const std::invalid_argument& e) {
-    throw param::error(*this, "SAMPLE_FORMAT", e.what());
-  }
+  samplingRate_ = param::integer(*this, parameters, "SAMPLING_RATE");
+  const std::string format = param::text(*this, parameters, info.parameters, "SAMPLE_FORMAT");
+  checkDeclaredParameters(*this, parameters, info.parameters);
+  format_ = static_cast<int>(sampleFormatFromName(format));
   inOrder = true;  // the file is written frame after frame
 }
 

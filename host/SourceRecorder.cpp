@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "NodeParameters.h"
-#include "Source.h"
+#include "fd/Source.h"
 
 namespace FD {
 
@@ -31,10 +31,10 @@ NodeInfo SourceRecorder::describe() {
   info.inputs = {{"INPUT", "Vector<ObjectRef>", "the frame's sources (Source records); nil = none"}};
   info.outputs = {{"OUTPUT", "Vector<ObjectRef>", "the input list, unchanged"}};
   info.parameters = {
-      {"FILENAME", "string", "path of the JSON-lines file to write, relative to the working directory",
-       "\"sources.jsonl\""},
-      {"SAMPLING_RATE", "int", "sampling rate of the network in Hz, for the frame time", "16000"},
-      {"ADVANCE", "int", "frame shift in samples, for the frame time", "160"},
+      velkparam::Spec::Text("FILENAME", "sources.jsonl",
+                            "path of the JSON-lines file to write, relative to the working directory"),
+      param::samplingRate("sampling rate of the network, for the frame time"),
+      param::advance("frame shift, for the frame time"),
   };
   return info;
 }
@@ -44,8 +44,9 @@ SourceRecorder::SourceRecorder(std::string nodeName, const ParameterSet& params)
   inputId_ = addInput("INPUT");
   outputId_ = addOutput("OUTPUT");
   path_ = param::text(*this, parameters, "FILENAME");
-  samplingRate_ = param::integerAtLeast(*this, parameters, "SAMPLING_RATE", 1);
-  advance_ = param::integerAtLeast(*this, parameters, "ADVANCE", 1);
+  samplingRate_ = param::integer(*this, parameters, "SAMPLING_RATE");
+  advance_ = param::integer(*this, parameters, "ADVANCE");
+  checkDeclaredParameters(*this, parameters, describe().parameters);
   try {
     output_ = std::make_unique<fileio::OutputFile>(path_);
   } catch (const std::runtime_error& e) {

@@ -4,8 +4,7 @@
 #include <stdexcept>
 
 #include "NodeParameters.h"
-#include "RealFFT.h"
-#include "fd/Window.h"
+#include "velkdsp/ShortTime.h"
 
 namespace FD {
 
@@ -17,34 +16,28 @@ NodeInfo Synthesize::describe() {
       "unchanged spectra give the input back exactly.";
   info.inputs = {{"INPUT", "Matrix<complex<float>>", "channels x (LENGTH/2 + 1) bins of a frame"}};
   info.outputs = {{"OUTPUT", "Matrix<float>", "channels x ADVANCE samples of the rebuilt signal, full scale +-1"}};
-  info.parameters = {
-      {"LENGTH", "int", "frame length and FFT size in samples, as in the analysis; even", "512"},
-      {"ADVANCE", "int", "frame shift in samples, as in the analysis", "160"},
-      {"WINDOW", "string", "the analysis window: \"HANN\" (when absent), \"HAMMING\" or \"RECTANGLE\"", "\"HANN\""},
-  };
+  info.parameters = {param::frameLength(true, "frame length and FFT size, as in the analysis"),
+                     param::advance("frame shift, as in the analysis; at most half of LENGTH for the Hann window"),
+                     param::window()};
   return info;
 }
 
 Synthesize::Synthesize(std::string nodeName, const ParameterSet& params) : BufferedNode(std::move(nodeName), params) {
   inputId_ = addInput("INPUT");
   outputId_ = addOutput("OUTPUT");
-  length_ = param::frameLength(*this, parameters, true);
-  advance_ = param::integerAtLeast(*this, parameters, "ADVANCE", 1);
-  const std::string shape = param::text(*this, parameters, "WINDOW", "HANN");
+  const NodeInfo info = describe();
+  length_ = param::integer(*this, parameters, "LENGTH");
+  advance_ = param::integer(*this, parameters, "ADVANCE");
+  const std::string shape = param::text(*this, parameters, info.parameters, "WINDOW");
+  checkDeclaredParameters(*this, parameters, info.parameters);
   try {
-    window_ = makeWindow(windowShapeFromName(shape), length_);
-  } catch (const std::invalid_argument& e) {
-    throw param::error(*this, "WINDOW", e.what());
-  }
-  try {
-    OverlapAdd check(window_, advance_);  // refuses shifts that leave samples without weight
+    // Refuses shifts that leave samples without weight.
+    synthesis_ = std::make_unique<velkdsp::FrameSynthesis>(velkdsp::windowShapeFromName(shape), length_, advance_);
   } catch (const std::invalid_argument& e) {
     throw param::error(*this, "ADVANCE", e.what());
   }
-  lookAhead_ = OverlapAdd::lookAheadFor(length_, advance_);
-  time_.resize(length_);
+  lookAhead_ = synthesis_->lookAhead();
   whole_.resize(advance_);
-  fft_ = std::make_unique<RealFFT>(length_);
   inOrder = true;
   inputsRequestLookAhead(inputId_, lookAhead_);
 }
@@ -63,26 +56,23 @@ void Synthesize::addSpectrum(int frame) {
   if (!spectrum)
     throw inputError(*this, "INPUT", frame,
                      "expected a Matrix<complex<float>>, got " + (in.isNil() ? std::string("nil") : in->className()));
-  if (spectrum->cols() != fft_->bins())
+  if (spectrum->cols() != synthesis_->bins())
     throw inputError(*this, "INPUT", frame,
                      "the spectrum has " + std::to_string(spectrum->cols()) + " bins but LENGTH " +
-                         std::to_string(length_) + " needs " + std::to_string(fft_->bins()));
-  if (channels_.empty()) channels_.assign(static_cast<size_t>(spectrum->rows()), OverlapAdd(window_, advance_));
+                         std::to_string(length_) + " needs " + std::to_string(synthesis_->bins()));
+  if (channels_.empty()) channels_.assign(static_cast<size_t>(spectrum->rows()), synthesis_->channel());
   if (spectrum->rows() != static_cast<int>(channels_.size()))
     throw inputError(*this, "INPUT", frame,
                      "the spectrum has " + std::to_string(spectrum->rows()) + " channels, earlier frames " +
                          std::to_string(channels_.size()));
-  for (int r = 0; r < spectrum->rows(); ++r) {
-    fft_->inverse(spectrum->row(r), time_.data());
-    channels_[r].addFrame(frame, time_.data());
-  }
+  for (int r = 0; r < spectrum->rows(); ++r) synthesis_->add(channels_[r], frame, spectrum->row(r));
 }
 
 void Synthesize::calculate(int, int count, Buffer& out) {
   for (; nextFrame_ <= count + lookAhead_; ++nextFrame_) addSpectrum(nextFrame_);
   // The last block ends with the recording's last sample, so that the rebuilt signal is exactly
   // as long as the recording.
-  const int length = OverlapAdd::samplesInBlock(count, advance_, streamSamples());
+  const int length = velkdsp::OverlapAdd::samplesInBlock(count, advance_, streamSamples());
   auto block = make<Matrix<float>>(static_cast<int>(channels_.size()), length);
   for (size_t c = 0; c < channels_.size(); ++c) {
     channels_[c].takeBlock(whole_.data());

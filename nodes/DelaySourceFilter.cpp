@@ -2,13 +2,15 @@
 
 #include <algorithm>
 
-#include "Source.h"
+#include "fd/ParameterValues.h"
+#include "fd/Source.h"
 
 DelaySourceFilter::DelaySourceFilter(const std::string& nodeName, const FD::ParameterSet& params)
     : ParameterReader(nodeName, params) {
   inputID = addInput("INPUT");
   outputID = addOutput("OUTPUT");
   delay = std::max(0, getParameter<int>("DELAY"));
+  FD::checkDeclaredParameters(*this, parameters, describe().parameters);
   inputsRequestLookAhead(inputID, delay);
   inOrder = true;
 }
@@ -58,6 +60,8 @@ FD::NodeInfo DelaySourceFilter::describe() {
       "Drops short-lived sources: looks DELAY frames ahead and keeps a source only while its id keeps turning up.";
   info.inputs = {{"INPUT", "Vector<ObjectRef> of Source", "the sources of each frame"}};
   info.outputs = {{"OUTPUT", "Vector<ObjectRef> of Source", "the persistent sources of the frame, by id ascending"}};
-  info.parameters = {{"DELAY", "int", "look-ahead in frames (negative values act as 0)", "5"}};
+  // Every frame of look-ahead is kept in the buffers upstream; beyond this many the value is taken
+  // for a mistake rather than allocated.
+  info.parameters = {velkparam::Spec::Int("DELAY", 5, "frames", "look-ahead (negative values act as 0)").AtMost(100000)};
   return info;
 }

@@ -1,49 +1,18 @@
-// Finds the directions of talkers from the two-channel spectrum of a binaural head and tracks
-// them as sound events with stable ids, frame by frame.
-//
-// Per frame: the spectrum is normalised, the background noise is learnt (or taken from the
-// BGNOISE input), bands above the noise are grouped into clusters, harmonic structures that
-// look like a voice are judged for their direction (head model or measured tables), and the
-// event history matches them to events over time. Every event updated on the frame or paused
-// is output as a source; each new id is announced once on standard output.
+// The localiser node: finds the directions of talkers in the two-channel spectrum of a binaural
+// head and reports them, frame by frame, as source records with stable ids. The work is the
+// library's Localizer; the node maps its parameters to the configuration, feeds it each frame and
+// turns its reports into source records, announcing each new id once on standard output.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <boost/shared_ptr.hpp>
-
-#include "BGNEstimator.h"
-#include "DirectionJudge.h"
-#include "EventHistoryManager.h"
-#include "HRTF.h"
-#include "HarmonicSound.h"
-#include "Logger.h"
 #include "NodeSupport.h"
-#include "Signal.h"
-#include "Source.h"
 #include "fd/NodeInfo.h"
-#include "velk_binaural/AdaptiveNoiseFloor.h"
-#include "velk_binaural/BroadbandDirectionFinder.h"
-#include "velk_binaural/SourceReport.h"
-#include "velk_binaural/StereoSpectrum.h"
-#include "velk_binaural/TalkerTracker.h"
-
-namespace NSVelkBinaural {
-
-// Transform length and sampling rate of the spectra a localiser receives, fixed on frame 0.
-struct LocalizationSetting {
-  int nfft;   // 2 x (spectrum columns) - 2
-  double fs;  // Hz
-};
-
-// One-line description of a harmonic sound for diagnostics: its id, fundamental frequency,
-// number of harmonics, best direction and its probability, and the band of every harmonic
-// number up to the highest (0 where that harmonic is missing).
-std::string HarmonicSoundToString(const HarmonicSound& sound);
-
-}  // namespace NSVelkBinaural
+#include "fd/Source.h"
+#include "velk_binaural/Localizer.h"
+#include "velk_binaural/Logger.h"
 
 class LocalizeBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode> {
  public:
@@ -53,11 +22,13 @@ class LocalizeBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode
   void calculate(int outputId, int count, FD::Buffer& out) override;
   // BGNOISE need not be connected when the noise is estimated inside the node.
   void verifyConnect() const override;
+  FD::FrameGeometry frameGeometry() const override { return {0, config_.advanceSamples, config_.samplingRateHz}; }
   static FD::NodeInfo describe();
 
-  // Read-only views of the state carried from frame to frame.
-  const NSVelkBinaural::EventHistoryManager& History() const { return eventHistory; }
-  boost::shared_ptr<const NSVelkBinaural::LocalizationSetting> Setting() const { return setting; }
+  // The configuration the parameters gave.
+  const NSVelkBinaural::LocalizerConfig& Config() const { return config_; }
+  // The pipeline; null until the first frame has been computed.
+  const NSVelkBinaural::Localizer* Pipeline() const { return localizer_.get(); }
 
  protected:
   // First-frame set-up: the transform length from the spectrum's width and, for the measured
@@ -65,63 +36,16 @@ class LocalizeBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode
   void count0Initialize(int count, FD::Buffer& out);
 
  private:
-  using SoundList = NSVelkBinaural::HarmonicSoundList;
-
-  void ReadHeadModel();
-  void LoadMeasuredTables();
-  void MakeFinder(size_t bins);
-  void HarmonicFrame(int count, const FD::Matrix<std::complex<float>>& spectrum, double frameTime,
-                     FD::Vector<FD::ObjectRef>& sources);
-  void BroadbandFrame(int count, const FD::Matrix<std::complex<float>>& spectrum,
-                      const NSVelkBinaural::StereoSpectrumView& raw);
-  NSVelkBinaural::FloatPairPtr AdaptiveLevels(size_t n) const;
-  size_t BinsToRead(const FD::Matrix<std::complex<float>>& spectrum, const NSVelkBinaural::Band& upper) const;
-  NSVelkBinaural::ComplexPairPtr NormalisedSpectra(const FD::Matrix<std::complex<float>>& spectrum, size_t n) const;
-  NSVelkBinaural::FloatPairPtr FrameNoise(int count, const NSVelkBinaural::ComplexPairPtr& lrspectra);
-  NSVelkBinaural::FloatPairPtr PowerSpectra(const NSVelkBinaural::ComplexPairPtr& lrspectra,
-                                            const NSVelkBinaural::Band& lower, const NSVelkBinaural::Band& upper) const;
-  SoundList HumanSounds(const NSVelkBinaural::FloatPairPtr& noise, const NSVelkBinaural::FloatPairPtr& lrpower,
-                        const NSVelkBinaural::Band& lower, const NSVelkBinaural::Band& upper,
-                        const NSVelkBinaural::BandInformation& info) const;
-  void JudgeDirections(const SoundList& sounds, const NSVelkBinaural::ComplexPairPtr& lrspectra,
-                       const NSVelkBinaural::BandInformation& info);
-  void UpdateHistory(const SoundList& sounds, double frameTime);
-  // Outputs the events in states 1 and 2 and announces each id the first time it is output.
-  void AppendActiveSources(FD::Vector<FD::ObjectRef>& sources);
-  void AppendTalkers(const std::vector<NSVelkBinaural::TalkerTrack>& talkers, FD::Vector<FD::ObjectRef>& sources);
-  void AppendReports(FD::Vector<FD::ObjectRef>& sources);
-  void AppendSource(int id, double azimuthDeg, FD::Vector<FD::ObjectRef>& sources);
+  boost::shared_ptr<NSVelkBinaural::IIPDS> LoadMeasuredTables(int nfft);
+  // The event history's sources as source records; each id is announced the first time it is output.
+  FD::ObjectRef SourcesOf(const std::vector<NSVelkBinaural::SourceReport>& reports);
   void AnnounceIfNew(const FD::Source& source);
   void ForgetEndedIds();
-  [[noreturn]] void AbandonFrame(const std::string& message, int line) const;
 
   int audioID, spectrumID, bgnoiseID;
   int sourcesID;
-  int samplingRate;
-  int advance;
-  bool internalNoise;
-  double peakFmin, peakFmax;
-  int localizeLeft;
-  int harmonicThreshold;
-  float peakThreshold;
-  float clusteringThreshold;
-  boost::shared_ptr<NSVelkBinaural::LocalizationSetting> setting;
-  NSVelkBinaural::BGNEstimator bgnEstimator;
-  NSVelkBinaural::EventHistoryManager eventHistory;
-  boost::shared_ptr<NSVelkBinaural::IIPDS> iipds;
-  // Made on the first frame and kept: it caches what does not change from frame to frame.
-  std::unique_ptr<NSVelkBinaural::DirectionJudge> judge;
-  FD::String localizeMethod;
-  float headRadius, sourceDistance;  // metres: the spherical head of the head-model method
-  // Stages beside the harmonic-event pipeline, present when their optional parameter chooses
-  // them: the adaptive noise floor (NOISE_FLOOR), the broadband finder (DIRECTIONS, made on frame
-  // 0) and the talker tracker (TRACKS).
-  std::unique_ptr<NSVelkBinaural::AdaptiveNoiseFloor> adaptiveFloor;
-  bool broadband = false;
-  std::unique_ptr<NSVelkBinaural::BroadbandDirectionFinder> finder;
-  std::unique_ptr<NSVelkBinaural::TalkerTracker> tracker;
-  std::vector<NSVelkBinaural::SourceReport> reports;  // this frame's, for the tracker
-  std::vector<float> noisePower[2];  // the first frames' (or BGNOISE's) levels as powers, for the finder
+  NSVelkBinaural::LocalizerConfig config_;
+  std::unique_ptr<NSVelkBinaural::Localizer> localizer_;
   NSVelkBinaural::Logger* logger;
-  std::vector<int> reportedIds;  // ids announced whose events (or talkers) are still held
+  std::vector<int> reportedIds;  // ids announced whose events are still in the history
 };

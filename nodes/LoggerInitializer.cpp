@@ -2,10 +2,32 @@
 
 #include <typeinfo>
 
-#include "Logger.h"
+#include "velk_binaural/Logger.h"
 
 using NSVelkBinaural::Logger;
 using NSVelkBinaural::LogLevel;
+
+namespace {
+
+struct NamedLevel {
+  const char* name;
+  int level;
+};
+const NamedLevel kLevels[] = {{"ALL", LogLevel::ALL},       {"FINEST", LogLevel::FINEST}, {"FINER", LogLevel::FINER},
+                              {"FINE", LogLevel::FINE},     {"CONFIG", LogLevel::CONFIG}, {"INFO", LogLevel::INFO},
+                              {"WARNING", LogLevel::WARNING}, {"SEVERE", LogLevel::SEVERE}, {"OFF", LogLevel::OFF}};
+
+const velkparam::Spec& LevelDeclaration() {
+  static const velkparam::Spec spec = [] {
+    std::vector<std::string> names;
+    for (const NamedLevel& l : kLevels) names.push_back(l.name);
+    return velkparam::Spec::Text("LOG_LEVEL", "INFO", "the logger's new threshold (case matters)")
+        .Keywords(names, "SEVERE");
+  }();
+  return spec;
+}
+
+}  // namespace
 
 LoggerInitializer::LoggerInitializer(const std::string& nodeName, const FD::ParameterSet& params)
     : FD::Node(nodeName, params) {
@@ -27,14 +49,9 @@ std::string LoggerInitializer::readString(const std::string& name) const {
 }
 
 int LoggerInitializer::LevelOf(const std::string& text) {
-  if (text == "ALL") return LogLevel::ALL;
-  if (text == "FINEST") return LogLevel::FINEST;
-  if (text == "FINER") return LogLevel::FINER;
-  if (text == "FINE") return LogLevel::FINE;
-  if (text == "CONFIG") return LogLevel::CONFIG;
-  if (text == "INFO") return LogLevel::INFO;
-  if (text == "WARNING") return LogLevel::WARNING;
-  if (text == "OFF") return LogLevel::OFF;
+  const std::string& name = velkparam::SelectedKeyword(LevelDeclaration(), text);
+  for (const NamedLevel& l : kLevels)
+    if (name == l.name) return l.level;
   return LogLevel::SEVERE;
 }
 
@@ -44,9 +61,7 @@ FD::NodeInfo LoggerInitializer::describe() {
   FD::NodeInfo info;
   info.description = "Sets a logger's threshold while the network is built (no ports).";
   info.parameters = {
-      {"LOGGER", "string", "logger name; \"global\" is the one every component writes to", "global"},
-      {"LOG_LEVEL", "string",
-       "ALL, FINEST, FINER, FINE, CONFIG, INFO, WARNING, SEVERE or OFF (exact case; anything else means SEVERE)",
-       "INFO"}};
+      velkparam::Spec::Text("LOGGER", "global", "the logger to set; \"global\" is the one every component writes to"),
+      LevelDeclaration()};
   return info;
 }

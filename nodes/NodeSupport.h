@@ -1,10 +1,14 @@
-// Parameter reading shared by every node of the plug-in.
+// Parameter reading and input views shared by every node of the plug-in.
 #pragma once
 
+#include <complex>
 #include <string>
 #include <typeinfo>
+#include <vector>
 
 #include "fd/Node.h"
+#include "velk_binaural/StereoSpectrum.h"
+#include "velkparam/Parameter.h"
 
 namespace NSVelkBinaural {
 
@@ -24,6 +28,11 @@ T ReadScalarParameter(const FD::ParameterSet& params, const std::string& name) {
   return value->val();
 }
 
+// Rows 0 (left) and 1 (right) of a two-row spectrum matrix, without copying.
+inline StereoSpectrumView StereoView(const FD::Matrix<std::complex<float>>& spectrum) {
+  return StereoSpectrumView{spectrum.row(0), spectrum.row(1), static_cast<std::size_t>(spectrum.cols())};
+}
+
 // Base of the plug-in's nodes: adds the typed parameter readers to a host node class.
 template <class NodeBase>
 class ParameterReader : public NodeBase {
@@ -38,6 +47,39 @@ class ParameterReader : public NodeBase {
   // A string parameter; a non-string fails with the host's cast exception for FD::String.
   std::string getString(const std::string& name) const {
     return FD::object_cast<FD::String>(this->parameters.get(name)).str();
+  }
+  // The value of parameter `spec.name` read as its declared type, with the failures of the typed
+  // reads above (and FD::CastException<FD::Vector<T>> for lists).
+  velkparam::Value read(const velkparam::Spec& spec) const {
+    switch (spec.type) {
+      case velkparam::Type::Int:
+        return getParameter<int>(spec.name);
+      case velkparam::Type::Float:
+        return getParameter<float>(spec.name);
+      case velkparam::Type::String:
+        return getString(spec.name);
+      case velkparam::Type::IntList: {
+        const auto& list = FD::object_cast<FD::Vector<int>>(this->parameters.get(spec.name));
+        return std::vector<int>(list.begin(), list.end());
+      }
+      case velkparam::Type::FloatList: {
+        const auto& list = FD::object_cast<FD::Vector<float>>(this->parameters.get(spec.name));
+        return std::vector<float>(list.begin(), list.end());
+      }
+    }
+    return velkparam::Value();
+  }
+  // The declared parameters in declaration order: each one that is always required (missing ones
+  // fail as the reads do) and each other one that is given.
+  velkparam::Values readDeclared(const std::vector<velkparam::Spec>& table) const {
+    velkparam::Values values;
+    for (const velkparam::Spec& spec : table)
+      if (spec.need == velkparam::Need::Always || this->parameters.exist(spec.name)) values[spec.name] = read(spec);
+    return values;
+  }
+  // A refused value as the node's error: 'Node "name": parameter "P" = v: expected ...'.
+  [[noreturn]] void refuse(const velkparam::ParameterError& error) const {
+    throw new FD::NodeException(this, error.what(), "", 0);
   }
 };
 

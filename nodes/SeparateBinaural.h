@@ -1,58 +1,45 @@
-// Separates the sound of each source in a list: per frame, for every source, the spectrum of the
-// ear on the source's side with only the bins whose interaural differences fit the source's
-// direction, keyed by source id.
+// The separator node: per frame, for every source of the list, the spectrum of the ear on the
+// source's side with only the bins whose interaural differences fit the source's direction, keyed
+// by source id. The work is the library's PassBandSeparator; the node maps its parameters to the
+// configuration, reads the tables on the first frame and turns the results into host objects.
 #pragma once
 
 #include <complex>
+#include <memory>
 #include <string>
 
-#include <boost/shared_ptr.hpp>
-
-#include "BGNEstimator.h"
-#include "DirectionPassFilter.h"
-#include "Logger.h"
 #include "NodeSupport.h"
 #include "fd/NodeInfo.h"
-
-namespace NSVelkBinaural {
-struct IIPDS;
-class Separation;
-}  // namespace NSVelkBinaural
+#include "velk_binaural/Logger.h"
+#include "velk_binaural/PassBandSeparator.h"
 
 class SeparateBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode> {
  public:
   SeparateBinaural(const std::string& nodeName, const FD::ParameterSet& params);
+  ~SeparateBinaural() override;
   void calculate(int outputId, int count, FD::Buffer& out) override;
+  FD::FrameGeometry frameGeometry() const override { return {0, 0, config_.samplingRateHz}; }
   static FD::NodeInfo describe();
+
+  const NSVelkBinaural::PassBandSeparatorConfig& Config() const { return config_; }
 
  private:
   using ComplexMatrix = FD::Matrix<std::complex<float>>;
 
-  // First-frame set-up: the transform length from the spectrum's width, and the interaural
-  // tables from the "VELK_DAT" file. Runs again whenever frame 0 is computed.
+  // First-frame set-up: the tables of the "VELK_DAT" file (read whatever the method; they must fit
+  // the spectra for the measured method) and the separator. Runs again whenever frame 0 is
+  // computed.
   void count0Initialize(const ComplexMatrix& spectrum);
-  void loadTables();
-  void checkTablesFitSpectrum() const;
 
   const ComplexMatrix& spectrumOf(const FD::ObjectRef& ref, int count) const;
-  FD::RCPtr<FD::Vector<FD::ObjectRef>> sourcesOf(const FD::ObjectRef& ref, int count) const;
-  boost::shared_ptr<NSVelkBinaural::Separation> makeSeparator(const NSVelkBinaural::ComplexPairPtr& spectra,
-                                                              const NSVelkBinaural::FloatPairPtr& noise);
-  FD::RCPtr<FD::Map<int, FD::ObjectRef>> separateAll(const NSVelkBinaural::ComplexPairPtr& spectra,
-                                                     const NSVelkBinaural::FloatPairPtr& noise,
-                                                     const FD::Vector<FD::ObjectRef>& sources, int count);
+  std::vector<NSVelkBinaural::SeparationTarget> targetsOf(const FD::ObjectRef& ref, int count) const;
+  void logSources(const FD::ObjectRef& sources, int count) const;
 
   int spectrumID, sourcesID;
   int outputID;
-  int samplingRate;  // Hz
-  boost::shared_ptr<NSVelkBinaural::SeparationSetting> setting;
-  bool sourceOnePresent;     // a source with id 1 was in the list on the last separated frame
-  float rangeMin, rangeMax;  // half-width of the pass band straight ahead and at +-90, degrees
-  NSVelkBinaural::BGNEstimator bgnEstimator;
-  boost::shared_ptr<NSVelkBinaural::IIPDS> iipds;
-  // The measured rule's spans of `iipds` per band of directions, kept across frames; emptied
-  // whenever the tables are loaded.
-  NSVelkBinaural::TableSpanCache tableSpans;
-  FD::String separateMethod;
+  NSVelkBinaural::PassBandSeparatorConfig config_;
+  std::unique_ptr<NSVelkBinaural::PassBandSeparator> separator_;
+  int bins_ = 0;          // of the spectra, fixed on frame 0
+  bool sourceOnePresent;  // a source with id 1 was in the list on the last separated frame
   NSVelkBinaural::Logger* logger;
 };

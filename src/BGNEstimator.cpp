@@ -1,4 +1,4 @@
-#include "BGNEstimator.h"
+#include "velk_binaural/BGNEstimator.h"
 
 #include <cmath>
 #include <stdexcept>

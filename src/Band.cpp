@@ -1,4 +1,4 @@
-#include "Band.h"
+#include "velk_binaural/Band.h"
 
 #include <cmath>
 

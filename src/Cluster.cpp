@@ -1,8 +1,8 @@
-#include "Cluster.h"
+#include "velk_binaural/Cluster.h"
 
 #include <stdexcept>
 
-#include "Logger.h"
+#include "velk_binaural/Logger.h"
 
 namespace NSVelkBinaural {
 

@@ -1,10 +1,10 @@
-#include "Clustering.h"
+#include "velk_binaural/Clustering.h"
 
 #include <limits>
 
 #include <boost/make_shared.hpp>
 
-#include "Logger.h"
+#include "velk_binaural/Logger.h"
 
 namespace NSVelkBinaural {
 

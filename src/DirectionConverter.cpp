@@ -1,4 +1,4 @@
-#include "DirectionConverter.h"
+#include "velk_binaural/DirectionConverter.h"
 
 #include <cstdint>
 #include <stdexcept>

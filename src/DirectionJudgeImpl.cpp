@@ -6,11 +6,11 @@
 
 #include <boost/format.hpp>
 
-#include "Angles.h"
-#include "DirectionConverter.h"
-#include "DirectionJudge.h"
-#include "HRTF.h"
-#include "Logger.h"
+#include "velk_binaural/Angles.h"
+#include "velk_binaural/DirectionConverter.h"
+#include "velk_binaural/DirectionJudge.h"
+#include "velk_binaural/HRTF.h"
+#include "velk_binaural/Logger.h"
 
 namespace NSVelkBinaural {
 
@@ -55,15 +55,6 @@ Epipolar::Epipolar(Length distance, Length radius) : distance(distance), radius(
             .str());
 }
 
-Epipolar::Length Epipolar::LRDifferenceSimple(Angle theta) const {
-  const double d = distance.Value();
-  const double r = radius.Value();
-  const double s = std::sin(theta.Value());
-  const double toLeft = std::sqrt(d * d + r * r - 2.0 * d * r * s);
-  const double toRight = std::sqrt(d * d + r * r + 2.0 * d * r * s);
-  return Length(4.0 / 3.0 * (toLeft - toRight));
-}
-
 Epipolar::Length Epipolar::LRDifferenceRevised(Angle theta) const {
   const double d = distance.Value();
   const double r = radius.Value();
@@ -106,25 +97,20 @@ Epipolar::Length Epipolar::LRDifferenceRevised(Angle theta) const {
   return Length(theta.Value() >= 0.0 ? near - far : far - near);
 }
 
-AngleBase<double> CalibrateDirection(AngleBase<double> input, AngleBase<double> model) {
-  const double calibrated = NearestBranch(input.Value(), model.Value());
-  Logger* logger = Logger::Global();
-  if (logger->IsLoggable(LogLevel::FINEST))
-    logger->Log(LogLevel::FINEST,
-                boost::format("input is %f rad, model is %f rad, diff is %f rad") % input.Value() % model.Value() %
-                    (calibrated - model.Value()),
-                kFile, "CalibrateDirection");
-  return AngleBase<double>(calibrated);
-}
-
 namespace {
-// The judges bring every harmonic onto the model's branch for every direction: the traced
-// version only when the trace is on.
-double Calibrated(double input, double model, bool trace) {
-  return trace ? CalibrateDirection(AngleBase<double>(input), AngleBase<double>(model)).Value()
-               : NearestBranch(input, model);
+void TraceCalibration(double input, double model, double calibrated) {
+  Logger::Global()->Log(LogLevel::FINEST,
+                        boost::format("input is %f rad, model is %f rad, diff is %f rad") % input % model %
+                            (calibrated - model),
+                        kFile, "CalibrateDirection");
 }
 }  // namespace
+
+AngleBase<double> CalibrateDirection(AngleBase<double> input, AngleBase<double> model) {
+  const double calibrated = NearestBranch(input.Value(), model.Value());
+  if (Logger::Global()->IsLoggable(LogLevel::FINEST)) TraceCalibration(input.Value(), model.Value(), calibrated);
+  return AngleBase<double>(calibrated);
+}
 
 // ---- Distances and probabilities ----------------------------------------------------------------
 
@@ -236,34 +222,34 @@ JudgeResult Combine(const std::vector<Probability>& pipd, const std::vector<Prob
 
 // ---- Epipolar judge -----------------------------------------------------------------------------
 
-JudgeEpipolar::JudgeEpipolar(Epipolar::Length distance, Epipolar::Length radius)
-    : distance(distance), radius(radius), model(distance, radius) {}
+JudgeEpipolar::JudgeEpipolar(Epipolar::Length distance, Epipolar::Length radius, const DirectionConverter& grid)
+    : distance(distance), radius(radius), model(distance, radius), grid(&grid) {}
 
-JudgeEpipolar::Grid JudgeEpipolar::CurrentGrid() {
-  Grid grid{gDirConv.ToIndex(-gDirConv.origin) + 1, gDirConv.ToIndex(0)};
-  if (grid.count < 1 || grid.centre < 0 || grid.centre >= grid.count)
+JudgeEpipolar::Grid JudgeEpipolar::CurrentGrid() const {
+  Grid size{grid->ToIndex(-grid->origin) + 1, grid->ToIndex(0)};
+  if (size.count < 1 || size.centre < 0 || size.centre >= size.count)
     throw std::logic_error((boost::format("JudgeEpipolar: the direction grid (step %d, origin %d) is not symmetric "
                                           "about 0 degrees") %
-                            gDirConv.step % gDirConv.origin)
+                            grid->step % grid->origin)
                                .str());
-  return grid;
+  return size;
 }
 
-void JudgeEpipolar::PrepareModel(const Grid& grid) {
-  // The grid is process-wide and another localiser may change it, so its step and origin are part
-  // of the key: a mirrored grid has the same size.
-  if (dl.size() == static_cast<size_t>(grid.count) && dlStep == gDirConv.step && dlOrigin == gDirConv.origin) return;
+void JudgeEpipolar::PrepareModel(const Grid& size) {
+  // The grid may change between calls, so its step and origin are part of the key: a mirrored
+  // grid has the same size.
+  if (dl.size() == static_cast<size_t>(size.count) && dlStep == grid->step && dlOrigin == grid->origin) return;
   Logger* logger = Logger::Global();
   if (logger->IsLoggable(LogLevel::FINE)) logger->Log(LogLevel::FINE, "calculating dl", kFile, "Judge");
-  dl.assign(static_cast<size_t>(grid.count), 0.0);
-  dlStep = gDirConv.step;
-  dlOrigin = gDirConv.origin;
-  const size_t c = static_cast<size_t>(grid.centre);
+  dl.assign(static_cast<size_t>(size.count), 0.0);
+  dlStep = grid->step;
+  dlOrigin = grid->origin;
+  const size_t c = static_cast<size_t>(size.centre);
   const size_t last = dl.size() - 1;
   dl[c] = model.LRDifferenceRevised(AngleBase<double>(0.0)).Value();
   // The grid is symmetric about 0 degrees: compute one side, mirror it onto the other.
   for (size_t i = 0; i < c; ++i) {
-    const double theta = gDirConv.ToDegree(static_cast<unsigned int>(i)) * Angles::AnglePi / 180.0;
+    const double theta = grid->ToDegree(static_cast<unsigned int>(i)) * Angles::AnglePi / 180.0;
     dl[i] = model.LRDifferenceRevised(AngleBase<double>(theta)).Value();
     dl[last - i] = -dl[i];
   }
@@ -317,8 +303,8 @@ void TracePhaseInputs(Logger* logger, const std::vector<double>& raw, const std:
 std::vector<Probability> JudgeEpipolar::CalcProbabilityFromIPD(const HarmonicList& ipdh, const IPDPtr& ipd) {
   if (IsEmpty(ipdh)) return {};
   if (!ipd) throw std::invalid_argument("JudgeEpipolar: the phase difference is missing");
-  const Grid grid = CurrentGrid();
-  PrepareModel(grid);
+  const Grid size = CurrentGrid();
+  PrepareModel(size);
   const std::vector<BandAndHarmonicRatio>& harmonics = *ipdh;
   const size_t n = harmonics.size();
 
@@ -336,12 +322,13 @@ std::vector<Probability> JudgeEpipolar::CalcProbabilityFromIPD(const HarmonicLis
   const char* const function = "CalcProbabilityFromIPD";
   observed.resize(n);
   modelPhase.resize(n);
-  std::vector<double> dipd(static_cast<size_t>(grid.count));
+  std::vector<double> dipd(static_cast<size_t>(size.count));
   const bool trace = logger->IsLoggable(LogLevel::FINEST);
   for (size_t j = 0; j < dipd.size(); ++j) {
     for (size_t i = 0; i < n; ++i) {
       modelPhase[i] = 2.0 * Angles::AnglePi * freq[i] * dl[j] / kSpeedOfSound;
-      observed[i] = Calibrated(raw[i], modelPhase[i], trace);
+      observed[i] = NearestBranch(raw[i], modelPhase[i]);
+      if (trace) TraceCalibration(raw[i], modelPhase[i], observed[i]);
     }
     dipd[j] = DirectionProbability::CalculateIPDDistance(observed, modelPhase, harmonics);
     if (logger->IsLoggable(LogLevel::FINEST)) {
@@ -367,7 +354,7 @@ std::vector<Probability> JudgeEpipolar::CalcProbabilityFromIID(const HarmonicLis
   // the other side, 0.5 in between. The thirds are counted from the left end of the grid, which
   // is index 0 when the indices run from left to right (a negative step).
   const int count = CurrentGrid().count;
-  const bool leftToRight = gDirConv.step < 0;
+  const bool leftToRight = grid->step < 0;
   std::vector<Probability> right;
   std::vector<Probability> left;
   right.reserve(static_cast<size_t>(count));
@@ -422,7 +409,8 @@ double JudgeHRTFMeasured::PhaseDistance(int direction, const std::vector<BandAnd
   for (size_t i = 0; i < n; ++i) {
     const size_t k = CheckedBin(ipdh[i], std::min(table.size(), ipd.size));
     modelPhase[i] = table[k];
-    observed[i] = Calibrated(ipd.data[k], table[k], trace);
+    observed[i] = NearestBranch(ipd.data[k], table[k]);
+    if (trace) TraceCalibration(ipd.data[k], table[k], observed[i]);
   }
   return DirectionProbability::CalculateIPDDistance(observed, modelPhase, ipdh);
 }

@@ -1,5 +1,5 @@
 // Pass bands of a direction and the extraction of the passing bins.
-#include "DirectionPassFilter.h"
+#include "velk_binaural/DirectionPassFilter.h"
 
 #include <algorithm>
 #include <climits>
@@ -11,11 +11,11 @@
 
 #include <boost/format.hpp>
 
-#include "Angles.h"
-#include "DirectionJudge.h"
-#include "HRTF.h"
-#include "InterauralDifference.h"
-#include "Logger.h"
+#include "velk_binaural/Angles.h"
+#include "velk_binaural/DirectionJudge.h"
+#include "velk_binaural/HRTF.h"
+#include "velk_binaural/InterauralDifference.h"
+#include "velk_binaural/Logger.h"
 
 namespace NSVelkBinaural {
 
@@ -257,21 +257,11 @@ void CopyPassingBins(const PassBand& band, const ComplexPair& in, ComplexPair& o
   }
 }
 
-// The same, with one FINE message per bin saying what was done to it.
-void CopyPassingBinsLogged(const PassBand& band, const ComplexPair& in, ComplexPair& out, Logger* logger) {
-  for (size_t i = 0; i < band.flags.size(); ++i) {
-    switch (band.flags[i].Value()) {
-      case PassBandFlag::PASS:
-        out.left->At(i) = in.left->At(i);
-        out.right->At(i) = in.right->At(i);
-        logger->Log(LogLevel::FINE, " *** PASS *** copying Spectrum", kFile, "Extract");
-        break;
-      case PassBandFlag::CUTOFF:
-        out.left->At(i) = 0.0f;
-        out.right->At(i) = 0.0f;
-        logger->Log(LogLevel::FINE, " ***CUTOFF*** copying ZERO", kFile, "Extract");
-        break;
-    }
+// One FINE message per bin saying what the copy did to it.
+void LogPassingBins(const PassBand& band, Logger* logger) {
+  for (const PassBandFlag& flag : band.flags) {
+    if (flag.Value() == PassBandFlag::PASS) logger->Log(LogLevel::FINE, " *** PASS *** copying Spectrum", kFile, "Extract");
+    if (flag.Value() == PassBandFlag::CUTOFF) logger->Log(LogLevel::FINE, " ***CUTOFF*** copying ZERO", kFile, "Extract");
   }
 }
 
@@ -432,11 +422,9 @@ ComplexPairPtr BandExtractor::Extract(const boost::shared_ptr<PassBand>& band) c
   ComplexSignalPtr left(new ComplexSignal(n, std::complex<float>(0.0f, 0.0f)));
   ComplexSignalPtr right(new ComplexSignal(n, std::complex<float>(0.0f, 0.0f)));
   ComplexPairPtr result(new ComplexPair(left, right));
+  CopyPassingBins(*band, *spectra, *result);
   // One message per bin at FINE; the level is tested once, not per bin.
-  if (logger->IsLoggable(LogLevel::FINE))
-    CopyPassingBinsLogged(*band, *spectra, *result, logger);
-  else
-    CopyPassingBins(*band, *spectra, *result);
+  if (logger->IsLoggable(LogLevel::FINE)) LogPassingBins(*band, logger);
   return result;
 }
 

@@ -1,4 +1,4 @@
-#include "EventHistory.h"
+#include "velk_binaural/EventHistory.h"
 
 #include <climits>
 #include <stdexcept>

@@ -1,4 +1,4 @@
-#include "EventHistoryManager.h"
+#include "velk_binaural/EventHistoryManager.h"
 
 #include <climits>
 #include <cmath>
@@ -8,8 +8,7 @@
 
 #include <boost/format.hpp>
 
-#include "Angles.h"
-#include "DirectionConverter.h"
+#include "velk_binaural/Angles.h"
 
 namespace NSVelkBinaural {
 
@@ -44,7 +43,8 @@ EventHistoryManager::EventHistoryManager()
       nearAngle(0.10471975511965977),
       pauseLength{1, 0},
       lastEID(0),
-      ratioThreshold(0.0) {}
+      ratioThreshold(0.0),
+      grid(-5, 90) {}
 
 bool EventHistoryManager::IsNear(Angle a, Angle b) const {
   return nearAngle.Value() >= std::fabs(a.Value() - b.Value());
@@ -123,7 +123,7 @@ void EventHistoryManager::CheckSoundHistory(const HarmonicSoundList& sounds, con
     if (!sound->harmonics || sound->harmonics->empty()) throw std::out_of_range("a sound has no harmonics");
     if (!sound->directions || sound->directions->empty()) throw std::out_of_range("a sound has no directions");
     const Band band = sound->harmonics->front().band;
-    const Angle direction(DegToRad(gDirConv.ToDegree(sound->directions->front().first)));
+    const Angle direction(DegToRad(grid.ToDegree(sound->directions->front().first)));
     records.emplace_back(FindNearestEvent(band, direction, now), band, direction);
   }
   Update(records, now);

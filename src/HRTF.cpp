@@ -1,4 +1,4 @@
-#include "HRTF.h"
+#include "velk_binaural/HRTF.h"
 
 #include <cmath>
 #include <complex>
@@ -10,7 +10,7 @@
 #include <boost/format.hpp>
 #include <boost/make_shared.hpp>
 
-#include "Logger.h"
+#include "velk_binaural/Logger.h"
 
 namespace NSVelkBinaural {
 namespace {

@@ -1,4 +1,4 @@
-#include "Harmonics.h"
+#include "velk_binaural/Harmonics.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -6,7 +6,7 @@
 
 #include <boost/make_shared.hpp>
 
-#include "Logger.h"
+#include "velk_binaural/Logger.h"
 
 namespace NSVelkBinaural {
 namespace Harmonics {

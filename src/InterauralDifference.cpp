@@ -1,11 +1,11 @@
-#include "InterauralDifference.h"
+#include "velk_binaural/InterauralDifference.h"
 
 #include <complex>
 #include <cstdint>
 #include <stdexcept>
 
 #include "FastMath.h"
-#include "RecycledArray.h"
+#include "velk_binaural/RecycledArray.h"
 
 namespace NSVelkBinaural {
 
@@ -72,44 +72,33 @@ void InterauralDifference<T>::Allocate(size_t n) {
 template class InterauralDifference<float>;
 
 InterauralIntensityDifference::InterauralIntensityDifference(const ComplexPairPtr& spectra, Channel::Kind kind)
-    : InterauralDifference<float>(kind), ownLogger(Logger::GetLogger(Logger::GLOBAL_LOGGER_NAME)) {
+    : InterauralDifference<float>(kind) {
   const char* function = "InterauralIntensityDifference";
-  LogFinest(ownLogger, "constructor", function);
+  LogFinest(logger, "constructor", function);
   const ComplexSignal* a = nullptr;
   const ComplexSignal* b = nullptr;
   if (!SelectChannels(spectra, kind, a, b)) return;
-  LogFinest(ownLogger, "calculating IID", function);
+  LogFinest(logger, "calculating IID", function);
   Allocate(a->size);
   FastMath::LevelDifferencesDb(a->data, b->data, data, size);
 }
 
 InterauralPhaseDifference::InterauralPhaseDifference(const ComplexPairPtr& spectra, Channel::Kind kind)
-    : InterauralDifference<float>(kind), ownLogger(Logger::GetLogger(Logger::GLOBAL_LOGGER_NAME)) {
+    : InterauralDifference<float>(kind) {
   const char* function = "InterauralPhaseDifference";
-  LogFinest(ownLogger, "constructor", function);
+  LogFinest(logger, "constructor", function);
   const ComplexSignal* a = nullptr;
   const ComplexSignal* b = nullptr;
   if (!SelectChannels(spectra, kind, a, b)) return;
-  LogFinest(ownLogger, "calculating IPD", function);
+  LogFinest(logger, "calculating IPD", function);
   Allocate(a->size);
   // The phase of a * conj(b) is the wrapped difference of the two phases, with one arctangent.
   FastMath::PhaseDifferences(a->data, b->data, data, size);
 }
 
 InterauralPhaseDifference::~InterauralPhaseDifference() {
-  if (ownLogger->IsLoggable(LogLevel::FINEST))
-    ownLogger->Log(LogLevel::FINEST, "InterauralPhaseDifference::~InterauralPhaseDifference", "", "");
+  if (logger->IsLoggable(LogLevel::FINEST))
+    logger->Log(LogLevel::FINEST, "InterauralPhaseDifference::~InterauralPhaseDifference", "", "");
 }
-
-namespace {
-FD::RCPtr<FD::Vector<float>> CopyToFDVector(const InterauralDifference<float>* difference, const char* what) {
-  if (!difference) throw std::invalid_argument(std::string("ToFDVector: the ") + what + " pointer is empty");
-  return FD::RCPtr<FD::Vector<float>>(new FD::Vector<float>(difference->data, difference->data + difference->size));
-}
-}  // namespace
-
-FD::RCPtr<FD::Vector<float>> ToFDVector(const IIDPtr& iid) { return CopyToFDVector(iid.get(), "intensity difference"); }
-
-FD::RCPtr<FD::Vector<float>> ToFDVector(const IPDPtr& ipd) { return CopyToFDVector(ipd.get(), "phase difference"); }
 
 }  // namespace NSVelkBinaural

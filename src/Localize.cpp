@@ -1,11 +1,11 @@
-#include "Localize.h"
+#include "velk_binaural/Localize.h"
 
 #include <stdexcept>
 
 #include <boost/format.hpp>
 #include <boost/make_shared.hpp>
 
-#include "Logger.h"
+#include "velk_binaural/Logger.h"
 
 namespace NSVelkBinaural {
 

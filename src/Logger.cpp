@@ -1,4 +1,4 @@
-#include "Logger.h"
+#include "velk_binaural/Logger.h"
 
 #include <ctime>
 #include <iostream>

@@ -1,4 +1,4 @@
-#include "Peak.h"
+#include "velk_binaural/Peak.h"
 
 #include <boost/make_shared.hpp>
 

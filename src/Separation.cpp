@@ -1,12 +1,12 @@
 // The head-model and measured-table separators.
-#include "Separation.h"
+#include "velk_binaural/Separation.h"
 
 #include <complex>
 #include <stdexcept>
 
 #include "FastMath.h"
-#include "HRTF.h"
-#include "InterauralDifference.h"
+#include "velk_binaural/HRTF.h"
+#include "velk_binaural/InterauralDifference.h"
 
 namespace NSVelkBinaural {
 

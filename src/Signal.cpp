@@ -1,5 +1,5 @@
 // Instantiations of the signal containers used across the library.
-#include "Signal.h"
+#include "velk_binaural/Signal.h"
 
 namespace NSVelkBinaural {
 template class SignalBase<float>;

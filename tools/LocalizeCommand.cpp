@@ -18,7 +18,7 @@
 #include "AzimuthPlot.h"
 #include "SoundFile.h"
 #include "Commands.h"
-#include "LocalizeDefaults.h"
+#include "NodeParameterBuilder.h"
 #include "LocalizeRun.h"
 #include "OptionChecks.h"
 #include "Outputs.h"

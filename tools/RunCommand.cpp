@@ -1,7 +1,8 @@
 // `velk-binaural run NETWORK.json` builds a network from its file and runs it to the end of the
 // input; `velk-binaural nodes` lists the node types the host knows, with their ports and
 // parameters. Diagnostics and progress go to standard error; standard output carries only what
-// the nodes themselves print (or the node list that was asked for).
+// the nodes themselves print (or the node list that was asked for). The node list is made from the
+// node types' declarations, as text, JSON or the Markdown of the README's node reference.
 #include <climits>
 #include <iostream>
 #include <memory>
@@ -94,6 +95,21 @@ void printPorts(const char* title, const std::vector<FD::PortInfo>& ports) {
   for (const FD::PortInfo& p : ports) std::cout << "    " << p.name << "  " << p.type << "  " << p.description << "\n";
 }
 
+// When a parameter must be given: "required", "optional", or the situation that needs it.
+std::string neededText(const velkparam::Spec& p) {
+  switch (p.need) {
+    case velkparam::Need::Always:
+      return "required";
+    case velkparam::Need::Optional:
+      return "optional";
+    case velkparam::Need::Conditional:
+      return "required " + p.when;
+  }
+  return "";
+}
+
+std::string withUnit(const velkparam::Spec& p) { return p.unit.empty() ? p.meaning : p.meaning + " (" + p.unit + ")"; }
+
 void printNodeText(const std::string& name, const FD::NodeInfo* info) {
   std::cout << name << "\n";
   if (!info) {
@@ -104,9 +120,88 @@ void printNodeText(const std::string& name, const FD::NodeInfo* info) {
   printPorts("inputs", info->inputs);
   printPorts("outputs", info->outputs);
   std::cout << "  parameters:" << (info->parameters.empty() ? " none" : "") << "\n";
-  for (const FD::ParameterInfo& p : info->parameters)
-    std::cout << "    " << p.name << "  " << p.type << "  " << p.description << " (e.g. " << p.suggested << ")\n";
+  for (const velkparam::Spec& p : info->parameters)
+    std::cout << "    " << p.name << "  " << velkparam::TypeName(p.type) << "  " << withUnit(p) << "; "
+              << velkparam::Accepted(p) << "; " << neededText(p) << ", default " << velkparam::ToText(p.defaultValue)
+              << "\n";
   std::cout << "\n";
+}
+
+// Text for Markdown: the characters that would end a table cell or the row, or open an HTML tag,
+// escaped.
+std::string cell(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '|') out += "\\|";
+    else if (c == '<') out += "&lt;";
+    else if (c == '>') out += "&gt;";
+    else if (c == '\n') out += ' ';
+    else out += c;
+  }
+  return out;
+}
+
+// Text inside a code span, where only the cell's end needs escaping.
+std::string code(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '|' ? std::string("\\|") : std::string(1, c);
+  return "`" + out + "`";
+}
+
+void printNodeMarkdown(const std::string& name, const FD::NodeInfo* info) {
+  std::cout << "#### " << name << "\n\n";
+  if (!info) {
+    std::cout << "(no description published)\n\n";
+    return;
+  }
+  std::cout << cell(info->description) << "\n\n";
+  if (!info->inputs.empty() || !info->outputs.empty()) {
+    std::cout << "| port | type | content |\n|---|---|---|\n";
+    for (const FD::PortInfo& p : info->inputs)
+      std::cout << "| in " << code(p.name) << " | " << code(p.type) << " | " << cell(p.description) << " |\n";
+    for (const FD::PortInfo& p : info->outputs)
+      std::cout << "| out " << code(p.name) << " | " << code(p.type) << " | " << cell(p.description) << " |\n";
+    std::cout << "\n";
+  }
+  if (info->parameters.empty()) return;
+  std::cout << "| parameter | type | default | unit | accepted | meaning |\n|---|---|---|---|---|---|\n";
+  for (const velkparam::Spec& p : info->parameters)
+    std::cout << "| " << code(p.name) << " | " << code(velkparam::TypeName(p.type)) << " | "
+              << code(velkparam::ToText(p.defaultValue)) << " | " << cell(p.unit) << " | " << cell(velkparam::Accepted(p))
+              << " | " << cell(p.meaning)
+              << (p.need == velkparam::Need::Always ? "" : " (" + cell(neededText(p)) + ")") << " |\n";
+  std::cout << "\n";
+}
+
+nlohmann::ordered_json defaultJson(const velkparam::Value& value) {
+  switch (velkparam::TypeOf(value)) {
+    case velkparam::Type::Int:
+      return std::get<int>(value);
+    case velkparam::Type::Float:
+      return std::get<float>(value);
+    case velkparam::Type::String:
+      return std::get<std::string>(value);
+    case velkparam::Type::IntList:
+      return std::get<std::vector<int>>(value);
+    case velkparam::Type::FloatList:
+      return std::get<std::vector<float>>(value);
+  }
+  return nullptr;
+}
+
+nlohmann::ordered_json parameterJson(const velkparam::Spec& p) {
+  nlohmann::ordered_json out = {{"name", p.name},
+                                {"type", velkparam::TypeName(p.type)},
+                                {"default", defaultJson(p.defaultValue)},
+                                {"unit", p.unit},
+                                {"meaning", p.meaning},
+                                {"accepted", velkparam::Accepted(p)},
+                                {"needed", neededText(p)}};
+  if (p.min) out["minimum"] = {{"value", p.min->value}, {"inclusive", p.min->inclusive}};
+  if (p.max) out["maximum"] = {{"value", p.max->value}, {"inclusive", p.max->inclusive}};
+  if (!p.keywords.empty()) out["keywords"] = p.keywords;
+  if (!p.otherwise.empty()) out["other_texts_act_as"] = p.otherwise;
+  return out;
 }
 
 nlohmann::ordered_json nodeJson(const std::string& name, const FD::NodeInfo* info) {
@@ -121,9 +216,7 @@ nlohmann::ordered_json nodeJson(const std::string& name, const FD::NodeInfo* inf
   node["inputs"] = ports(info->inputs);
   node["outputs"] = ports(info->outputs);
   node["parameters"] = nlohmann::ordered_json::array();
-  for (const FD::ParameterInfo& p : info->parameters)
-    node["parameters"].push_back(
-        {{"name", p.name}, {"type", p.type}, {"description", p.description}, {"suggested", p.suggested}});
+  for (const velkparam::Spec& p : info->parameters) node["parameters"].push_back(parameterJson(p));
   return node;
 }
 
@@ -131,6 +224,7 @@ struct NodesOptions {
   std::vector<std::string> plugins;
   bool noDefault = false;
   bool json = false;
+  bool markdown = false;
 };
 
 int listNodes(const NodesOptions& options) {
@@ -145,6 +239,8 @@ int listNodes(const NodesOptions& options) {
     const FD::NodeInfo* info = FD::Node::getFactory(name)->info();
     if (options.json)
       all.push_back(nodeJson(name, info));
+    else if (options.markdown)
+      printNodeMarkdown(name, info);
     else
       printNodeText(name, info);
   }
@@ -172,7 +268,9 @@ void addRunCommands(CLI::App& app, Status& status) {
       app.add_subcommand("nodes", "List the node types known after loading the plug-ins, with ports and parameters");
   nodesCommand->add_option("--plugin", nodes->plugins, "Load this plug-in too (library name or path)")->take_all();
   nodesCommand->add_flag("--no-default-plugin", nodes->noDefault, "Do not load the velk_binaural plug-in");
-  nodesCommand->add_flag("--json", nodes->json, "Print the list as JSON");
+  CLI::Option* json = nodesCommand->add_flag("--json", nodes->json, "Print the list as JSON");
+  nodesCommand->add_flag("--markdown", nodes->markdown, "Print the list as the Markdown of the README's node reference")
+      ->excludes(json);
   nodesCommand->callback([nodes, &status] { status.code = listNodes(*nodes); });
 }
 

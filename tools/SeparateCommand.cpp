@@ -26,7 +26,8 @@
 #include <nlohmann/json.hpp>
 
 #include "Commands.h"
-#include "LocalizeDefaults.h"
+#include "LocalizeRun.h"
+#include "NodeParameterBuilder.h"
 #include "OptionChecks.h"
 #include "Outputs.h"
 #include "SeparateRun.h"
@@ -82,7 +83,6 @@ NetworkParameters nodeParameters(const SeparateOptions& options) {
   params.addNode(kSeparator);
   const bool measured = options.method == "measured";
   const std::string table = options.table.empty() ? defaultTable() : options.table;
-  params.set(kSeparator, "SAMPLING_RATE", "16000");
   params.set(kSeparator, "RANGE_MIN", decimal(options.rangeMinDeg));
   params.set(kSeparator, "RANGE_MAX", decimal(options.rangeMaxDeg));
   params.set(kSeparator, "SEPARATE_METHOD", measured ? "HRTFMESURED" : "EPIPOLAR");
@@ -90,7 +90,7 @@ NetworkParameters nodeParameters(const SeparateOptions& options) {
   params.set(kSeparator, "VELK_DAT", table);
   if (options.localize) {
     params.addNode(kLocalizer);
-    for (const DefaultParameter& d : localizeDefaults()) params.set(kLocalizer, d.name, d.value);
+    chooseCommandLineStages(params, kLocalizer);
     if (measured) {
       params.set(kLocalizer, "LOCALIZE_METHOD", "HRTFMESURED");
       params.set(kLocalizer, "VELK_DAT", table);
@@ -108,12 +108,6 @@ NetworkParameters nodeParameters(const SeparateOptions& options) {
   return params;
 }
 
-std::string defaultOf(const char* name) {
-  for (const DefaultParameter& d : localizeDefaults())
-    if (std::string(d.name) == name) return d.value;
-  throw std::logic_error(std::string("no default for ") + name);
-}
-
 // Sampling rate and frame shift of the whole network. With the localiser they are its own
 // (possibly overridden) settings, which the separator must share.
 struct Timing {
@@ -121,7 +115,8 @@ struct Timing {
 };
 
 Timing networkTiming(const SeparateOptions& options, const NetworkParameters& params) {
-  Timing timing{intParameter(params.of(kSeparator), "SAMPLING_RATE"), std::stoi(defaultOf("ADVANCE"))};
+  Timing timing{intParameter(params.of(kSeparator), "SAMPLING_RATE"),
+                std::get<int>(declaredDefault(kLocalizer, "ADVANCE"))};
   if (options.localize) {
     const int localizerRate = intParameter(params.of(kLocalizer), "SAMPLING_RATE");
     if (localizerRate != timing.samplingRate)

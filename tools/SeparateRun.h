@@ -10,7 +10,8 @@
 namespace velktool {
 
 // Pass-band half-widths of the separator, degrees: straight ahead and at +-90 (linear in
-// between). Chosen on the two- and three-talker test scenes; see the README.
+// between). The separator's declared defaults (RANGE_MIN, RANGE_MAX), where their measurements
+// are; the command line shows them in its help.
 constexpr double kDefaultRangeMinDeg = 20.0;
 constexpr double kDefaultRangeMaxDeg = 40.0;
 

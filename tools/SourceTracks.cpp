@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "Source.h"
+#include "fd/Source.h"
 #include "fd/Values.h"
 
 namespace velktool {

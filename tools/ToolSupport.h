@@ -16,7 +16,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "LocalizeDefaults.h"
+#include "NodeParameterBuilder.h"
 #include "ProgressBar.h"
 #include "fd/Exception.h"
 #include "fd/Network.h"
@@ -157,6 +157,9 @@ void writeTextFile(const std::string& path, const std::string& text);
 long runWithProgress(FD::Network& network, const Diagnostics& diagnostics,
                      const std::function<void(long)>& afterFrame = {});
 
+// The declared default of parameter `name` of a registered node type.
+velkparam::Value declaredDefault(const std::string& nodeType, const std::string& name);
+
 // The parameters of the plug-in nodes of a network, each typed by its node's description, and
 // `--param` assignments routed to them: "NODE.NAME=VALUE" sets NAME of node type NODE only;
 // "NAME=VALUE" sets NAME of every node that has such a parameter. An assignment that fits no
@@ -164,8 +167,8 @@ long runWithProgress(FD::Network& network, const Diagnostics& diagnostics,
 // what is accepted.
 class NetworkParameters {
  public:
-  // Adds a node type; its parameters start empty. Throws std::invalid_argument when the type is
-  // not registered or publishes no description.
+  // Adds a node type; its required parameters start at their declared defaults. Throws
+  // std::invalid_argument when the type is not registered or publishes no description.
   void addNode(const std::string& nodeType);
   // Sets a parameter of one node type from text.
   void set(const std::string& nodeType, const std::string& name, const std::string& value);

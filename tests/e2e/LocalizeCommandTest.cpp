@@ -262,6 +262,15 @@ TEST_F(LocalizeCommandTest, ParametersAreCheckedByName) {
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_TRUE(contains(run.err, "ADVANCE") && contains(run.err, "int")) << run.err;
 
+  run = e2e::runTool({"localize", wav, "--param", "HARMONIC_THRESHOLD=1.5"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(contains(run.err, "parameter \"HARMONIC_THRESHOLD\" = \"1.5\": does not read as an int")) << run.err;
+
+  // Values are checked against what the parameter accepts, as in a network file.
+  run = e2e::runTool({"localize", wav, "--param", "PAUSE_LENGTH=-5"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(contains(run.err, "parameter \"PAUSE_LENGTH\" = -5: expected an int of at least 0")) << run.err;
+
   // A whole number is a fine value for a float parameter.
   run = e2e::runTool({"localize", wav, "--param", "PEAK_THRESHOLD=12", "--quiet"});
   EXPECT_EQ(run.exitCode, 0) << run.err;

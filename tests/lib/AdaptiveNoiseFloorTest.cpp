@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "BGNEstimator.h"
+#include "velk_binaural/BGNEstimator.h"
 #include "BinauralScene.h"
 
 using namespace NSVelkBinaural;

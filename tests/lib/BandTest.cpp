@@ -3,8 +3,8 @@
 
 #include <cmath>
 
-#include "Band.h"
-#include "DirectionConverter.h"
+#include "velk_binaural/Band.h"
+#include "velk_binaural/DirectionConverter.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 #include "BinauralScene.h"
 
-#include <fftw3.h>
-
 #include <algorithm>
 #include <cmath>
 #include <random>
 
-#include "DirectionJudge.h"
+#include "velk_binaural/DirectionJudge.h"
+#include "velk_binaural/Stft.h"
+#include "velkdsp/RealFFT.h"
 
 namespace testscene {
 
@@ -25,21 +25,16 @@ double PathDifference(double azimuthDeg) {
 // leave silence at the end).
 std::vector<float> Delayed(const std::vector<float>& x, double delay) {
   const int n = static_cast<int>(x.size());
-  std::vector<float> in(x), out(x.size());
+  std::vector<float> out(x.size());
   std::vector<std::complex<float>> spectrum(x.size() / 2 + 1);
-  auto* bins = reinterpret_cast<fftwf_complex*>(spectrum.data());
-  fftwf_plan forward = fftwf_plan_dft_r2c_1d(n, in.data(), bins, FFTW_ESTIMATE);
-  fftwf_plan inverse = fftwf_plan_dft_c2r_1d(n, bins, out.data(), FFTW_ESTIMATE);
-  fftwf_execute(forward);
+  velkdsp::RealFFT fft(n);
+  fft.forward(x.data(), spectrum.data());
   for (std::size_t k = 0; k < spectrum.size(); ++k) {
     const double phase = -2.0 * kPi * static_cast<double>(k) * delay / n;
-    spectrum[k] *= std::complex<float>(static_cast<float>(std::cos(phase)), static_cast<float>(std::sin(phase))) /
-                   static_cast<float>(n);
+    spectrum[k] *= std::complex<float>(static_cast<float>(std::cos(phase)), static_cast<float>(std::sin(phase)));
   }
   if (n % 2 == 0) spectrum.back() = std::complex<float>(spectrum.back().real(), 0.0f);
-  fftwf_execute(inverse);
-  fftwf_destroy_plan(forward);
-  fftwf_destroy_plan(inverse);
+  fft.inverse(spectrum.data(), out.data());  // scaled by 1/n
   return out;
 }
 
@@ -51,15 +46,11 @@ std::vector<float> Convolved(const std::vector<float>& x, const std::vector<floa
   std::copy(x.begin(), x.end(), a.begin());
   std::copy(h.begin(), h.end(), b.begin());
   std::vector<std::complex<float>> fa(n / 2 + 1), fb(n / 2 + 1);
-  const int size = static_cast<int>(n);
-  fftwf_plan pa = fftwf_plan_dft_r2c_1d(size, a.data(), reinterpret_cast<fftwf_complex*>(fa.data()), FFTW_ESTIMATE);
-  fftwf_plan pb = fftwf_plan_dft_r2c_1d(size, b.data(), reinterpret_cast<fftwf_complex*>(fb.data()), FFTW_ESTIMATE);
-  fftwf_plan back = fftwf_plan_dft_c2r_1d(size, reinterpret_cast<fftwf_complex*>(fa.data()), a.data(), FFTW_ESTIMATE);
-  fftwf_execute(pa);
-  fftwf_execute(pb);
-  for (std::size_t k = 0; k < fa.size(); ++k) fa[k] *= fb[k] / static_cast<float>(n);
-  fftwf_execute(back);
-  for (fftwf_plan p : {pa, pb, back}) fftwf_destroy_plan(p);
+  velkdsp::RealFFT fft(static_cast<int>(n));
+  fft.forward(a.data(), fa.data());
+  fft.forward(b.data(), fb.data());
+  for (std::size_t k = 0; k < fa.size(); ++k) fa[k] *= fb[k];
+  fft.inverse(fa.data(), a.data());  // scaled by 1/n
   a.resize(x.size());
   return a;
 }
@@ -139,27 +130,21 @@ void Add(Stereo& to, const Stereo& what, std::size_t offset) {
   }
 }
 
+// The library's STFT, which frames and transforms exactly as the localise network does.
 Spectra::Spectra(const Stereo& signal) {
-  std::vector<float> window(kFrame), in(kFrame);
-  for (int n = 0; n < kFrame; ++n) window[n] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * kPi * n / kFrame));
-  std::vector<std::complex<float>> out(kBins);
-  fftwf_plan plan =
-      fftwf_plan_dft_r2c_1d(kFrame, in.data(), reinterpret_cast<fftwf_complex*>(out.data()), FFTW_ESTIMATE);
-  const long samples = static_cast<long>(signal.size());
-  const std::size_t frames = (signal.size() + kHop - 1) / kHop;
-  for (std::size_t f = 0; f < frames; ++f) {
-    for (int ear = 0; ear < 2; ++ear) {
-      const std::vector<float>& x = ear == 0 ? signal.left : signal.right;
-      const long first = static_cast<long>(f) * kHop - kFrame / 2;
-      for (int n = 0; n < kFrame; ++n) {
-        const long s = first + n;
-        in[n] = s < 0 || s >= samples ? 0.0f : x[static_cast<std::size_t>(s)] * window[n];
-      }
-      fftwf_execute(plan);
-      (ear == 0 ? left_ : right_).push_back(out);
-    }
+  std::vector<float> interleaved(2 * signal.size());
+  for (std::size_t i = 0; i < signal.size(); ++i) {
+    interleaved[2 * i] = signal.left[i];
+    interleaved[2 * i + 1] = signal.right[i];
   }
-  fftwf_destroy_plan(plan);
+  NSVelkBinaural::Stft stft(NSVelkBinaural::StftConfig{kFrame, kHop, 2, velkdsp::WindowShape::Hann});
+  stft.Push(interleaved.data(), signal.size());
+  stft.Finish();
+  NSVelkBinaural::StftFrame frame;
+  while (stft.Next(frame)) {
+    left_.emplace_back(frame.Channel(0), frame.Channel(0) + kBins);
+    right_.emplace_back(frame.Channel(1), frame.Channel(1) + kBins);
+  }
 }
 
 NSVelkBinaural::StereoSpectrumView Spectra::frame(std::size_t i) const {

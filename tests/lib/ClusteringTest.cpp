@@ -1,4 +1,4 @@
-#include "Clustering.h"
+#include "velk_binaural/Clustering.h"
 
 #include <limits>
 #include <stdexcept>

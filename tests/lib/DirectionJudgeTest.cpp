@@ -1,4 +1,4 @@
-#include "DirectionJudge.h"
+#include "velk_binaural/DirectionJudge.h"
 
 #include <cmath>
 #include <complex>
@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "DirectionConverter.h"
-#include "HRTF.h"
+#include "velk_binaural/DirectionConverter.h"
+#include "velk_binaural/HRTF.h"
 #include "velkio/VELK.h"
 
 using namespace NSVelkBinaural;
@@ -126,7 +126,7 @@ TEST(CombineTest, MethodFlagSelectsTheCuesAndNaNNeverLeads) {
 // ---- Epipolar judge ----------------------------------------------------------------------------
 
 TEST(JudgeEpipolarTest, ModelAndIntensityPreferenceFollowTheGrid) {
-  JudgeEpipolar judge(Length(1.0), Length(0.09));
+  JudgeEpipolar judge(Length(1.0), Length(0.09), gDirConv);
   BandInformation info(NSDimensionPromise::FrequencyBase<double>(kFs), kNfft);
   HarmonicList high(new std::vector<BandAndHarmonicRatio>{{info.CreateBand(0), 1}});
   for (Channel::Kind kind : {Channel::LEFT, Channel::RIGHT}) {
@@ -154,7 +154,7 @@ TEST(JudgeEpipolarTest, ModelAndIntensityPreferenceFollowTheGrid) {
 }
 
 TEST(JudgeEpipolarTest, BandsOutsideTheDifferencesAreRejected) {
-  JudgeEpipolar judge(Length(1.0), Length(0.09));
+  JudgeEpipolar judge(Length(1.0), Length(0.09), gDirConv);
   BandInformation info(NSDimensionPromise::FrequencyBase<double>(kFs), kNfft);
   ComplexPairPtr pair = Pair({{1, 0}, {1, 0}}, {{1, 0}, {1, 0}});
   IPDPtr ipd(new InterauralPhaseDifference(pair, Channel::RIGHT));
@@ -183,7 +183,7 @@ TEST(JudgeEpipolarTest, PlacesARealDelayedSoundOnItsSide) {
       ComplexPairPtr spectra = Pair(Dft(Harmonic(c.f0, c.count, left ? 0.0 : delay, left ? c.louder : 1.0)),
                                     Dft(Harmonic(c.f0, c.count, left ? delay : 0.0, left ? 1.0 : c.louder)));
       for (Channel::Kind kind : {Channel::RIGHT, Channel::LEFT}) {
-        JudgeEpipolar judge(Length(1.0), Length(0.09));
+        JudgeEpipolar judge(Length(1.0), Length(0.09), gDirConv);
         JudgeResult result = judge.Judge(Split(info, c.f0, c.count), IPDPtr(new InterauralPhaseDifference(spectra, kind)),
                                          IIDPtr(new InterauralIntensityDifference(spectra, kind)), MethodFlag::BOTH, true);
         ASSERT_EQ(result->size(), 37u);
@@ -202,7 +202,7 @@ TEST(JudgeEpipolarTest, AJudgeKeptAcrossFramesFollowsAMirroredGrid) {
   ComplexPairPtr spectra = Pair(Dft(Harmonic(250.0, 5, 0.0, 1.0)), Dft(Harmonic(250.0, 5, delay, 1.0)));
   IPDPtr ipd(new InterauralPhaseDifference(spectra, Channel::RIGHT));
   IIDPtr iid(new InterauralIntensityDifference(spectra, Channel::RIGHT));
-  JudgeEpipolar judge(Length(1.0), Length(0.09));
+  JudgeEpipolar judge(Length(1.0), Length(0.09), gDirConv);
   EXPECT_NEAR(TopDegree(judge.Judge(Split(info, 250.0, 5), ipd, iid, MethodFlag::IPD_ONLY, true)), 40.0, 5.0);
   GridGuard mirrored(5, -90);  // also 37 directions, from -90 up to +90
   EXPECT_NEAR(TopDegree(judge.Judge(Split(info, 250.0, 5), ipd, iid, MethodFlag::IPD_ONLY, true)), 40.0, 5.0);

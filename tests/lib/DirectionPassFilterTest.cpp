@@ -1,6 +1,6 @@
 // Pass bands: the folded band of directions, the head-model and measured-table rules with their
 // merges and limits, and the extraction of passing bins.
-#include "DirectionPassFilter.h"
+#include "velk_binaural/DirectionPassFilter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,10 +12,10 @@
 
 #include <gtest/gtest.h>
 
-#include "Angles.h"
-#include "DirectionJudge.h"
-#include "HRTF.h"
-#include "InterauralDifference.h"
+#include "velk_binaural/Angles.h"
+#include "velk_binaural/DirectionJudge.h"
+#include "velk_binaural/HRTF.h"
+#include "velk_binaural/InterauralDifference.h"
 #include "LogCapture.h"
 
 namespace {

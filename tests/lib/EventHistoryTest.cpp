@@ -1,5 +1,5 @@
-#include "EventHistory.h"
-#include "EventHistoryManager.h"
+#include "velk_binaural/EventHistory.h"
+#include "velk_binaural/EventHistoryManager.h"
 
 #include <algorithm>
 #include <climits>
@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "DirectionConverter.h"
+#include "velk_binaural/DirectionConverter.h"
 #include "LogCapture.h"
 
 using namespace NSVelkBinaural;

@@ -1,4 +1,4 @@
-#include "Harmonics.h"
+#include "velk_binaural/Harmonics.h"
 
 #include <stdexcept>
 #include <utility>

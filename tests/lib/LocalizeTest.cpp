@@ -1,4 +1,4 @@
-#include "Localize.h"
+#include "velk_binaural/Localize.h"
 
 #include <vector>
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Logger.h"
+#include "velk_binaural/Logger.h"
 
 namespace testsupport {
 

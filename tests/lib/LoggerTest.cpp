@@ -4,7 +4,7 @@
 #include <regex>
 
 #include "LogCapture.h"
-#include "Logger.h"
+#include "velk_binaural/Logger.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "Peak.h"
+#include "velk_binaural/Peak.h"
 
 #include <limits>
 #include <string>

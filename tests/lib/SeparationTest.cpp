@@ -1,6 +1,6 @@
 // Separators aimed at one of two talkers, at +40 and -40 degrees: each must keep most of the
 // energy of the talker it is aimed at and little of the other's.
-#include "Separation.h"
+#include "velk_binaural/Separation.h"
 
 #include <cmath>
 #include <complex>
@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "Angles.h"
-#include "HRTF.h"
+#include "velk_binaural/Angles.h"
+#include "velk_binaural/HRTF.h"
 #include "velkio/VELK.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "LogCapture.h"
-#include "Signal.h"
+#include "velk_binaural/Signal.h"
 
 namespace {
 
@@ -34,20 +34,6 @@ TEST(Signal, EqualSizeNeedsBothChannels) {
   EXPECT_FALSE(IsEqualSignalSize<float>(FloatPairPtr(new FloatPair(left, longer))));
 }
 
-TEST(Signal, MatrixRowsBecomeSignalsInRowOrder) {
-  FD::Matrix<std::complex<float>> m(2, 513);
-  m(0, 4) = {1.0f, 2.0f};
-  m(1, 512) = {-3.0f, 0.5f};
-  testsupport::LogCapture capture(LogLevel::FINEST);
-  auto rows = ToSignalArray(m);
-  ASSERT_EQ(rows->size(), 2u);
-  EXPECT_EQ((*rows)[0]->size, 513u);
-  EXPECT_EQ((*rows)[0]->At(4), std::complex<float>(1.0f, 2.0f));
-  EXPECT_EQ((*rows)[1]->At(512), std::complex<float>(-3.0f, 0.5f));
-  EXPECT_EQ(capture.count("FINEST: SignalBase::SignalBase(size_t, const T*) "), 2);
-  EXPECT_TRUE(ToSignalArray(FD::Matrix<float>())->empty());
-}
-
 TEST(Signal, FactoryTracesTwoSignalsThenThePair) {
   testsupport::LogCapture capture(LogLevel::FINEST);
   FloatPairPtr pair = LRSignalFactory<float>::Create(4);
@@ -58,18 +44,6 @@ TEST(Signal, FactoryTracesTwoSignalsThenThePair) {
   EXPECT_TRUE(first < second && second < holder && holder != std::string::npos) << t;
   EXPECT_EQ(pair->left->size, 4u);
   EXPECT_EQ(pair->right->At(3), 0.0f);
-}
-
-TEST(Signal, ToHostVectorCopiesAndAnEmptyPointerGivesNil) {
-  ComplexSignalPtr none;
-  EXPECT_TRUE(ToFDVector(none).isNil());
-  std::complex<float> values[] = {{1, 2}, {3, 4}};
-  ComplexSignalPtr s(new ComplexSignal(2, values));
-  auto v = ToFDVector(s);
-  ASSERT_FALSE(v.isNil());
-  EXPECT_EQ(*v, (std::vector<std::complex<float>>{{1, 2}, {3, 4}}));
-  s->At(0) = 0;
-  EXPECT_EQ((*v)[0], std::complex<float>(1, 2));
 }
 
 // Signals of a frame's length are made and dropped on every frame; their arrays are kept and

@@ -16,12 +16,12 @@
 #include <string>
 #include <vector>
 
-#include "DirectionConverter.h"
-#include "DirectionJudge.h"
+#include "velk_binaural/DirectionConverter.h"
+#include "velk_binaural/DirectionJudge.h"
 #include "InvalidInputException.h"
 #include "LogCapture.h"
 #include "LocalizeBinaural.h"
-#include "Source.h"
+#include "fd/Source.h"
 #include "velkio/VELK.h"
 #include "velkio/SofaImport.h"
 
@@ -178,6 +178,8 @@ TEST_F(LocalizeBinauralTest, MethodSetsTheDirectionGrid) {
 
   FD::ParameterSet measured = DefaultParams();
   measured.add("LOCALIZE_METHOD", FD::ObjectRef(new FD::String("HRTFMESURED")));
+  measured.add("VELK_DAT", FD::ObjectRef(new FD::String("table.velk")));  // read on the first frame
+  measured.add("VELK_DAT_CHANNELS", FD::ObjectRef(new FD::Vector<int>{0, 1}));
   LocalizeBinaural m("l", measured);
   EXPECT_EQ(gDirConv.step, 0);  // placeholder until the tables are read
 
@@ -189,19 +191,20 @@ TEST_F(LocalizeBinauralTest, MethodSetsTheDirectionGrid) {
   EXPECT_EQ(gDirConv.origin, 3);
 }
 
+// The node's parameters reach the event history of the pipeline it runs.
 TEST_F(LocalizeBinauralTest, EventTimingComesFromParameters) {
   FD::ParameterSet p = DefaultParams();
   p.add("PAUSE_LENGTH", FD::ObjectRef(new FD::Int(1500)));
   p.add("MIN_SRC_INTERVAL", FD::ObjectRef(new FD::Float(12.0f)));
   p.add("EVENT_RATIO_THRESHOLD", FD::ObjectRef(new FD::Float(2.5f)));
-  LocalizeBinaural node("l", p);
-  EXPECT_EQ(node.History().pauseLength.tv_sec, 1);
-  EXPECT_EQ(node.History().pauseLength.tv_usec, 500000);
-  EXPECT_NEAR(node.History().nearAngle.Value(), 0.10471975511965977, 1e-12);
-  EXPECT_DOUBLE_EQ(node.History().ratioThreshold, 2.5);
+  const NSVelkBinaural::Localizer pipeline(LocalizeBinaural("l", p).Config());
+  EXPECT_EQ(pipeline.History().pauseLength.tv_sec, 1);
+  EXPECT_EQ(pipeline.History().pauseLength.tv_usec, 500000);
+  EXPECT_NEAR(pipeline.History().nearAngle.Value(), 0.10471975511965977, 1e-12);
+  EXPECT_DOUBLE_EQ(pipeline.History().ratioThreshold, 2.5);
 
   p.add("PAUSE_LENGTH", FD::ObjectRef(new FD::Int(250)));
-  LocalizeBinaural shortPause("l", p);
+  const NSVelkBinaural::Localizer shortPause(LocalizeBinaural("l", p).Config());
   EXPECT_EQ(shortPause.History().pauseLength.tv_sec, 0);
   EXPECT_EQ(shortPause.History().pauseLength.tv_usec, 250000);
 }
@@ -243,12 +246,12 @@ TEST_F(LocalizeBinauralTest, InputsMustHaveTwoRowsAndNothingIsSetUpOtherwise) {
   LocalizerRig rig;
   rig.audio = [](int) { return Audio(1); };
   EXPECT_EQ(HostError([&] { rig.Frame(0); }), "Input matrix is not 2ch, but 1ch");
-  EXPECT_FALSE(rig.node.Setting());
+  EXPECT_FALSE(rig.node.Pipeline());
 
   LocalizerRig spectrumRig;
   spectrumRig.spectrum = [](int) { return NoiseSpectrum(3); };
   EXPECT_EQ(HostError([&] { spectrumRig.Frame(0); }), "Input matrix is not 2ch, but 3ch");
-  EXPECT_FALSE(spectrumRig.node.Setting());
+  EXPECT_FALSE(spectrumRig.node.Pipeline());
 }
 
 TEST_F(LocalizeBinauralTest, InputOfTheWrongTypeNamesThePort) {
@@ -262,14 +265,25 @@ TEST_F(LocalizeBinauralTest, InputOfTheWrongTypeNamesThePort) {
   EXPECT_NE(HostError([&] { nilRig.Frame(0); }).find("AUDIO is empty"), std::string::npos);
 }
 
-TEST_F(LocalizeBinauralTest, PeakWindowOutsideTheSpectrumStopsTheFrame) {
+TEST_F(LocalizeBinauralTest, PeakWindowOutsideTheSpectrumIsRefusedWhenTheNodeIsMade) {
   FD::ParameterSet p = DefaultParams();
   p.add("PEAK_FMAX", FD::ObjectRef(new FD::Float(9000.0f)));  // above half of 16 kHz
+  EXPECT_EQ(HostError([&] { LocalizeBinaural("l", p); }),
+            "Node \"l\": parameter \"PEAK_FMAX\" = 9000.0: expected at most half of SAMPLING_RATE (16000 / 2)");
+  p.add("PEAK_FMAX", FD::ObjectRef(new FD::Float(100.0f)));  // not above PEAK_FMIN
+  EXPECT_NE(HostError([&] { LocalizeBinaural("l", p); }).find("parameter \"PEAK_FMIN\" = 100.0"), std::string::npos);
+}
+
+// A window narrower than a bin passes the parameter checks but leaves the peak search nothing to
+// examine: the frame stops with the reason.
+TEST_F(LocalizeBinauralTest, PeakWindowWithinOneBinStopsTheFrame) {
+  FD::ParameterSet p = DefaultParams();
+  p.add("PEAK_FMAX", FD::ObjectRef(new FD::Float(110.0f)));  // 100 and 110 Hz are both bin 3
   LocalizerRig rig(p);
   testsupport::LogCapture log(NSVelkBinaural::LogLevel::WARNING);
   for (int c = 0; c < kNoiseFrames; ++c) rig.Frame(c);
   const std::string error = HostError([&] { rig.Frame(kNoiseFrames); });
-  EXPECT_NE(error.find("PEAK_FMAX 9000"), std::string::npos) << error;
+  EXPECT_NE(error.find("PEAK_FMAX 110 Hz"), std::string::npos) << error;
   EXPECT_TRUE(log.contains("SEVERE: peak detection rejected the frame")) << log.text();
 }
 
@@ -278,9 +292,9 @@ TEST_F(LocalizeBinauralTest, PeakWindowOutsideTheSpectrumStopsTheFrame) {
 TEST_F(LocalizeBinauralTest, FirstFrameTakesTheTransformLengthFromTheSpectrum) {
   LocalizerRig rig;
   rig.Frame(0);
-  ASSERT_TRUE(rig.node.Setting());
-  EXPECT_EQ(rig.node.Setting()->nfft, 512);
-  EXPECT_DOUBLE_EQ(rig.node.Setting()->fs, 16000.0);
+  ASSERT_TRUE(rig.node.Pipeline());
+  EXPECT_EQ(rig.node.Pipeline()->Nfft(), 512);
+  EXPECT_EQ(rig.node.Pipeline()->Config().samplingRateHz, 16000);
 }
 
 TEST_F(LocalizeBinauralTest, NothingIsOutputWhileTheNoiseIsLearnt) {
@@ -288,7 +302,7 @@ TEST_F(LocalizeBinauralTest, NothingIsOutputWhileTheNoiseIsLearnt) {
   rig.spectrum = [](int) { return VoiceSpectrum(30.0); };  // a voice from the very first frame
   for (int c = 0; c < kNoiseFrames; ++c) {
     EXPECT_TRUE(rig.Frame(c).empty()) << "frame " << c;
-    EXPECT_TRUE(rig.node.History().events.empty()) << "frame " << c;
+    EXPECT_TRUE(rig.node.Pipeline()->History().events.empty()) << "frame " << c;
   }
 }
 
@@ -299,8 +313,8 @@ TEST_F(LocalizeBinauralTest, EventsAreStampedWithTheFrameTime) {
   for (int c = 0; c < 100; ++c) EXPECT_TRUE(rig.Frame(c).empty());
   EXPECT_TRUE(rig.Frame(100).empty());  // 100 x 160 / 16000 = 1.0 s: the event opens, not yet output
   ASSERT_EQ(rig.Frame(101).size(), 1u);
-  ASSERT_EQ(rig.node.History().events.size(), 1u);
-  const timeval begin = rig.node.History().events.front().begin;
+  ASSERT_EQ(rig.node.Pipeline()->History().events.size(), 1u);
+  const timeval begin = rig.node.Pipeline()->History().events.front().begin;
   EXPECT_EQ(begin.tv_sec, 1);
   EXPECT_EQ(begin.tv_usec, 0);
 }
@@ -384,11 +398,11 @@ TEST_F(LocalizeBinauralTest, HeadRadiusOfTheModelIsAParameter) {
 
   p.add("HEAD_RADIUS", FD::ObjectRef(new FD::Float(0.0f)));
   EXPECT_NE(HostError([&] { LocalizeBinaural("localize", p); })
-                .find("parameter HEAD_RADIUS = 0: expected a head radius in metres, above 0 and at most 0.5"),
+                .find("parameter \"HEAD_RADIUS\" = 0.0: expected a float above 0 and at most 0.5"),
             std::string::npos);
   p.add("HEAD_RADIUS", FD::ObjectRef(new FD::Float(0.1f)));
   p.add("SOURCE_DISTANCE", FD::ObjectRef(new FD::Float(0.05f)));
-  EXPECT_NE(HostError([&] { LocalizeBinaural("localize", p); }).find("parameter SOURCE_DISTANCE = 0.05"),
+  EXPECT_NE(HostError([&] { LocalizeBinaural("localize", p); }).find("parameter \"SOURCE_DISTANCE\" = 0.05"),
             std::string::npos);
 }
 
@@ -405,7 +419,7 @@ TEST_F(LocalizeBinauralTest, StageKeywordsAreCheckedAtConstruction) {
   FD::ParameterSet p = DefaultParams();
   p.add("DIRECTIONS", FD::ObjectRef(new FD::String("broadband")));
   EXPECT_NE(HostError([&] { LocalizeBinaural("localize", p); })
-                .find("parameter DIRECTIONS = \"broadband\": expected \"HARMONIC\" or \"BROADBAND\""),
+                .find("parameter \"DIRECTIONS\" = \"broadband\": expected \"HARMONIC\" or \"BROADBAND\""),
             std::string::npos);
   EXPECT_EQ(HostError([&] { LocalizeBinaural("localize", WithStages(DefaultParams(), "FIRST_FRAMES", "HARMONIC", "EVENTS")); }),
             "(no error)");
@@ -484,7 +498,7 @@ TEST_F(LocalizeBinauralTest, ExternalNoiseFramesWithoutNoiseOutputNothing) {
   EXPECT_TRUE(rig.Frame(0).empty());   // no learning phase: the event opens at once
   ASSERT_EQ(rig.Frame(1).size(), 1u);
   EXPECT_TRUE(rig.Frame(2).empty());
-  EXPECT_EQ(rig.node.History().events.size(), 1u);  // the history still holds the event
+  EXPECT_EQ(rig.node.Pipeline()->History().events.size(), 1u);  // the history still holds the event
   const auto again = rig.Frame(3);                  // noise, no sound: the event is output again
   ASSERT_EQ(again.size(), 1u);
   EXPECT_EQ(again[0].id, 1);
@@ -560,11 +574,15 @@ TEST_F(MeasuredTablesTest, TheBroadbandFinderReadsTheTablesPhases) {
   EXPECT_NEAR(last[0].azimuthDeg, 65.0, 1.0);
 }
 
-TEST_F(MeasuredTablesTest, ChannelListMustHoldTwoEntries) {
-  for (std::vector<int> channels : {std::vector<int>{0}, std::vector<int>{0, 1, 1}}) {
-    LocalizerRig rig(Params(channels));
-    EXPECT_NE(HostError([&] { rig.Frame(0); }).find("The size of VELK_DAT_CHANNELS != 2"), std::string::npos);
-  }
+TEST_F(MeasuredTablesTest, ChannelListMustHoldTwoEntriesAndTheTablesAreNeeded) {
+  EXPECT_EQ(HostError([&] { LocalizeBinaural("l", Params({0, 1, 1})); }),
+            "Node \"l\": parameter \"VELK_DAT_CHANNELS\" = [0, 1, 1]: expected a list of 2 ints, each at least 0");
+  EXPECT_NE(HostError([&] { LocalizeBinaural("l", Params({0})); }).find("VELK_DAT_CHANNELS\" = [0]"), std::string::npos);
+  // With the measured method the file must be named; with the head model it is not needed.
+  FD::ParameterSet p = DefaultParams();
+  p.add("LOCALIZE_METHOD", FD::ObjectRef(new FD::String("HRTFMESURED")));
+  EXPECT_EQ(HostError([&] { LocalizeBinaural("l", p); }), "Node \"l\": missing parameter \"VELK_DAT\"");
+  EXPECT_EQ(HostError([&] { LocalizeBinaural("l", DefaultParams()); }), "(no error)");
 }
 
 TEST_F(MeasuredTablesTest, FileProblemsStopTheFirstFrameWithTheirReason) {
@@ -584,20 +602,6 @@ TEST_F(MeasuredTablesTest, TablesOfAnotherRateAreRefused) {
   EXPECT_NE(error.find("44100 Hz"), std::string::npos) << error;
   EXPECT_TRUE(log.contains("INFO: iipds: fs = 44100, nfft=512, nfreq=512, dirtick=5, ndir=37, begindeg=-90"))
       << log.text();
-}
-
-// ---- diagnostics text ---------------------------------------------------------------------------
-
-TEST(HarmonicSoundToString, ShowsEveryHarmonicNumberAndMissingOnesAsZero) {
-  gDirConv = DirectionConverter(-5, 90);
-  const NSVelkBinaural::BandInformation info(NSDimensionPromise::FrequencyBase<double>(16000.0), 512);
-  NSVelkBinaural::HarmonicSound sound;
-  sound.id = 3;
-  EXPECT_EQ(NSVelkBinaural::HarmonicSoundToString(sound), "ID 3");
-  *sound.harmonics = {{info.CreateBand(5), 1}, {info.CreateBand(10), 2}, {info.CreateBand(20), 4}};
-  EXPECT_EQ(NSVelkBinaural::HarmonicSoundToString(sound), "ID 3");  // no direction yet
-  sound.directions->push_back({2u, NSVelkBinaural::ProbabilityBase<double>(0.675)});
-  EXPECT_EQ(NSVelkBinaural::HarmonicSoundToString(sound), "ID 3  156 Hz hnum 3 dir  80 prob 68 [   5  10   0  20]");
 }
 
 }  // namespace

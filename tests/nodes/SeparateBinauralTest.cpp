@@ -12,9 +12,9 @@
 
 #include <gtest/gtest.h>
 
-#include "DirectionJudge.h"
+#include "velk_binaural/DirectionJudge.h"
 #include "SeparateBinaural.h"
-#include "Source.h"
+#include "fd/Source.h"
 #include "velkio/HeadModel.h"
 
 namespace {
@@ -138,16 +138,17 @@ TEST(SeparateBinaural, RefusesMalformedInputsClearly) {
 
 TEST(SeparateBinaural, TablesAreReadOnFrameZeroAndMustFitTheSpectrumForTheMeasuredMethod) {
   Rig missing("/nonexistent/table.velk");
-  EXPECT_NE(HostError([&] { missing.Frame(0); }).find("VELK_DAT \"/nonexistent/table.velk\""), std::string::npos);
+  EXPECT_NE(HostError([&] { missing.Frame(0); }).find("VELK_DAT: transfer-function file \"/nonexistent/table.velk\""),
+            std::string::npos);
   velkio::HeadModelOptions options;
   options.nfft = 256;
   const std::string path =
       (std::filesystem::temp_directory_path() / ("velk-sep-" + std::to_string(getpid()) + ".velk")).string();
   velkio::makeHeadModel(options).writeFile(path);
   Rig measured(path, "HRTFMESURED"), epipolar(path, "EPIPOLAR");
-  EXPECT_NE(HostError([&] {
-              measured.Frame(0);
-            }).find("256-point transform (129 bins), but the spectra are 16000 Hz and 512-point (257 bins)"),
+  EXPECT_NE(HostError([&] { measured.Frame(0); })
+                .find("transform length: the tables are for a 256-point transform (129 bins), expected 512 points "
+                      "(257 bins, that of the spectra)"),
             std::string::npos);
   EXPECT_TRUE(epipolar.Frame(0).empty()) << "the head-model method does not use the tables";
   std::filesystem::remove(path);

@@ -7,7 +7,7 @@
 #include "DelaySourceFilter.h"
 #include "LogCapture.h"
 #include "LoggerInitializer.h"
-#include "Source.h"
+#include "fd/Source.h"
 #include "SourceMaker.h"
 #include "fd/Network.h"
 

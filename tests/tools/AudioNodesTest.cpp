@@ -6,7 +6,7 @@
 #include <complex>
 #include <nlohmann/json.hpp>
 
-#include "Source.h"
+#include "fd/Source.h"
 #include "TestSupport.h"
 #include "fd/Node.h"
 
@@ -194,7 +194,8 @@ TEST_F(AudioSource, NamesTheParameterThatHasTheWrongType) {
 
   p = params(dir.file("ramp.wav"));
   p.add("LENGTH", FD::make<FD::Int>(1 << 30));  // refused before anything is allocated for it
-  EXPECT_NE(creationError(p).find("parameter \"LENGTH\": expected at most"), std::string::npos);
+  EXPECT_NE(creationError(p).find("parameter \"LENGTH\" = 1073741824: expected an int of at least 1 and at most 1048576"),
+            std::string::npos);
 }
 
 // ---- audio files out -------------------------------------------------------------------------------

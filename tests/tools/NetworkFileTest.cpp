@@ -66,13 +66,30 @@ TEST(NetworkFile, EveryParameterTypeParsesIntoItsHostType) {
   EXPECT_EQ(as<FD::String>(p, "DOLLAR").str(), "$5 and {braces}");
 }
 
-// A value of the wrong type still reaches the node as what it is; the node's own check fires.
-TEST(NetworkFile, AWrongTypeReachesTheNodeAndItsErrorNamesNodeAndParameter) {
+// A number is typed by the parameter's declaration whatever its literal: 512.0 is the int 512 and
+// 20 the float 20.0. A float that is not a whole number is refused for an int parameter before any
+// node is made, naming the file, the node and the parameter.
+TEST(NetworkFile, NumbersTakeTheirParametersDeclaredType) {
   TempDir dir;
-  const std::string error = networkError(R"({"nodes": [
-      {"name": "fft", "type": "MultiFFT", "parameters": {"LENGTH": 512.0}}], "outputs": ["fft:OUTPUT"]})",
-                                         dir.path());
-  EXPECT_NE(error.find("Node \"fft\": parameter \"LENGTH\": expected an int, got float 512"), std::string::npos) << error;
+  const std::string fft = R"({"name": "fft", "type": "MultiFFT", "parameters": {"LENGTH": @}})";
+  auto build = [&](const std::string& length) {
+    std::string node = fft;
+    node.replace(node.find('@'), 1, length);
+    return networkError(R"({"nodes": [)" + node + R"(], "outputs": ["fft:OUTPUT"]})", dir.path());
+  };
+  EXPECT_NE(build("512.0").find("input \"INPUT\" is not connected"), std::string::npos) << "made with LENGTH 512";
+  EXPECT_EQ(build("512.5"), "test.json: node \"fft\": parameter \"LENGTH\": 512.5 is not a whole number; expected an even "
+                            "int of at least 2 and at most 1048576");
+  EXPECT_NE(build("\"512\"").find("parameter \"LENGTH\": expected an even int"), std::string::npos);
+
+  const std::string localizer = R"({"plugins": ["velk_binaural"], "nodes": [{"name": "l", "type": "LocalizeBinaural",
+      "parameters": {"SAMPLING_RATE": 16000, "ADVANCE": 160, "BGNOISE_METHOD": "INTERNAL", "PAUSE_LENGTH": 1000,
+                     "MIN_SRC_INTERVAL": 20, "PEAK_FMIN": 100, "PEAK_FMAX": 1500, "LOCALIZE_CHANNEL": "LEFT",
+                     "HARMONIC_THRESHOLD": 1.0, "PEAK_THRESHOLD": 20, "EVENT_RATIO_THRESHOLD": 3,
+                     "CLUSTERING_THRESHOLD": 50, "LOCALIZE_METHOD": "EPIPOLAR", "DIRPROB_THRESHOLD": 0,
+                     "ROUND_COUNT": 0}}], "outputs": ["l:SOURCES"]})";
+  const std::string error = networkError(localizer, dir.path());
+  EXPECT_NE(error.find("input \"AUDIO\" is not connected"), std::string::npos) << "made with every number typed: " << error;
 }
 
 struct BadValue {

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 
 #include "TestSupport.h"
@@ -128,7 +130,28 @@ INSTANTIATE_TEST_SUITE_P(
                {"\"source\"", "in8k.wav", "8000 Hz", "SAMPLING_RATE is 16000 Hz"}},
         Broken{"WrongParameterType",
                network({source("\"IN\"", "\"16000\""), stft("source:AUDIO"), kIstft, kSink}),
-               {"\"source\"", "parameter \"SAMPLING_RATE\": expected an int, got String"}},
+               {"node \"source\"", "parameter \"SAMPLING_RATE\": expected an int of at least 1, got a string"}},
+        // Frame length, shift and rate are set per node; the network refuses a synthesis, a
+        // localiser or a recorder that disagrees with the source it is fed from.
+        Broken{"SynthesisShiftDiffersFromTheSource",
+               network({source(), stft("source:AUDIO"),
+                        R"({"name": "istft", "type": "Synthesize", "parameters": {"LENGTH": 512, "ADVANCE": 128},
+                            "inputs": {"INPUT": "stft:OUTPUT"}})",
+                        kSink}),
+               {"net.json", "node \"istft\" has ADVANCE 128 but node \"source\" upstream of it has ADVANCE 160"}},
+        Broken{"TransformLengthDiffersFromTheSource",
+               network({source(), R"({"name": "stft", "type": "MultiFFT", "parameters": {"LENGTH": 256},
+                                      "inputs": {"INPUT": "source:AUDIO"}})", kIstft, kSink}),
+               {"node \"stft\" has LENGTH 256 but node \"source\" upstream of it has LENGTH 512"}},
+        Broken{"LocaliserRateDiffersFromTheSource",
+               R"({"plugins": ["velk_binaural"], "nodes": [)" + source() + ", " + stft("source:AUDIO") +
+                   R"(, {"name": "localize", "type": "LocalizeBinaural", "parameters": {"SAMPLING_RATE": 8000,
+                    "ADVANCE": 160, "BGNOISE_METHOD": "INTERNAL", "PAUSE_LENGTH": 1000, "MIN_SRC_INTERVAL": 20,
+                    "PEAK_FMIN": 100, "PEAK_FMAX": 1500, "LOCALIZE_CHANNEL": "LEFT", "HARMONIC_THRESHOLD": 1,
+                    "PEAK_THRESHOLD": 20, "EVENT_RATIO_THRESHOLD": 3, "CLUSTERING_THRESHOLD": 50,
+                    "LOCALIZE_METHOD": "EPIPOLAR", "DIRPROB_THRESHOLD": 0, "ROUND_COUNT": 0},
+                    "inputs": {"AUDIO": "source:AUDIO", "SPECTRUM": "stft:OUTPUT"}}], "outputs": ["localize:SOURCES"]})",
+               {"node \"localize\" has SAMPLING_RATE 8000 but node \"source\" upstream of it has SAMPLING_RATE 16000"}},
         Broken{"UnwritableOutput",
                network({source(), stft("source:AUDIO"), kIstft, kSink}, "/no/such/dir/out.wav"),
                {"net.json: frame 0", "\"sink\"", "/no/such/dir/out.wav"}},
@@ -177,9 +200,31 @@ TEST(NodesCommand, ListsHostAndPluginNodesWithTheirPorts) {
     }
   EXPECT_TRUE(found);
 
+  for (const auto& node : list)
+    if (node["type"] == "LocalizeBinaural")
+      for (const auto& p : node["parameters"])
+        if (p["name"] == "PEAK_THRESHOLD") {
+          EXPECT_EQ(p["type"], "float");
+          EXPECT_EQ(p["default"], 20.0);
+          EXPECT_EQ(p["unit"], "dB");
+        }
+
   const ToolResult missing = runTool({"nodes", "--plugin", "/no/such/plugin.so"});
   EXPECT_NE(missing.code, 0);
   EXPECT_NE(missing.err.find("/no/such/plugin.so"), std::string::npos) << missing.err;
+}
+
+// The README's node reference is generated from the declarations; this keeps it up to date.
+TEST(NodesCommand, MarkdownIsTheReadmesNodeReference) {
+  const ToolResult markdown = runTool({"nodes", "--markdown"});
+  ASSERT_EQ(markdown.code, 0) << markdown.err;
+  std::ifstream in(std::string(VELK_SOURCE_DIR) + "/README.md");
+  const std::string readme((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string begin = "<!-- node reference: velk-binaural nodes --markdown -->\n";
+  const size_t from = readme.find(begin), to = readme.find("<!-- end of node reference -->");
+  ASSERT_TRUE(from != std::string::npos && to != std::string::npos) << "the README has no node reference";
+  EXPECT_EQ(readme.substr(from + begin.size(), to - from - begin.size()), markdown.out)
+      << "regenerate the README's node reference with `velk-binaural nodes --markdown`";
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <filesystem>
 
-#include "HRTF.h"
+#include "velk_binaural/HRTF.h"
 #include "velkio/HeadModel.h"
 #include "velkio/SofaImport.h"
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <functional>
 
-#include "HRTF.h"
+#include "velk_binaural/HRTF.h"
 #include "LogCapture.h"
 
 namespace {

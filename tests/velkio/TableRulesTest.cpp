@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "HRTF.h"
+#include "velk_binaural/HRTF.h"
 #include "velkio/VELK.h"
 
 namespace {

@@ -73,6 +73,8 @@ class AudioFileReader {
 // How a writer stores samples: 16-bit PCM (the most widely read) or 32-bit float (lossless).
 enum class SampleFormat { Pcm16, Float };
 
+// The names of the formats, in the order of SampleFormat.
+const std::vector<std::string>& sampleFormatNames();
 // "PCM16" or "FLOAT"; throws std::invalid_argument naming the accepted texts.
 SampleFormat sampleFormatFromName(const std::string& name);
 

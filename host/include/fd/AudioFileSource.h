@@ -29,6 +29,7 @@ class AudioFileSource : public BufferedNode {
   static NodeInfo describe();
 
   long streamLength() const override { return frames_; }
+  FrameGeometry frameGeometry() const override { return {length_, advance_, samplingRate_}; }
   long streamSamples() const override;
   // Warns (FD::warn) when samples that are not finite numbers were read (as 0).
   void finish() override;

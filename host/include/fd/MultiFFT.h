@@ -10,9 +10,11 @@
 
 #include "fd/Node.h"
 
-namespace FD {
+namespace velkdsp {
+class FrameAnalysis;
+}
 
-class RealFFT;
+namespace FD {
 
 class MultiFFT : public BufferedNode {
  public:
@@ -21,12 +23,12 @@ class MultiFFT : public BufferedNode {
   static NodeInfo describe();
 
   void calculate(int outputId, int count, Buffer& out) override;
+  FrameGeometry frameGeometry() const override { return {length_, 0, 0}; }
 
  private:
   int inputId_, outputId_;
   int length_;
-  std::vector<float> window_, windowed_;
-  std::unique_ptr<RealFFT> fft_;
+  std::unique_ptr<velkdsp::FrameAnalysis> analysis_;
 };
 
 }  // namespace FD

@@ -28,8 +28,10 @@ class Network {
   // Declares an output that the network drives on every frame.
   void addOutput(const std::string& node, const std::string& output);
 
-  // Checks that every input is connected and that there is no cycle, propagates look-ahead
-  // requests and initialises every node. Must be called once before processing.
+  // Checks that every input is connected, that there is no cycle and that every node's frame
+  // geometry agrees with that of the nodes upstream of it (a mismatch names both nodes and both
+  // values), propagates look-ahead requests and initialises every node. Must be called once
+  // before processing.
   void initialize();
   // Computes frame `count` of every driven output.
   void process(int count);
@@ -60,6 +62,7 @@ class Network {
  private:
   Node& checkedNode(const std::string& name) const;
   void checkAcyclic() const;
+  void checkFrameGeometry() const;
   // Every node after the nodes that feed it; among unrelated nodes, the order they were added.
   std::vector<Node*> feedOrder() const;
 

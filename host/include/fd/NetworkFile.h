@@ -68,8 +68,9 @@ NetworkSpec parseNetwork(const std::string& text, const std::string& source, con
 NetworkSpec readNetworkFile(const std::string& path, const std::vector<std::string>& overrides = {});
 
 // Loads the plug-ins, then creates the nodes in order, connects their inputs and declares the
-// outputs. Parameters that a node type does not list in its description are refused, so that a
-// misspelt optional parameter cannot go unnoticed.
+// outputs. Parameters that a node type does not declare are refused, so that a misspelt optional
+// parameter cannot go unnoticed; the others are typed by their declarations (an int given for a
+// float parameter becomes a float; a float that is not a whole number is refused for an int one).
 void buildNetwork(const NetworkSpec& plan, Network& network);
 
 }  // namespace FD

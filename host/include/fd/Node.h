@@ -19,6 +19,15 @@ namespace FD {
 
 class _NodeFactory;
 
+// The framing a node works with, as far as it declares one: frame length (LENGTH), frame shift
+// (ADVANCE) and sampling rate (SAMPLING_RATE); 0 where it declares none. The network checks that
+// what a node declares agrees with the nodes upstream of it.
+struct FrameGeometry {
+  int length = 0;
+  int advance = 0;
+  int samplingRate = 0;
+};
+
 class Node : public Object {
  public:
   Node(std::string nodeName, const ParameterSet& params);
@@ -62,6 +71,9 @@ class Node : public Object {
   // a recording says how long it is. Writers use it to end their files with the recording's last
   // sample rather than with the last whole frame.
   virtual long streamSamples() const;
+
+  // The framing this node relies on; none unless overridden.
+  virtual FrameGeometry frameGeometry() const { return {}; }
 
   // Called once after the last frame of a run that succeeded. A node that writes files
   // completes and closes them here, and throws (a host exception naming the node) when that

@@ -1,9 +1,12 @@
 // The written contract of a node type: what it is for, its ports and its parameters. It is what
-// `velk-binaural nodes` prints and what the README's node tables are made from.
+// `velk-binaural nodes` prints, what the README's node reference is generated from, and what
+// parameters are typed and checked with.
 #pragma once
 
 #include <string>
 #include <vector>
+
+#include "velkparam/Parameter.h"
 
 namespace FD {
 
@@ -13,17 +16,12 @@ struct PortInfo {
   std::string description;  // content and unit
 };
 
-struct ParameterInfo {
-  std::string name;
-  std::string type;         // "int", "float", "string", "Vector<int>", ...
-  std::string description;  // meaning and unit
-  std::string suggested;    // a sensible value for users (nodes themselves supply no defaults)
-};
-
 struct NodeInfo {
   std::string description;
   std::vector<PortInfo> inputs, outputs;
-  std::vector<ParameterInfo> parameters;
+  // Name, type, default, accepted values, unit and meaning of every parameter. Nodes require their
+  // parameters as each entry says; the defaults are what the tools fill in.
+  std::vector<velkparam::Spec> parameters;
 };
 
 }  // namespace FD

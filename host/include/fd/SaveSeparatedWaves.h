@@ -17,9 +17,11 @@
 
 #include "fd/Node.h"
 
-namespace FD {
+namespace velkdsp {
+class FrameSynthesis;
+}
 
-class RealFFT;
+namespace FD {
 
 class SaveSeparatedWaves : public BufferedNode {
  public:
@@ -28,6 +30,7 @@ class SaveSeparatedWaves : public BufferedNode {
   static NodeInfo describe();
 
   void calculate(int outputId, int count, Buffer& out) override;
+  FrameGeometry frameGeometry() const override { return {length_, advance_, samplingRate_}; }
   // Writes the rest of every file and closes them all; a NodeException naming each file that
   // failed.
   void finish() override;
@@ -42,8 +45,8 @@ class SaveSeparatedWaves : public BufferedNode {
   int inputId_, outputId_;
   std::string prefix_;
   int samplingRate_, length_, advance_, lookAhead_, format_;
-  std::vector<float> window_, time_, block_;
-  std::unique_ptr<RealFFT> fft_;
+  std::vector<float> block_;
+  std::unique_ptr<velkdsp::FrameSynthesis> synthesis_;
   std::map<int, std::unique_ptr<Track>> tracks_;
   int nextFrame_ = 0;
 };

@@ -24,6 +24,7 @@ class SourceRecorder : public BufferedNode {
   static NodeInfo describe();
 
   void calculate(int outputId, int count, Buffer& out) override;
+  FrameGeometry frameGeometry() const override { return {0, advance_, samplingRate_}; }
   // Writes out what the stream still holds and closes the file; a NodeException naming the file
   // when that fails.
   void finish() override;

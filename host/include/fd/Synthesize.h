@@ -14,11 +14,13 @@
 #include <vector>
 
 #include "fd/Node.h"
-#include "fd/OverlapAdd.h"
+
+namespace velkdsp {
+class FrameSynthesis;
+class OverlapAdd;
+}  // namespace velkdsp
 
 namespace FD {
-
-class RealFFT;
 
 class Synthesize : public BufferedNode {
  public:
@@ -28,16 +30,16 @@ class Synthesize : public BufferedNode {
 
   void calculate(int outputId, int count, Buffer& out) override;
   void reset() override;
+  FrameGeometry frameGeometry() const override { return {length_, advance_, 0}; }
 
  private:
   void addSpectrum(int frame);
 
   int inputId_, outputId_;
   int length_, advance_, lookAhead_;
-  std::vector<float> window_, time_;
+  std::unique_ptr<velkdsp::FrameSynthesis> synthesis_;
   std::vector<float> whole_;  // one whole block of a channel, before the cut at the recording's end
-  std::unique_ptr<RealFFT> fft_;
-  std::vector<OverlapAdd> channels_;  // one per channel, made on the first frame
+  std::vector<velkdsp::OverlapAdd> channels_;  // one per channel, made on the first frame
   int nextFrame_ = 0;                 // next input frame to add
 };
 

@@ -1,0 +1,201 @@
+// Parameter declarations: what an entry accepts and says it accepts, the typing of values given
+// as text or as another number type, the keyword fallbacks of the pipelines' tables, and the
+// configurations built from the tables.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "velk_binaural/Localizer.h"
+#include "velk_binaural/PassBandSeparator.h"
+#include "velkparam/Parameter.h"
+
+namespace {
+
+using velkparam::Spec;
+using velkparam::Value;
+
+std::string ProblemOf(const Spec& spec, const Value& value) { return velkparam::Problem(spec, value); }
+
+TEST(ParameterSpec, AcceptedTextSaysEveryLimit) {
+  EXPECT_EQ(velkparam::Accepted(Spec::Int("N", 1, "", "").AtLeast(1)), "an int of at least 1");
+  EXPECT_EQ(velkparam::Accepted(Spec::Int("N", 2, "", "").AtLeast(2).AtMost(8).Even()),
+            "an even int of at least 2 and at most 8");
+  EXPECT_EQ(velkparam::Accepted(Spec::Float("F", 1, "", "").Above(0)), "a float above 0");
+  EXPECT_EQ(velkparam::Accepted(Spec::Float("F", 1, "", "").AtMost(0.5)), "a float of at most 0.5");
+  EXPECT_EQ(velkparam::Accepted(Spec::Float("F", 1, "", "")), "a float");
+  EXPECT_EQ(velkparam::Accepted(Spec::IntList("L", {0, 1}, "", "").Size(2).AtLeast(0)),
+            "a list of 2 ints, each at least 0");
+  EXPECT_EQ(velkparam::Accepted(Spec::Text("S", "A", "").Keywords({"A", "B", "C"})), "\"A\", \"B\" or \"C\"");
+  EXPECT_EQ(velkparam::Accepted(Spec::Text("S", "A", "").Keywords({"A", "B"}, "B")),
+            "\"A\" or \"B\" (any other text acts as \"B\")");
+  EXPECT_EQ(velkparam::Accepted(Spec::Text("S", "x", "")), "any text");
+}
+
+// Each side of each limit: the limit itself where it is included, the next value where it is not.
+TEST(ParameterSpec, ValuesAreCheckedAgainstBothSidesOfTheirLimits) {
+  const Spec count = Spec::Int("N", 2, "", "").AtLeast(2).AtMost(8).Even();
+  EXPECT_EQ(ProblemOf(count, 2), "");
+  EXPECT_EQ(ProblemOf(count, 8), "");
+  EXPECT_NE(ProblemOf(count, 0), "");
+  EXPECT_NE(ProblemOf(count, 10), "");
+  EXPECT_EQ(ProblemOf(count, 5), "expected an even int of at least 2 and at most 8");
+  const Spec above = Spec::Float("F", 1, "", "").Above(0);
+  EXPECT_NE(ProblemOf(above, 0.0f), "");
+  EXPECT_EQ(ProblemOf(above, 1e-30f), "");
+  EXPECT_NE(ProblemOf(above, NAN), "") << "not a number is never in range";
+  EXPECT_NE(ProblemOf(Spec::Float("F", 1, "", ""), INFINITY), "");
+  const Spec pair = Spec::IntList("L", {0, 1}, "", "").Size(2).AtLeast(0);
+  EXPECT_EQ(ProblemOf(pair, std::vector<int>{2, 3}), "");
+  EXPECT_NE(ProblemOf(pair, std::vector<int>{0}), "");
+  EXPECT_NE(ProblemOf(pair, std::vector<int>{0, -1}), "");
+  EXPECT_EQ(ProblemOf(Spec::Text("S", "A", "").Keywords({"A"}), std::string("a")), "expected \"A\"");
+  EXPECT_EQ(ProblemOf(Spec::Text("S", "A", "").Keywords({"A"}, "A"), std::string("a")), "");
+  EXPECT_EQ(ProblemOf(count, std::string("4")), "expected an even int of at least 2 and at most 8, got a string");
+}
+
+// Values given as another number type take the declared type when nothing is lost.
+TEST(ParameterSpec, NumbersAreConvertedToTheDeclaredTypeOnlyWithoutLoss) {
+  std::string why;
+  EXPECT_EQ(velkparam::Converted(Spec::Float("F", 1, "", ""), 20, &why), Value(20.0f));
+  EXPECT_EQ(velkparam::Converted(Spec::Int("N", 1, "", ""), 512.0f, &why), Value(512));
+  EXPECT_FALSE(velkparam::Converted(Spec::Int("N", 1, "", ""), 2.5f, &why));
+  EXPECT_EQ(why, "2.5 is not a whole number; expected an int");
+  EXPECT_FALSE(velkparam::Converted(Spec::Int("N", 1, "", ""), 3e9f, &why)) << "beyond the range of an int";
+  EXPECT_EQ(velkparam::Converted(Spec::FloatList("L", {}, "", ""), std::vector<int>{30, -30}, &why),
+            Value(std::vector<float>{30.0f, -30.0f}));
+  EXPECT_EQ(velkparam::Converted(Spec::IntList("L", {}, "", ""), std::vector<float>{0, 1}, &why),
+            Value(std::vector<int>{0, 1}));
+  EXPECT_FALSE(velkparam::Converted(Spec::Text("S", "", ""), 3, &why));
+  EXPECT_EQ(why, "expected any text, got an int");
+}
+
+TEST(ParameterSpec, TextIsReadAsTheDeclaredType) {
+  EXPECT_EQ(velkparam::Parse(Spec::Float("F", 1, "", ""), "20"), Value(20.0f));
+  EXPECT_EQ(velkparam::Parse(Spec::Int("N", 1, "", ""), " 7 "), Value(7));
+  EXPECT_EQ(velkparam::Parse(Spec::IntList("L", {}, "", ""), "[0, 1]"), Value(std::vector<int>{0, 1}));
+  EXPECT_EQ(velkparam::Parse(Spec::FloatList("L", {}, "", ""), "30,-30.5"), Value(std::vector<float>{30.0f, -30.5f}));
+  EXPECT_EQ(velkparam::Parse(Spec::FloatList("L", {}, "", ""), ""), Value(std::vector<float>{}));
+  EXPECT_EQ(velkparam::Parse(Spec::Text("S", "", ""), " a b "), Value(std::string(" a b ")));
+  for (const char* bad : {"1.5", "", "12x", "99999999999"}) {
+    try {
+      velkparam::Parse(Spec::Int("HARMONIC_THRESHOLD", 1, "", ""), bad);
+      ADD_FAILURE() << bad << " was read as an int";
+    } catch (const velkparam::ParameterError& e) {
+      EXPECT_EQ(std::string(e.what()), "parameter \"HARMONIC_THRESHOLD\" = \"" + std::string(bad) +
+                                           "\": does not read as an int");
+    }
+  }
+  EXPECT_THROW(velkparam::Parse(Spec::Float("F", 1, "", ""), "nan"), velkparam::ParameterError);
+}
+
+TEST(ParameterSpec, ValuesAreWrittenAsInANetworkFile) {
+  EXPECT_EQ(velkparam::ToText(16000), "16000");
+  EXPECT_EQ(velkparam::ToText(20.0f), "20.0");
+  EXPECT_EQ(velkparam::ToText(0.1f), "0.1");
+  EXPECT_EQ(velkparam::ToText(std::string("LEFT")), "\"LEFT\"");
+  EXPECT_EQ(velkparam::ToText(std::vector<int>{0, 1}), "[0, 1]");
+  EXPECT_EQ(velkparam::ToText(std::vector<float>{30, -30}), "[30.0, -30.0]");
+}
+
+// The keyword parameters whose other texts select another branch, pinned here in the one place
+// that decides it: a text is compared exactly, case included.
+TEST(ParameterSpec, TextsThatMatchNoKeywordSelectTheFallbackBranch) {
+  const auto& localizer = NSVelkBinaural::LocalizerConfig::Parameters();
+  const auto& separator = NSVelkBinaural::PassBandSeparatorConfig::Parameters();
+  auto selected = [](const std::vector<Spec>& table, const char* name, const char* text) {
+    return velkparam::SelectedKeyword(*velkparam::Find(table, name), text);
+  };
+  EXPECT_EQ(selected(localizer, "BGNOISE_METHOD", "INTERNAL"), "INTERNAL");
+  EXPECT_EQ(selected(localizer, "BGNOISE_METHOD", "internal"), "EXTERNAL");
+  EXPECT_EQ(selected(localizer, "LOCALIZE_CHANNEL", "LEFT"), "LEFT");
+  EXPECT_EQ(selected(localizer, "LOCALIZE_CHANNEL", "Left"), "RIGHT");
+  EXPECT_EQ(selected(localizer, "LOCALIZE_METHOD", "HRTFMESURED"), "HRTFMESURED");
+  EXPECT_EQ(selected(localizer, "LOCALIZE_METHOD", "HRTFMEASURED"), "EPIPOLAR");
+  EXPECT_EQ(selected(separator, "SEPARATE_METHOD", "HRTFMESURED"), "HRTFMESURED");
+  EXPECT_EQ(selected(separator, "SEPARATE_METHOD", ""), "EPIPOLAR");
+  EXPECT_THROW(velkparam::SelectedKeyword(Spec::Text("S", "A", "").Keywords({"A"}), "B"), velkparam::ParameterError);
+}
+
+// ---- configurations from the tables ---------------------------------------------------------------
+
+TEST(LocalizerConfig, DefaultsComeFromTheTable) {
+  const NSVelkBinaural::LocalizerConfig c;
+  EXPECT_EQ(c.samplingRateHz, 16000);
+  EXPECT_EQ(c.advanceSamples, 160);
+  EXPECT_EQ(c.noise, NSVelkBinaural::LocalizerConfig::Noise::Internal);
+  EXPECT_EQ(c.pauseLengthMs, 1000);
+  EXPECT_DOUBLE_EQ(c.peakFmaxHz, 1500.0);
+  EXPECT_EQ(c.channel, NSVelkBinaural::Channel::LEFT);
+  EXPECT_FLOAT_EQ(c.peakThresholdDb, 20.0f);
+  EXPECT_EQ(c.method, NSVelkBinaural::LocalizerConfig::Method::HeadModel);
+  EXPECT_EQ(c.tables.leftChannel, 0);
+  EXPECT_EQ(c.tables.rightChannel, 1);
+  EXPECT_DOUBLE_EQ(c.FrameTime(100), 1.0);
+}
+
+TEST(LocalizerConfig, ValuesAreMappedAndRefusedWithTheirNames) {
+  const NSVelkBinaural::LocalizerConfig c = NSVelkBinaural::LocalizerConfig::FromParameters(
+      {{"BGNOISE_METHOD", std::string("internal")}, {"LOCALIZE_CHANNEL", std::string("RIGHT")},
+       {"LOCALIZE_METHOD", std::string("HRTFMESURED")}, {"VELK_DAT_CHANNELS", std::vector<int>{2, 3}},
+       {"MIN_SRC_INTERVAL", 12.0f}});
+  EXPECT_EQ(c.noise, NSVelkBinaural::LocalizerConfig::Noise::External);
+  EXPECT_EQ(c.channel, NSVelkBinaural::Channel::RIGHT);
+  EXPECT_EQ(c.method, NSVelkBinaural::LocalizerConfig::Method::MeasuredTables);
+  EXPECT_EQ(c.tables.leftChannel, 2);
+  EXPECT_DOUBLE_EQ(c.minSourceIntervalDeg, 12.0);
+
+  auto refusal = [](const velkparam::Values& values) {
+    try {
+      NSVelkBinaural::LocalizerConfig::FromParameters(values);
+    } catch (const velkparam::ParameterError& e) {
+      return std::string(e.what());
+    }
+    return std::string("(accepted)");
+  };
+  EXPECT_EQ(refusal({{"PAUSE_LENGTH", -1}}), "parameter \"PAUSE_LENGTH\" = -1: expected an int of at least 0");
+  EXPECT_EQ(refusal({{"PEAK_FMAX", 8000.5f}}),
+            "parameter \"PEAK_FMAX\" = 8000.5: expected at most half of SAMPLING_RATE (16000 / 2)");
+  EXPECT_EQ(refusal({{"PEAK_FMAX", 8000.0f}}), "(accepted)");
+  EXPECT_EQ(refusal({{"PEAK_FMIN", 1500.0f}}), "parameter \"PEAK_FMIN\" = 1500.0: expected a frequency below PEAK_FMAX (1500.0)");
+  EXPECT_EQ(refusal({{"PEAK_THRESHOLD", 20}}),
+            "parameter \"PEAK_THRESHOLD\" = 20: expected a float, got an int")
+      << "typing is the entry point's job";
+  EXPECT_EQ(refusal({{"PEAK_TRESHOLD", 20.0f}}).find("parameter \"PEAK_TRESHOLD\" = 20.0: unknown"), 0u);
+  // The stage keywords have no fallback: another text is a mistake.
+  EXPECT_EQ(refusal({{"DIRECTIONS", std::string("broadband")}}),
+            "parameter \"DIRECTIONS\" = \"broadband\": expected \"HARMONIC\" or \"BROADBAND\"");
+  EXPECT_EQ(refusal({{"HEAD_RADIUS", 0.2f}, {"SOURCE_DISTANCE", 0.1f}}),
+            "parameter \"SOURCE_DISTANCE\" = 0.1: expected a distance beyond HEAD_RADIUS (0.2)");
+}
+
+TEST(LocalizerConfig, StagesAreChosenByTheirKeywords) {
+  const NSVelkBinaural::LocalizerConfig absent;
+  EXPECT_EQ(absent.noiseFloor, NSVelkBinaural::LocalizerConfig::NoiseFloor::FirstFrames);
+  EXPECT_EQ(absent.directions, NSVelkBinaural::LocalizerConfig::Directions::Harmonic);
+  EXPECT_EQ(absent.tracks, NSVelkBinaural::LocalizerConfig::Tracks::Events);
+  EXPECT_NEAR(absent.headRadiusM, 0.09, 1e-7);
+  const auto chosen = NSVelkBinaural::LocalizerConfig::FromParameters(
+      {{"NOISE_FLOOR", std::string("ADAPTIVE")}, {"DIRECTIONS", std::string("BROADBAND")},
+       {"TRACKS", std::string("TALKERS")}, {"HEAD_RADIUS", 0.0925f}});
+  EXPECT_EQ(chosen.noiseFloor, NSVelkBinaural::LocalizerConfig::NoiseFloor::Adaptive);
+  EXPECT_EQ(chosen.directions, NSVelkBinaural::LocalizerConfig::Directions::Broadband);
+  EXPECT_EQ(chosen.tracks, NSVelkBinaural::LocalizerConfig::Tracks::Talkers);
+  EXPECT_NEAR(chosen.headRadiusM, 0.0925, 1e-7);
+}
+
+TEST(PassBandSeparatorConfig, DefaultsAndChannelsComeFromTheTable) {
+  const NSVelkBinaural::PassBandSeparatorConfig c;
+  EXPECT_DOUBLE_EQ(c.rangeMinDeg, 20.0);
+  EXPECT_DOUBLE_EQ(c.rangeMaxDeg, 40.0);
+  EXPECT_EQ(c.method, NSVelkBinaural::PassBandSeparatorConfig::Method::HeadModel);
+  const auto other = NSVelkBinaural::PassBandSeparatorConfig::FromParameters(
+      {{"VELK_DAT_CHANNELS", std::vector<int>{1, 0}}, {"SEPARATE_METHOD", std::string("HRTFMESURED")}});
+  EXPECT_EQ(other.tables.leftChannel, 1);
+  EXPECT_EQ(other.tables.rightChannel, 0);
+  EXPECT_EQ(other.method, NSVelkBinaural::PassBandSeparatorConfig::Method::MeasuredTables);
+  EXPECT_THROW(NSVelkBinaural::PassBandSeparatorConfig::FromParameters({{"RANGE_MIN", -1.0f}}),
+               velkparam::ParameterError);
+}
+
+}  // namespace
