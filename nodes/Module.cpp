@@ -4,6 +4,7 @@
 #include "LocalizeBinaural.h"
 #include "LoggerInitializer.h"
 #include "SeparateBinaural.h"
+#include "SeparateSoftMask.h"
 #include "SourceMaker.h"
 
 namespace {
@@ -22,6 +23,7 @@ struct ModuleRegistration {
     registerNode<LocalizeBinaural>("LocalizeBinaural");
     registerNode<LoggerInitializer>("LoggerInitializer");
     registerNode<DelaySourceFilter>("DelaySourceFilter");
+    registerNode<SeparateSoftMask>("SeparateSoftMask");
   }
 };
 
