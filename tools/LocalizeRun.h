@@ -12,7 +12,7 @@
 namespace velktool {
 
 // Sets the stages the command line runs the localiser of node type `nodeType` with, where the
-// node's own defaults are the harmonic-event pipeline (see LocalizeRun.cpp for the measurements).
+// node's own defaults are the harmonic-event pipeline (see RecommendedStages.h for the measurements).
 void chooseCommandLineStages(NetworkParameters& params, const std::string& nodeType);
 
 // What the localiser is run on and how.
