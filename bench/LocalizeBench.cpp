@@ -1,9 +1,9 @@
 // The localiser on the two-talker scene.
 //
 // LocalizeFrame / StftFrame: the cost of one frame of LocalizeBinaural (the harmonic sounds and
-// their events, or the adaptive floor, broadband directions and talker tracks the command line
-// runs; head model or measured tables) next to the cost of the short-time spectrum of the same
-// frame, both as nodes fed with frames read and transformed beforehand. "cpu_us_per_frame" is the mean
+// their events, or the adaptive floor and broadband directions the command line runs, followed by
+// TrackTalkers; head model or measured tables) next to the cost of the short-time spectrum of the
+// same frame, both as nodes fed with frames read and transformed beforehand. "cpu_us_per_frame" is the mean
 // processor time over the scene's frames; LocalizeFrame also times the STFT in the same
 // iterations and reports the ratio as "times_stft". The target is a ratio of at most 3.
 //
@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "LocalizeBinaural.h"
+#include "TrackTalkers.h"
 #include "fd/AudioFileSource.h"
 #include "fd/MultiFFT.h"
 #include "fd/Network.h"
@@ -121,8 +122,14 @@ FD::ParameterSet localizerParameters(bool measured, bool broadband) {
   if (broadband) {
     s("NOISE_FLOOR", "ADAPTIVE");
     s("DIRECTIONS", "BROADBAND");
-    s("TRACKS", "TALKERS");
   }
+  return p;
+}
+
+FD::ParameterSet trackerParameters() {
+  FD::ParameterSet p("track");
+  p.add("SAMPLING_RATE", FD::ObjectRef(new FD::Int(kRate)));
+  p.add("ADVANCE", FD::ObjectRef(new FD::Int(kAdvance)));
   return p;
 }
 
@@ -201,16 +208,18 @@ void StftFrame(benchmark::State& state) {
   state.counters["setup_us"] = t[0].setupUs;
 }
 
-// Arguments: 0 head model, 1 measured tables; 0 harmonic events, 1 broadband talkers.
-// "times_stft" is the localiser's cost of a frame over the STFT's, both timed in the same
-// iterations.
+// Arguments: 0 head model, 1 measured tables; 0 harmonic events, 1 broadband directions and the
+// talker tracker after the localiser. "times_stft" is the localiser's (and tracker's) cost of a
+// frame over the STFT's, both timed in the same iterations.
 void LocalizeFrame(benchmark::State& state) {
   const bool measured = state.range(0) != 0;
   const bool broadband = state.range(1) != 0;
   std::unique_ptr<PreparedFrames> audio, spectra, stftAudio;
   std::unique_ptr<LocalizeBinaural> node;
+  std::unique_ptr<TrackTalkers> tracker;
   std::unique_ptr<FD::MultiFFT> stft;
   const Stage localize{[&] {
+                         tracker.reset();
                          node.reset();
                          audio.reset(new PreparedFrames(sceneFrames()->audio));
                          spectra.reset(new PreparedFrames(sceneFrames()->spectra));
@@ -218,8 +227,16 @@ void LocalizeFrame(benchmark::State& state) {
                          node->connectInput(node->inputId("AUDIO"), audio.get(), 0);
                          node->connectInput(node->inputId("SPECTRUM"), spectra.get(), 0);
                          node->initialize();
+                         if (broadband) {
+                           tracker.reset(new TrackTalkers("track", trackerParameters()));
+                           tracker->connectInput(tracker->inputId("INPUT"), node.get(), 0);
+                           tracker->initialize();
+                         }
                        },
-                       [&](int c) { benchmark::DoNotOptimize(node->getOutput(0, c)); }};
+                       [&](int c) {
+                         FD::Node* last = tracker ? static_cast<FD::Node*>(tracker.get()) : node.get();
+                         benchmark::DoNotOptimize(last->getOutput(0, c));
+                       }};
   const std::vector<StageTimes> t = timeStages(state, {localize, stftStage(stftAudio, stft)});
   state.counters["cpu_us_per_frame"] = t[0].usPerFrame;
   state.counters["setup_us"] = t[0].setupUs;

@@ -17,8 +17,6 @@ using namespace NSVelkBinaural;
 namespace {
 
 const char* const kFile = "LocalizeBinaural";
-const char* const kMeasuredMethod = "HRTFMESURED";
-const char* const kEpipolarMethod = "EPIPOLAR";
 // Line number reported with the first-frame set-up errors; kept fixed so that the reported text
 // does not change with edits of this file.
 const int kSetupFailureLine = 363;
@@ -50,13 +48,11 @@ LocalizeBinaural::LocalizeBinaural(const std::string& nodeName, const FD::Parame
   bgnoiseID = addInput("BGNOISE");
   sourcesID = addOutput("SOURCES");
 
-  const velkparam::Values values = readDeclared(LocalizerConfig::Parameters());
   try {
-    config_ = LocalizerConfig::FromParameters(values);
+    config_ = LocalizerConfig::FromParameters(readDeclared(LocalizerConfig::Parameters()));
   } catch (const velkparam::ParameterError& e) {
     refuse(e);
   }
-  const std::string method = std::get<std::string>(values.at("LOCALIZE_METHOD"));
   if (config_.method == LocalizerConfig::Method::MeasuredTables) {
     // Needed on the first frame: a missing one is reported now (a mistyped one already was).
     parameters.get("VELK_DAT");
@@ -65,11 +61,10 @@ LocalizeBinaural::LocalizeBinaural(const std::string& nodeName, const FD::Parame
 
   inOrder = true;
 
-  // The converter is process-wide: the last localiser constructed decides it. A method text that
-  // is neither keyword leaves it alone.
-  if (method == kEpipolarMethod)
+  // The converter is process-wide: the last localiser constructed decides it.
+  if (config_.method == LocalizerConfig::Method::HeadModel)
     gDirConv = DirectionConverter(-5, 90);
-  else if (method == kMeasuredMethod)
+  else
     gDirConv = DirectionConverter(0, 90);  // placeholder until the tables are read on frame 0
 }
 
@@ -146,10 +141,13 @@ void LocalizeBinaural::calculate(int, int count, FD::Buffer& out) {
   }
 }
 
+// Each report as a source record; its power carries the report's strength, which the talker
+// tracker downstream weighs (NaN for an event paused on this frame).
 FD::ObjectRef LocalizeBinaural::SourcesOf(const std::vector<SourceReport>& reports) {
   FD::RCPtr<FD::Vector<FD::ObjectRef>> sources(new FD::Vector<FD::ObjectRef>);
   for (const SourceReport& report : reports) {
     FD::Source* source = FD::Source::atAzimuth(report.sourceId, report.azimuthRad);
+    source->power = static_cast<float>(report.strength);
     sources->push_back(FD::ObjectRef(source));
     AnnounceIfNew(*source);
   }
@@ -177,9 +175,10 @@ void LocalizeBinaural::ForgetEndedIds() {
 FD::NodeInfo LocalizeBinaural::describe() {
   FD::NodeInfo info;
   info.description =
-      "Finds talkers in a two-channel spectrum and tracks them: harmonic sounds above the background noise are "
-      "judged for their direction (head model or measured tables) and matched to sound events with stable ids. "
-      "Each new id is announced once on standard output as \"SOURCE ID <id> DIR <degrees>\".";
+      "Finds talkers in a two-channel spectrum: harmonic sounds above the background noise are judged for their "
+      "direction (head model or measured tables) and matched to sound events with stable ids; with DIRECTIONS "
+      "BROADBAND, the directions of each frame are output instead, numbered by rank. TrackTalkers turns either "
+      "into talker tracks. Each new id is announced once on standard output as \"SOURCE ID <id> DIR <degrees>\".";
   info.inputs = {
       {"AUDIO", "Matrix<float>", "the frame's time signal, 2 rows (left, right); only the row count is used"},
       {"SPECTRUM", "Matrix<complex<float>>", "the frame's spectrum, row 0 left, row 1 right, nfft/2 + 1 columns"},
@@ -188,7 +187,9 @@ FD::NodeInfo LocalizeBinaural::describe() {
        "INTERNAL, and then it must be connected; a frame without it outputs no sources"}};
   info.outputs = {{"SOURCES", "Vector<ObjectRef> of Source",
                    "the sources active or paused on the frame: id, x = (cos a, sin a, 0) for azimuth a "
-                   "(positive to the left)"}};
+                   "(positive to the left), power = the evidence of the source on the frame in [0, 1] (a direction: "
+                   "the share of the frame's bins it explains; an event: the probability of its direction, NaN "
+                   "while paused)"}};
   info.parameters = LocalizerConfig::Parameters();
   return info;
 }

@@ -37,7 +37,7 @@ class LocalizeBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode
 
  private:
   boost::shared_ptr<NSVelkBinaural::IIPDS> LoadMeasuredTables(int nfft);
-  // The event history's sources as source records; each id is announced the first time it is output.
+  // The pipeline's reports as source records; each id is announced the first time it is output.
   FD::ObjectRef SourcesOf(const std::vector<NSVelkBinaural::SourceReport>& reports);
   void AnnounceIfNew(const FD::Source& source);
   void ForgetEndedIds();

@@ -5,6 +5,7 @@
 #include "LoggerInitializer.h"
 #include "SeparateBinaural.h"
 #include "SourceMaker.h"
+#include "TrackTalkers.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ struct ModuleRegistration {
     registerNode<LocalizeBinaural>("LocalizeBinaural");
     registerNode<LoggerInitializer>("LoggerInitializer");
     registerNode<DelaySourceFilter>("DelaySourceFilter");
+    registerNode<TrackTalkers>("TrackTalkers");
   }
 };
 

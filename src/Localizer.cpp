@@ -122,7 +122,6 @@ Localizer::Localizer(const LocalizerConfig& config, boost::shared_ptr<IIPDS> tab
   }
   if (config_.noiseFloor == LocalizerConfig::NoiseFloor::Adaptive && config_.noise == LocalizerConfig::Noise::Internal)
     adaptiveFloor_.reset(new AdaptiveNoiseFloor());
-  if (config_.tracks == LocalizerConfig::Tracks::Talkers) tracker_.reset(new TalkerTracker());
   history_.pauseLength.tv_sec = config_.pauseLengthMs / 1000;
   history_.pauseLength.tv_usec = (config_.pauseLengthMs % 1000) * 1000;
   history_.nearAngle = NSDimensionPromise::AngleBase<double>(config_.minSourceIntervalDeg * 0.5 * Angles::AnglePi / 180.0);
@@ -171,7 +170,6 @@ void Localizer::MakeFinder(size_t bins) {
 }
 
 bool Localizer::Holds(int id) const {
-  if (tracker_) return tracker_->holds(id);
   if (finder_) return true;  // ranks come back frame after frame
   return std::any_of(history_.events.begin(), history_.events.end(), [id](const EventHistory& e) { return e.id == id; });
 }
@@ -186,21 +184,15 @@ const std::vector<SourceReport>& Localizer::Process(const StereoSpectrumView& fr
                                  (nfft_ / 2 + 1))
                                     .str());
   reports_.clear();
-  directions_.clear();
   if (adaptiveFloor_) adaptiveFloor_->process(frame);
   if (finder_)
-    BroadbandFrame(frame, noise);
+    BroadbandFrame(frame, noise, timeSec);
   else
     HarmonicFrame(frame, timeSec, noise);
-  if (tracker_)
-    ReportTalkers(timeSec);
-  else if (finder_)
-    ReportRanks(timeSec);
   return reports_;
 }
 
-// The pipeline of harmonic sounds and sound events. Its events are the frame's sources, or, with
-// talker tracks, the directions of the frame's sounds are the tracker's reports.
+// The pipeline of harmonic sounds and sound events; its events are the frame's sources.
 void Localizer::HarmonicFrame(const StereoSpectrumView& frame, double timeSec, const StereoLevelsView* noise) {
   ComplexPairPtr lrspectra = NormalisedSpectra(frame, BinsToRead(frame.bins));
   FloatPairPtr frameNoise = FrameNoise(lrspectra, noise);
@@ -212,19 +204,12 @@ void Localizer::HarmonicFrame(const StereoSpectrumView& frame, double timeSec, c
     JudgeDirections(sounds, lrspectra);
     UpdateHistory(sounds, timeSec);
   }
-  if (!tracker_) {
-    ReportEvents(sounds, timeSec);
-    return;
-  }
-  for (const HarmonicSoundPtr& sound : *sounds)
-    if (sound->directions && !sound->directions->empty())
-      directions_.push_back(
-          SourceReport{static_cast<double>(grid_.ToDegree(sound->directions->front().first)), 1.0, sound->id});
+  ReportEvents(sounds, timeSec);
 }
 
 // The broadband direction finder, against the adaptive floor or the noise the first frames'
 // estimator (or the given noise) gives, as power in the spectrum's own scale.
-void Localizer::BroadbandFrame(const StereoSpectrumView& frame, const StereoLevelsView* noise) {
+void Localizer::BroadbandFrame(const StereoSpectrumView& frame, const StereoLevelsView* noise, double timeSec) {
   const float* noiseLeft = nullptr;
   const float* noiseRight = nullptr;
   if (adaptiveFloor_) {
@@ -244,28 +229,14 @@ void Localizer::BroadbandFrame(const StereoSpectrumView& frame, const StereoLeve
     noiseLeft = noisePower_[0].data();
     noiseRight = noisePower_[1].data();
   }
-  directions_ = finder_->process(frame, noiseLeft, noiseRight);
-}
-
-// The talkers the tracker holds for the frame's directions.
-void Localizer::ReportTalkers(double timeSec) {
-  for (const TalkerTrack& t : tracker_->process(timeSec, directions_)) {
-    SourceReport report;
-    report.azimuthDeg = t.azimuthDeg;
-    report.sourceId = t.id;
-    report.timeSec = timeSec;
-    report.azimuthRad = DegToRad(t.azimuthDeg);
-    report.paused = t.lastHeardSec < timeSec;
-    report.startSec = t.firstSec;
-    reports_.push_back(report);
-  }
+  ReportRanks(finder_->process(frame, noiseLeft, noiseRight), timeSec);
 }
 
 // The finder's directions of this frame as they are: no identity from frame to frame, so each
 // carries its rank in the frame (1 the strongest) as its id.
-void Localizer::ReportRanks(double timeSec) {
-  for (size_t i = 0; i < directions_.size(); ++i) {
-    SourceReport report = directions_[i];
+void Localizer::ReportRanks(const std::vector<SourceReport>& directions, double timeSec) {
+  for (size_t i = 0; i < directions.size(); ++i) {
+    SourceReport report = directions[i];
     report.sourceId = static_cast<int>(i) + 1;
     report.timeSec = timeSec;
     report.azimuthRad = DegToRad(report.azimuthDeg);

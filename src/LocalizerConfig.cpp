@@ -10,16 +10,17 @@ using velkparam::Spec;
 
 namespace {
 
-const char* const kMeasured = "HRTFMESURED";  // spelled so by every network that uses it
+// The measured method is spelled HRTFMESURED by every stored network that uses it, which must keep
+// working; HRTFMEASURED is accepted beside it.
+const char* const kMeasured = "HRTFMESURED";
+const char* const kMeasuredSpelledOut = "HRTFMEASURED";
 const char* const kInternal = "INTERNAL";
-const char* const kNeededForTables = "with LOCALIZE_METHOD HRTFMESURED";
+const char* const kNeededForTables = "with LOCALIZE_METHOD HRTFMESURED or HRTFMEASURED";
 // Keywords of the stage parameters; the first of each pair is the harmonic-event pipeline.
 const char* const kFirstFrames = "FIRST_FRAMES";
 const char* const kAdaptive = "ADAPTIVE";
 const char* const kHarmonic = "HARMONIC";
 const char* const kBroadband = "BROADBAND";
-const char* const kEvents = "EVENTS";
-const char* const kTalkers = "TALKERS";
 
 // The defaults were chosen on the binaural test scenes (16 kHz, one to three talkers, 10 and 20 dB
 // SNR) with both direction methods; each value is the one that found every talker with the fewest
@@ -65,8 +66,9 @@ std::vector<Spec> MakeTable() {
       Spec::Float("CLUSTERING_THRESHOLD", 50.0f, "",
                   "merge cost limit of neighbouring peak bands (0 or less: no merging; above 100: all merge)"),
       Spec::Text("LOCALIZE_METHOD", "EPIPOLAR",
-                 "EPIPOLAR judges directions with a spherical head model; HRTFMESURED with the tables of VELK_DAT")
-          .Keywords({"EPIPOLAR", kMeasured}, "EPIPOLAR"),
+                 "EPIPOLAR judges directions with a spherical head model; HRTFMESURED (or HRTFMEASURED) with the "
+                 "tables of VELK_DAT")
+          .Keywords({"EPIPOLAR", kMeasured, kMeasuredSpelledOut}),
       Spec::Float("DIRPROB_THRESHOLD", 0.0f, "", "accepted for compatibility; no effect"),
       Spec::Int("ROUND_COUNT", 0, "", "accepted for compatibility; no effect"),
       Spec::Text("VELK_DAT", "examples/kemar_front_16k_512.velk",
@@ -85,11 +87,6 @@ std::vector<Spec> MakeTable() {
                  "HARMONIC judges harmonic sounds below PEAK_FMAX; BROADBAND steers the interaural phase of every "
                  "coherent bin above the noise up to 5 kHz, several talkers per frame")
           .Keywords({kHarmonic, kBroadband})
-          .Optional(),
-      Spec::Text("TRACKS", kEvents,
-                 "EVENTS outputs the sound events (with BROADBAND the frame's directions, ids their rank); TALKERS "
-                 "tracks talkers with stable ids over pauses")
-          .Keywords({kEvents, kTalkers})
           .Optional(),
       Spec::Float("HEAD_RADIUS", 0.09f, "m", "radius of the spherical head of EPIPOLAR").Above(0).AtMost(0.5).Optional(),
       Spec::Float("SOURCE_DISTANCE", 1.0f, "m",
@@ -142,7 +139,7 @@ LocalizerConfig LocalizerConfig::FromParameters(const velkparam::Values& given) 
   c.peakThresholdDb = velkparam::FloatOf(table, values, "PEAK_THRESHOLD");
   c.eventRatioThreshold = velkparam::FloatOf(table, values, "EVENT_RATIO_THRESHOLD");
   c.clusteringThreshold = velkparam::FloatOf(table, values, "CLUSTERING_THRESHOLD");
-  c.method = keyword("LOCALIZE_METHOD") == kMeasured ? Method::MeasuredTables : Method::HeadModel;
+  c.method = keyword("LOCALIZE_METHOD") == "EPIPOLAR" ? Method::HeadModel : Method::MeasuredTables;
   c.tables.path = velkparam::TextOf(table, values, "VELK_DAT");
   const std::vector<int> channels = velkparam::IntsOf(table, values, "VELK_DAT_CHANNELS");
   c.tables.leftChannel = channels.at(0);
@@ -151,7 +148,6 @@ LocalizerConfig LocalizerConfig::FromParameters(const velkparam::Values& given) 
   c.sourceDistanceM = velkparam::FloatOf(table, values, "SOURCE_DISTANCE");
   c.noiseFloor = keyword("NOISE_FLOOR") == kAdaptive ? NoiseFloor::Adaptive : NoiseFloor::FirstFrames;
   c.directions = keyword("DIRECTIONS") == kBroadband ? Directions::Broadband : Directions::Harmonic;
-  c.tracks = keyword("TRACKS") == kTalkers ? Tracks::Talkers : Tracks::Events;
   CheckPairs(c, values);
   return c;
 }

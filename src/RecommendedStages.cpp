@@ -16,9 +16,6 @@ namespace NSVelkBinaural {
 //                            sounds and their events): singles 92% within 5 degrees, pairs 88%
 //                            and triples 67% within 10, one single and two talkers of triples
 //                            missed, 3.3-5.6 ids per talker, 20-24% spurious; room: 10-23 ids.
-//   TRACKS TALKERS           EVENTS (the frame's directions with their rank as id): hit 0.44-0.78
-//                            anechoic, 0.15-0.30 in the room, as a talker is heard in a fraction
-//                            of its frames only; talkers hold it over pauses.
 //   NOISE_FLOOR ADAPTIVE     FIRST_FRAMES with BROADBAND: the same anechoic figures, in the room
 //                            2.33 against 2.0 ids per single talker and 1.5 against 1.17 per
 //                            talker of pairs; and a floor learnt once cannot follow a noise that
@@ -35,7 +32,6 @@ const velkparam::Values& RecommendedLocalizerStages() {
   static const velkparam::Values stages{
       {"NOISE_FLOOR", std::string("ADAPTIVE")},
       {"DIRECTIONS", std::string("BROADBAND")},
-      {"TRACKS", std::string("TALKERS")},
       {"HEAD_RADIUS", 0.0925f},
   };
   return stages;

@@ -57,8 +57,8 @@ TalkerTracker::TalkerTracker(const TalkerTrackerConfig& config) : config_(config
 // Strongest first; ties (tentative tracks all have id 0) by azimuth, so the order is the same
 // on every run.
 bool TalkerTracker::MoreEvidence(const Track& a, const Track& b) {
-  return std::make_tuple(-a.state.evidence, a.state.id, a.state.azimuthDeg) <
-         std::make_tuple(-b.state.evidence, b.state.id, b.state.azimuthDeg);
+  return std::make_tuple(-a.evidence, a.id, a.azimuthDeg) <
+         std::make_tuple(-b.evidence, b.id, b.azimuthDeg);
 }
 
 void TalkerTracker::reset() {
@@ -73,7 +73,7 @@ const std::vector<TalkerTrack>& TalkerTracker::process(double frameTimeSec, cons
   MergeAndEnd(frameTimeSec);
   heard_.clear();
   for (const Track& t : talkers_)
-    if (frameTimeSec - t.state.lastHeardSec <= config_.reportHoldSec) heard_.push_back(t.state);
+    if (frameTimeSec - t.lastHeardSec <= config_.reportHoldSec) heard_.push_back(t);
   return heard_;
 }
 
@@ -87,15 +87,14 @@ void TalkerTracker::Fade(double frameTimeSec) {
                                   " s comes before the previous frame's " + std::to_string(lastTimeSec_) + " s");
     const double fade = std::exp(-(frameTimeSec - lastTimeSec_) / config_.evidenceTimeSec);
     for (std::vector<Track>* group : {&talkers_, &tentative_})
-      for (Track& t : *group) t.state.evidence *= fade;
+      for (Track& t : *group) t.evidence *= fade;
   }
   started_ = true;
   lastTimeSec_ = frameTimeSec;
 }
 
-// Each report joins at most one track and each track takes at most one report: first by the
-// report's sourceId, then nearest first, talkers before tentative tracks. The rest start
-// tentative tracks.
+// Each report joins at most one track and each track takes at most one report, nearest first,
+// talkers before tentative tracks. The rest start tentative tracks.
 void TalkerTracker::Associate(double frameTimeSec, const std::vector<SourceReport>& reports) {
   used_.assign(reports.size(), 0);
   azimuths_.resize(reports.size());
@@ -108,32 +107,19 @@ void TalkerTracker::Associate(double frameTimeSec, const std::vector<SourceRepor
   joined[1].assign(tentative_.size(), 0);
   std::vector<Track>* groups[2] = {&talkers_, &tentative_};
 
-  for (std::size_t r = 0; r < reports.size(); ++r) {
-    if (used_[r] || reports[r].sourceId < 0) continue;
-    for (int g = 0; g < 2 && !used_[r]; ++g)
-      for (std::size_t i = 0; i < groups[g]->size() && !used_[r]; ++i) {
-        Track& t = (*groups[g])[i];
-        if (joined[g][i] || t.sourceId != reports[r].sourceId ||
-            Distance(t.state.azimuthDeg, azimuths_[r]) > config_.gateDeg)
-          continue;
-        Join(t, g == 0, reports[r], azimuths_[r], frameTimeSec);
-        joined[g][i] = used_[r] = 1;
-      }
-  }
-
   std::vector<Pair>& pairs = pairs_;
   for (int g = 0; g < 2; ++g) {
     pairs.clear();
     for (std::size_t i = 0; i < groups[g]->size(); ++i)
       for (std::size_t r = 0; r < reports.size(); ++r) {
-        if (joined[g][i] || used_[r]) continue;
-        const double d = Distance((*groups[g])[i].state.azimuthDeg, azimuths_[r]);
+        if (used_[r]) continue;
+        const double d = Distance((*groups[g])[i].azimuthDeg, azimuths_[r]);
         if (d <= config_.gateDeg) pairs.emplace_back(d, i, r);
       }
     std::sort(pairs.begin(), pairs.end());
     for (const auto& [d, i, r] : pairs) {
       if (joined[g][i] || used_[r]) continue;
-      Join((*groups[g])[i], g == 0, reports[r], azimuths_[r], frameTimeSec);
+      Join((*groups[g])[i], g == 0, Strength(reports[r]), azimuths_[r], frameTimeSec);
       joined[g][i] = used_[r] = 1;
     }
   }
@@ -141,35 +127,31 @@ void TalkerTracker::Associate(double frameTimeSec, const std::vector<SourceRepor
   for (std::size_t r = 0; r < reports.size(); ++r) {
     if (used_[r]) continue;
     Track t;
-    t.state.azimuthDeg = azimuths_[r];
-    t.state.evidence = Strength(reports[r]);
-    t.state.firstSec = t.state.lastHeardSec = frameTimeSec;
-    t.sourceId = reports[r].sourceId;
+    t.azimuthDeg = azimuths_[r];
+    t.evidence = t.strength = Strength(reports[r]);
+    t.firstSec = t.lastHeardSec = frameTimeSec;
     tentative_.push_back(t);
   }
 }
 
 // A talker's azimuth follows its reports slowly; a tentative track's is the strength-weighted
 // mean of its reports, so that it starts where the evidence is.
-void TalkerTracker::Join(Track& track, bool talker, const SourceReport& report, double azimuthDeg,
-                         double frameTimeSec) const {
-  const double strength = Strength(report);
-  TalkerTrack& s = track.state;
-  s.evidence += strength;
-  const double weight = talker ? config_.smoothing : (s.evidence > 0.0 ? strength / s.evidence : 1.0);
-  s.azimuthDeg = Normalised(s.azimuthDeg + weight * Towards(s.azimuthDeg, azimuthDeg));
-  s.lastHeardSec = frameTimeSec;
-  track.sourceId = report.sourceId;
+void TalkerTracker::Join(Track& track, bool talker, double strength, double azimuthDeg, double frameTimeSec) const {
+  track.evidence += strength;
+  const double weight = talker ? config_.smoothing : (track.evidence > 0.0 ? strength / track.evidence : 1.0);
+  track.azimuthDeg = Normalised(track.azimuthDeg + weight * Towards(track.azimuthDeg, azimuthDeg));
+  track.lastHeardSec = frameTimeSec;
+  track.strength = strength;
 }
 
 void TalkerTracker::Confirm(double frameTimeSec) {
   std::vector<Track>& keep = scratch_;
   keep.clear();
   for (Track& t : tentative_) {
-    if (t.state.evidence >= config_.confirmEvidence && talkers_.size() < config_.maxTalkers && !Shadowed(t)) {
-      t.state.id = IdFor(t.state.azimuthDeg, frameTimeSec);
+    if (t.evidence >= config_.confirmEvidence && talkers_.size() < config_.maxTalkers && !Shadowed(t)) {
+      t.id = IdFor(t.azimuthDeg, frameTimeSec);
       talkers_.push_back(t);
-    } else if (t.state.evidence >= config_.dropEvidence) {
+    } else if (t.evidence >= config_.dropEvidence) {
       keep.push_back(t);
     }
   }
@@ -185,16 +167,16 @@ void TalkerTracker::MergeAndEnd(double frameTimeSec) {
   std::vector<Track>& kept = scratch_;
   kept.clear();
   for (const Track& t : talkers_) {
-    const bool silent = frameTimeSec - t.state.lastHeardSec > config_.hangoverSec;
+    const bool silent = frameTimeSec - t.lastHeardSec > config_.hangoverSec;
     const bool merged = std::any_of(kept.begin(), kept.end(), [&](const Track& k) {
-      return Distance(k.state.azimuthDeg, t.state.azimuthDeg) < config_.mergeDeg;
+      return Distance(k.azimuthDeg, t.azimuthDeg) < config_.mergeDeg;
     });
     if (silent || merged)
-      remembered_.push_back(Ended{t.state.id, t.state.azimuthDeg, frameTimeSec});
+      remembered_.push_back(Ended{t.id, t.azimuthDeg, frameTimeSec});
     else
       kept.push_back(t);
   }
-  std::sort(kept.begin(), kept.end(), [](const Track& a, const Track& b) { return a.state.id < b.state.id; });
+  std::sort(kept.begin(), kept.end(), [](const Track& a, const Track& b) { return a.id < b.id; });
   talkers_.swap(kept);
 
   remembered_.erase(std::remove_if(remembered_.begin(), remembered_.end(),
@@ -208,13 +190,13 @@ void TalkerTracker::MergeAndEnd(double frameTimeSec) {
 // lies next to a talker, or between two talkers who are being heard (where the bins they share
 // point), and has less than shadowRatio of their evidence.
 bool TalkerTracker::Shadowed(const Track& track) const {
-  const double azimuth = track.state.azimuthDeg;
+  const double azimuth = track.azimuthDeg;
   bool left = false, right = false;
   for (const Track& t : talkers_) {
-    if (track.state.evidence >= config_.shadowRatio * t.state.evidence) continue;
-    const double towards = Towards(azimuth, t.state.azimuthDeg);
+    if (track.evidence >= config_.shadowRatio * t.evidence) continue;
+    const double towards = Towards(azimuth, t.azimuthDeg);
     if (std::fabs(towards) < config_.shadowDeg) return true;
-    if (lastTimeSec_ - t.state.lastHeardSec > config_.reportHoldSec) continue;
+    if (lastTimeSec_ - t.lastHeardSec > config_.reportHoldSec) continue;
     left = left || towards > 0.0;
     right = right || towards < 0.0;
   }
@@ -237,7 +219,7 @@ int TalkerTracker::IdFor(double azimuthDeg, double frameTimeSec) {
 }
 
 bool TalkerTracker::holds(int id) const {
-  return std::any_of(talkers_.begin(), talkers_.end(), [&](const Track& t) { return t.state.id == id; }) ||
+  return std::any_of(talkers_.begin(), talkers_.end(), [&](const Track& t) { return t.id == id; }) ||
          std::any_of(remembered_.begin(), remembered_.end(), [&](const Ended& e) { return e.id == id; });
 }
 

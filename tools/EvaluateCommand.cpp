@@ -37,6 +37,7 @@ using velkeval::SceneTruth;
 
 struct EvaluateOptions {
   std::string scenesDir, method = "epipolar", table, kind, jsonOut;
+  std::string tracks = "talkers";  // localisation: talker tracks, or the localiser's own sources
   std::vector<std::string> params;
   bool trimLead = false, quiet = false;
 };
@@ -184,6 +185,7 @@ std::vector<velkeval::FrameReports> localizeScene(const SceneTruth& scene, const
   settings.method = options.method;
   settings.table = options.table;
   settings.params = options.params;
+  settings.tracks = options.tracks;
   settings.diagnostics.quiet = true;
   // A recording that starts with speech: the mixture from 50 ms before the first talker on, its
   // frame times shifted back into the scene's time.
@@ -372,6 +374,7 @@ void addEvaluateCommands(CLI::App& app, Status& status) {
   loc->add_flag("--trim-lead", localize->trimLead,
                 "cut each recording's noise-only start (from 50 ms before the first talker): a recording that starts "
                 "with speech");
+  addTracksOption(*loc, localize->tracks);
   loc->callback([localize, &status] { status.code = reportFailures([&] { return evaluateLocalization(*localize); }); });
 
   auto separate = std::make_shared<EvaluateOptions>();

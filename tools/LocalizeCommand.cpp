@@ -1,7 +1,7 @@
 // `velk-binaural localize IN.wav`: finds who spoke from where, and when, in a two-ear recording.
 //
 // Builds the standard localisation network in code (audio file -> STFT -> LocalizeBinaural ->
-// source recorder), runs it, and summarises the sources found: one line per source id with its
+// TrackTalkers -> source recorder), runs it, and summarises the sources found: one line per source id with its
 // median direction and when it was heard. Given the talkers' true directions (--truth), it says
 // which track found each talker and how well, which talkers were not found, and which tracks
 // match no talker. The per-frame sources can be kept as JSON lines (--json) and drawn as azimuth
@@ -189,8 +189,10 @@ void addLocalizeCommands(CLI::App& app, Status& status) {
       ->expected(2)
       ->check(WholeNumber({0, 1023}, "a channel number of the table"))
       ->capture_default_str();
+  addTracksOption(*cmd, options->run.tracks);
   cmd->add_option("--param", options->run.params,
-                  "set a LocalizeBinaural parameter, NAME=VALUE (repeatable; see `velk-binaural nodes`)");
+                  "set a LocalizeBinaural or TrackTalkers parameter, NAME=VALUE or NODE.NAME=VALUE (repeatable; see "
+                  "`velk-binaural nodes`)");
   cmd->add_option("--json", options->jsonOut, "write the sources of every frame as JSON lines to this file");
   cmd->add_option("--plot", options->plotOut, "draw azimuth against time into this SVG file");
   cmd->add_option("--truth", options->truthDeg,

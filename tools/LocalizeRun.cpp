@@ -17,11 +17,18 @@ namespace {
 
 const char* const kNodeType = "LocalizeBinaural";
 
-// The localiser's parameters: the declared defaults, the command line's stages, the method, then
-// --param overrides, each typed as the node's declarations say.
-NetworkParameters localizerParameters(const LocalizeSettings& settings) {
+// "measured" or "epipolar", as the localiser's parameters finally say.
+std::string methodOf(const FD::ParameterSet& localizer) {
+  const auto* method = dynamic_cast<const FD::String*>(localizer.get("LOCALIZE_METHOD").get());
+  return method && method->str() != "EPIPOLAR" ? "measured" : "epipolar";
+}
+
+// The nodes' parameters: the declared defaults, the command line's stages, the method, then
+// --param overrides, each typed as the nodes' declarations say.
+NetworkParameters nodeParameters(const LocalizeSettings& settings) {
   NetworkParameters params;
   params.addNode(kNodeType);
+  if (settings.tracks == "talkers") params.addNode(kTalkerTracker);
   chooseCommandLineStages(params, kNodeType);
   if (settings.given.has("--method")) params.claim("LOCALIZE_METHOD", "--method " + settings.method);
   if (settings.given.has("--tf")) params.claim("VELK_DAT", "--tf");
@@ -33,11 +40,22 @@ NetworkParameters localizerParameters(const LocalizeSettings& settings) {
                std::to_string(settings.channels[0]) + "," + std::to_string(settings.channels[1]));
   }
   for (const std::string& assignment : settings.params) params.assign(assignment);
+  // The measured method chosen by --param reads the command's table, as --method measured does,
+  // unless a table is named.
+  const FD::ParameterSet& localizer = params.of(kNodeType);
+  const bool channelsNamed = localizer.exist("VELK_DAT_CHANNELS");
+  if (methodOf(localizer) == "measured" && !localizer.exist("VELK_DAT")) {
+    params.set(kNodeType, "VELK_DAT", defaultTable());
+    if (!channelsNamed) params.set(kNodeType, "VELK_DAT_CHANNELS", "0,1");
+  }
   return params;
 }
 
-void buildNetwork(FD::Network& net, const std::string& input, const FD::ParameterSet& localizer,
+// The tracker, when there is one, is set to the localiser's frame geometry by the --param
+// assignments that reach both; the network checks that they agree.
+void buildNetwork(FD::Network& net, const std::string& input, const NetworkParameters& params, bool talkerTracks,
                   const std::string& jsonPath) {
+  const FD::ParameterSet& localizer = params.of(kNodeType);
   const int fs = intParameter(localizer, "SAMPLING_RATE");
   const int advance = intParameter(localizer, "ADVANCE");
   FD::ParameterSet source;
@@ -61,14 +79,14 @@ void buildNetwork(FD::Network& net, const std::string& input, const FD::Paramete
   net.connect("source", "AUDIO", "stft", "INPUT");
   net.connect("source", "AUDIO", "localize", "AUDIO");
   net.connect("stft", "OUTPUT", "localize", "SPECTRUM");
-  net.connect("localize", "SOURCES", "recorder", "INPUT");
+  if (talkerTracks) {
+    net.addNode(kTalkerTracker, "track", params.of(kTalkerTracker));
+    net.connect("localize", "SOURCES", "track", "INPUT");
+    net.connect("track", "OUTPUT", "recorder", "INPUT");
+  } else {
+    net.connect("localize", "SOURCES", "recorder", "INPUT");
+  }
   net.addOutput("recorder", "OUTPUT");
-}
-
-// "measured" or "epipolar", as the localiser's parameters finally say.
-std::string methodOf(const FD::ParameterSet& localizer) {
-  const auto* method = dynamic_cast<const FD::String*>(localizer.get("LOCALIZE_METHOD").get());
-  return method && method->str() == "HRTFMESURED" ? "measured" : "epipolar";
 }
 
 }  // namespace
@@ -81,11 +99,26 @@ void chooseCommandLineStages(NetworkParameters& params, const std::string& nodeT
                                                                           : velkparam::ToText(value));
 }
 
+const char* const kTalkerTracker = "TrackTalkers";
+
+// The tracker's parameters are its own defaults (see TalkerTracker.h for their measurements).
+// Without it (--tracks events), the broadband directions come frame by frame with their rank as
+// id: hit 0.44-0.78 anechoic, 0.15-0.30 in the room, as a talker is heard in a fraction of its
+// frames only; the tracker holds a talker over its pauses.
+void addTracksOption(CLI::App& command, std::string& tracks) {
+  command
+      .add_option("--tracks", tracks,
+                  "talkers: talker tracks with stable ids (TrackTalkers after the localiser); events: the "
+                  "localiser's own sources, frame by frame (with the default broadband directions, numbered by rank)")
+      ->check(CLI::IsMember({"talkers", "events"}))
+      ->capture_default_str();
+}
+
 LocalizeRunInfo runLocalization(const LocalizeSettings& settings, const std::string& jsonPath,
                                 const std::function<void(const FrameSources&)>& onFrame,
                                 const std::function<void(const LocalizeRunInfo&)>& beforeCommit) {
   FD::loadPlugin("velk_binaural");
-  const NetworkParameters params = localizerParameters(settings);
+  const NetworkParameters params = nodeParameters(settings);
   const FD::ParameterSet& localizer = params.of(kNodeType);
   const int fs = intParameter(localizer, "SAMPLING_RATE");
   const int advance = intParameter(localizer, "ADVANCE");
@@ -96,7 +129,7 @@ LocalizeRunInfo runLocalization(const LocalizeSettings& settings, const std::str
   std::unique_ptr<ScratchFile> scratch;
   if (jsonPath.empty()) scratch = std::make_unique<ScratchFile>("velk-localize");
   FD::Network net;
-  buildNetwork(net, settings.input, localizer, scratch ? scratch->path() : jsonPath);
+  buildNetwork(net, settings.input, params, settings.tracks == "talkers", scratch ? scratch->path() : jsonPath);
   // The sources are taken from the network as it runs, not read back from the JSON lines; the
   // frame time is computed as the recorder writes it.
   LocalizeRunInfo info;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "SourceTracks.h"
 #include "ToolSupport.h"
 
@@ -15,12 +17,17 @@ namespace velktool {
 // node's own defaults are the harmonic-event pipeline (see RecommendedStages.h for the measurements).
 void chooseCommandLineStages(NetworkParameters& params, const std::string& nodeType);
 
+// The node type that turns the localiser's sources into talker tracks; the command line puts it
+// after the localiser unless asked for the localiser's own sources (--tracks events).
+extern const char* const kTalkerTracker;
+
 // What the localiser is run on and how.
 struct LocalizeSettings {
   std::string input;
   std::string method = "epipolar";  // or "measured"
   std::string table;                // empty: the default measured table
   std::vector<int> channels{0, 1};  // the table's channels used as left and right ear
+  std::string tracks = "talkers";   // or "events": the localiser's sources without the tracker
   std::vector<std::string> params;  // --param NAME=VALUE overrides
   Diagnostics diagnostics;          // progress bar, what the library says, warnings as errors
   GivenOptions given;               // on the command line: a --param may not contradict them
@@ -32,8 +39,12 @@ struct LocalizeRunInfo {
   std::string method;        // "epipolar" or "measured", as the localiser finally ran
 };
 
+// Adds --tracks talkers|events to `command`, read into `tracks` (LocalizeSettings::tracks).
+void addTracksOption(CLI::App& command, std::string& tracks);
+
 // Builds the standard localisation network in code (audio file -> STFT -> LocalizeBinaural ->
-// source recorder), with the command-line defaults, the method and the overrides, and runs it
+// TrackTalkers -> source recorder; without the tracker for --tracks events), with the command-line
+// defaults, the method and the overrides, and runs it
 // over the recording. Every frame's sources are written as JSON lines to `jsonPath` (a scratch
 // file when empty) and handed to `onFrame` as the frame completes. The JSON lines take their
 // place only once the run succeeded and `beforeCommit` (when given: the caller stages its own

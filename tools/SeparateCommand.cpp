@@ -2,8 +2,8 @@
 //
 // Builds the separation network in code and runs it. The talkers are either given
 // (--directions 30,-30: one source per direction, ids 0, 1, ... in the order given) or found by
-// the localiser (--localize, optionally with the look-ahead filter of --delay that drops
-// short-lived sources). For every source id the separator keeps the bins whose interaural
+// the localiser and the talker tracker (--localize, optionally with the look-ahead filter of
+// --delay that drops short-lived sources). For every source id the separator keeps the bins whose interaural
 // differences fit the source's direction, in the spectrum of the ear on the source's side, and
 // the result is written as DIR/source_<id>.wav, aligned with the input (silence where the source
 // was absent). DIR/sources.json says which id is which direction. Standard output carries a
@@ -90,6 +90,7 @@ NetworkParameters nodeParameters(const SeparateOptions& options) {
   params.set(kSeparator, "VELK_DAT", table);
   if (options.localize) {
     params.addNode(kLocalizer);
+    params.addNode(kTalkerTracker);
     chooseCommandLineStages(params, kLocalizer);
     if (measured) {
       params.set(kLocalizer, "LOCALIZE_METHOD", "HRTFMESURED");
@@ -142,8 +143,8 @@ struct Port {
 };
 
 // audio file -> STFT -> separator -> WAV writer, with the separator's sources from the fixed
-// directions or from the localiser (-> look-ahead filter). Returns the port of the source lists,
-// which is a network output when the localiser finds the sources.
+// directions or from the localiser -> talker tracker (-> look-ahead filter). Returns the port of
+// the source lists, which is a network output when the localiser finds the sources.
 Port buildNetwork(FD::Network& net, const SeparateOptions& options, const NetworkParameters& params,
                   const Timing& timing) {
   FD::ParameterSet source;
@@ -171,17 +172,19 @@ Port buildNetwork(FD::Network& net, const SeparateOptions& options, const Networ
     net.addNode(kLocalizer, "localize", params.of(kLocalizer));
     net.connect(kSourceNode, "AUDIO", "localize", "AUDIO");
     net.connect(kStftNode, "OUTPUT", "localize", "SPECTRUM");
-    sourcesNode = "localize";
+    net.addNode(kTalkerTracker, "track", params.of(kTalkerTracker));
+    net.connect("localize", "SOURCES", "track", "INPUT");
+    sourcesNode = "track";
     if (options.delay >= 0) {
       net.addNode(kDelayFilter, "filter", params.of(kDelayFilter));
-      net.connect("localize", "SOURCES", "filter", "INPUT");
+      net.connect("track", "OUTPUT", "filter", "INPUT");
       sourcesNode = "filter";
     }
   } else {
     net.addNode(kFixedSources, "directions", params.of(kFixedSources));
     sourcesNode = "directions";
   }
-  const std::string sourcesOutput = sourcesNode == "localize" ? "SOURCES" : "OUTPUT";
+  const std::string sourcesOutput = "OUTPUT";  // of every node that may give the sources
 
   net.addNode(kSeparator, kSeparatorNode, params.of(kSeparator));
   net.connect(kStftNode, "OUTPUT", kSeparatorNode, "SPECTRUM");

@@ -8,14 +8,18 @@
 // reported.
 //
 // Other stages can take part instead: an adaptive noise floor that follows the noise all along
-// (noiseFloor), the broadband direction finder that steers the phase of every coherent bin up to
-// 5 kHz and finds several talkers per frame (directions), and the talker tracker that turns the
-// frame's directions into talkers with ids kept over pauses (tracks).
+// (noiseFloor), and the broadband direction finder that steers the phase of every coherent bin up
+// to 5 kHz and finds several talkers per frame (directions). The talker tracker (TalkerTracker.h)
+// turns the reports, frame after frame, into talkers with ids kept over pauses.
 //
 //   NSVelkBinaural::LocalizerConfig config;            // every parameter at its default
 //   config.peakThresholdDb = 15.0f;
 //   NSVelkBinaural::Localizer localizer(config);
-//   for (each frame k) for (const SourceReport& s : localizer.Process(spectrum, config.FrameTime(k))) ...
+//   NSVelkBinaural::TalkerTracker tracker;
+//   for (each frame k) {
+//     const double time = config.FrameTime(k);
+//     for (const TalkerTrack& t : tracker.process(time, localizer.Process(spectrum, time))) ...
+//   }
 #pragma once
 
 #include <memory>
@@ -56,7 +60,6 @@ struct LocalizerConfig {
   enum class Method { HeadModel, MeasuredTables };
   enum class NoiseFloor { FirstFrames, Adaptive };
   enum class Directions { Harmonic, Broadband };
-  enum class Tracks { Events, Talkers };
 
   // Every parameter at its declared default.
   LocalizerConfig();
@@ -89,7 +92,6 @@ struct LocalizerConfig {
   double sourceDistanceM;        // distance of the sources from the head centre, head model
   NoiseFloor noiseFloor;         // Adaptive follows the noise all along (with Noise::Internal)
   Directions directions;
-  Tracks tracks;
 
  private:
   struct Uninitialised {};
@@ -105,12 +107,13 @@ class Localizer {
   Localizer& operator=(const Localizer&) = delete;
 
   // Localises one frame (frames in order, `timeSec` increasing) and returns the sources active
-  // or paused on it: the sound events (their ids), or with Tracks::Talkers the talkers (their
-  // ids), or with Directions::Broadband alone the frame's directions (their rank in the frame as
-  // id). With Noise::External, `noise` is the frame's background noise; a frame without it
-  // reports nothing and leaves the history as it was. The first frame fixes the transform
-  // length; later frames must have as many bins (std::invalid_argument). A frame the peak search
-  // cannot examine throws FrameError. The list is valid until the next call.
+  // or paused on it: the sound events (their ids), or with Directions::Broadband the frame's
+  // directions (their rank in the frame as id, 1 the strongest). Each report's strength is its
+  // evidence on the frame, which the talker tracker weighs (NaN for a paused event). With
+  // Noise::External, `noise` is the frame's background noise; a frame without it reports nothing
+  // and leaves the history as it was. The first frame fixes the transform length; later frames
+  // must have as many bins (std::invalid_argument). A frame the peak search cannot examine throws
+  // FrameError. The list is valid until the next call.
   const std::vector<SourceReport>& Process(const StereoSpectrumView& frame, double timeSec,
                                            const StereoLevelsView* noise = nullptr);
 
@@ -125,17 +128,16 @@ class Localizer {
   const EventHistoryManager& History() const { return history_; }
   // Transform length of the spectra; 0 before the first frame.
   int Nfft() const { return nfft_; }
-  // Whether a source id reported earlier may be reported again (an event still in the history, a
-  // talker held or remembered, a rank): ids that it is not for are never reported again.
+  // Whether a source id reported earlier may be reported again (an event still in the history, or
+  // a rank): ids that it is not for are never reported again.
   bool Holds(int id) const;
 
  private:
   void Start(size_t bins);
   void MakeFinder(size_t bins);
   void HarmonicFrame(const StereoSpectrumView& frame, double timeSec, const StereoLevelsView* noise);
-  void BroadbandFrame(const StereoSpectrumView& frame, const StereoLevelsView* noise);
-  void ReportTalkers(double timeSec);
-  void ReportRanks(double timeSec);
+  void BroadbandFrame(const StereoSpectrumView& frame, const StereoLevelsView* noise, double timeSec);
+  void ReportRanks(const std::vector<SourceReport>& directions, double timeSec);
   size_t BinsToRead(size_t bins) const;
   ComplexPairPtr NormalisedSpectra(const StereoSpectrumView& frame, size_t n) const;
   FloatPairPtr FrameNoise(const ComplexPairPtr& lrspectra, const StereoLevelsView* noise);
@@ -160,9 +162,7 @@ class Localizer {
   // finder is made on the first frame).
   std::unique_ptr<AdaptiveNoiseFloor> adaptiveFloor_;
   std::unique_ptr<BroadbandDirectionFinder> finder_;
-  std::unique_ptr<TalkerTracker> tracker_;
-  std::vector<SourceReport> directions_;  // the frame's directions, for the tracker
-  std::vector<float> noisePower_[2];      // the noise as powers of the spectrum, for the finder
+  std::vector<float> noisePower_[2];  // the noise as powers of the spectrum, for the finder
   std::vector<SourceReport> reports_;
   Logger* logger_;
 };

@@ -1,8 +1,8 @@
 // The localiser's stages that the applications (the command line and the Python module) run by
-// default: the adaptive noise floor, the broadband directions and the talker tracks, with the
-// head-model radius that suits them. The localiser's own declared defaults are the
-// harmonic-event pipeline; these values override them and are themselves checked by the
-// localiser's parameter table like any given value.
+// default: the adaptive noise floor and the broadband directions, with the head-model radius
+// that suits them (the talker tracker, TalkerTracker.h, follows the localiser there). The
+// localiser's own declared defaults are the harmonic-event pipeline; these values override them
+// and are themselves checked by the localiser's parameter table like any given value.
 #pragma once
 
 #include "velkparam/Parameter.h"

@@ -11,19 +11,19 @@ struct SourceReport {
   // direction on this frame, NaN on a frame where the event was not heard; 1 from a stage that
   // has no such measure.
   double strength = 1.0;
-  // The reporting stage's own id for the source (an event or a talker id, stable while it lives
-  // and never reused), or -1 when it has none.
+  // The reporting stage's own id for the source (an event id, stable while the event lives and
+  // never reused; a direction's rank in its frame), or -1 when it has none.
   int sourceId = -1;
 
   // What the localiser adds to the reports it returns.
   double timeSec = 0.0;     // time of the frame, seconds from the start of the signal
   double azimuthRad = 0.0;  // the direction in radians
   // Not heard on this frame, but recently enough to keep its id (an event paused while other
-  // sounds were heard, a talker within its hold time).
+  // sounds were heard).
   bool paused = false;
   double fundamentalHz = 0.0;    // sound events: the fundamental frequency when last heard
   unsigned int framesHeard = 0;  // sound events: frames on which it was heard so far
-  double startSec = 0.0;         // when the source was first heard (a talker: its latest start)
+  double startSec = 0.0;         // sound events: when the event was first heard
 };
 
 }  // namespace NSVelkBinaural

@@ -18,9 +18,14 @@
 #include <vector>
 
 #include "velk_binaural/SourceReport.h"
+#include "velkparam/Parameter.h"
 
 namespace NSVelkBinaural {
 
+// The configuration of the tracker. Its parameters are declared once, in Parameters() (name,
+// default, unit, accepted values, meaning; the TrackTalkers node, the command line and
+// embedding code all read them from there); a default-made configuration holds those defaults.
+//
 // The defaults were chosen with the broadband direction finder on the same measuring sets and
 // rules (see BroadbandDirectionFinder.h). What the neighbouring values did, with the measured
 // tables, in the room unless said:
@@ -38,38 +43,51 @@ namespace NSVelkBinaural {
 //                         of the talkers of mixtures within 10 degrees.
 // reuseSec (10 s) and the sizes are choices, not measurements: the scenes are 4-15 s long.
 struct TalkerTrackerConfig {
+  // Every parameter at its declared default.
+  TalkerTrackerConfig();
+  // The tracker's parameters: name, type, default, accepted values, unit and meaning.
+  static const std::vector<velkparam::Spec>& Parameters();
+  // The configuration for parameter values named as in Parameters(); absent ones take their
+  // defaults. velkparam::ParameterError naming the parameter, the value and what is accepted for
+  // a value that is refused.
+  static TalkerTrackerConfig FromParameters(const velkparam::Values& values);
+
   // A report joins the nearest track within this azimuth distance, degrees (0 .. 90].
-  double gateDeg = 10.0;
+  double gateDeg;
   // Time constant with which a track's evidence fades, seconds (> 0).
-  double evidenceTimeSec = 0.5;
+  double evidenceTimeSec;
   // Evidence (sum of faded report strengths) at which a track becomes a talker and gets an id
   // (> 0).
-  double confirmEvidence = 3.0;
+  double confirmEvidence;
   // A track not yet a talker is forgotten when its evidence is below this, also on the frame it
   // starts, so a report weaker than this starts nothing (>= 0, below confirmEvidence).
-  double dropEvidence = 0.5;
+  double dropEvidence;
   // A talker is reported while its last report is at most this old, seconds (>= 0).
-  double reportHoldSec = 0.5;
+  double reportHoldSec;
   // A talker without reports for longer than this ends, seconds (>= reportHoldSec).
-  double hangoverSec = 2.0;
+  double hangoverSec;
   // An ended talker's id goes to a new talker within gateDeg of it that starts at most this
   // long after the end, seconds (>= 0).
-  double reuseSec = 10.0;
+  double reuseSec;
   // Weight of a new report in a talker's azimuth, in (0, 1].
-  double smoothing = 0.1;
+  double smoothing;
   // Two talkers that come closer than this become one, the one with more evidence staying,
   // degrees (>= 0, below gateDeg).
-  double mergeDeg = 5.0;
+  double mergeDeg;
   // A track within shadowDeg of a talker, or between two talkers being reported, becomes a talker
   // only once its evidence is at least shadowRatio times theirs: a per-frame stage reads a talker
   // a little off now and then (where its table fits the head less well), bins that two talkers
   // share point between them, and two talkers closer than shadowDeg are hard to tell apart
   // anyway. Degrees (0 .. 180) and a ratio (>= 0; 0 lets every track through).
-  double shadowDeg = 20.0;
-  double shadowRatio = 0.75;
-  unsigned maxTalkers = 8;     // talkers held at once (at least 1)
-  unsigned maxTentative = 16;  // tracks not yet talkers held at once, the strongest kept (at least 1)
-  unsigned maxRemembered = 16; // ended talkers remembered for their ids, the latest kept
+  double shadowDeg;
+  double shadowRatio;
+  unsigned maxTalkers;     // talkers held at once (at least 1)
+  unsigned maxTentative;   // tracks not yet talkers held at once, the strongest kept (at least 1)
+  unsigned maxRemembered;  // ended talkers remembered for their ids, the latest kept
+
+ private:
+  struct Uninitialised {};
+  explicit TalkerTrackerConfig(Uninitialised) {}
 };
 
 struct TalkerTrack {
@@ -78,6 +96,7 @@ struct TalkerTrack {
   double evidence = 0.0;      // faded sum of the strengths of its reports
   double firstSec = 0.0;      // when the track's first report came (its latest start)
   double lastHeardSec = 0.0;  // when its latest report came
+  double strength = 0.0;      // the strength of its latest report, in [0, 1]
 };
 
 class TalkerTracker {
@@ -86,12 +105,18 @@ class TalkerTracker {
   explicit TalkerTracker(const TalkerTrackerConfig& config = TalkerTrackerConfig());
 
   // Takes the reports of the frame at `frameTimeSec` (not before the previous frame's time) and
-  // returns the talkers heard recently, in order of id. Reports with an azimuth or a strength
-  // that is not a finite number are ignored; strengths are clamped to [0, 1]. A report whose
-  // sourceId fed a track on an earlier frame stays with that track while within the gate.
-  // std::invalid_argument for a time that is not finite or goes back.
+  // returns the talkers heard recently, in order of id; a talker whose lastHeardSec is the
+  // frame's time was heard on it. Reports are associated by direction alone (their sourceId is
+  // not read: the localiser's broadband directions carry their rank in the frame, which passes
+  // from talker to talker). Reports with an azimuth or a strength that is not a finite number
+  // (a paused sound event's) are ignored; strengths are clamped to [0, 1]. The list is valid
+  // until the next call. std::invalid_argument for a time that is not finite or goes back.
+  //
+  // Chained after the localiser, frame by frame:
+  //   tracker.process(time, localizer.Process(frame, time))
   const std::vector<TalkerTrack>& process(double frameTimeSec, const std::vector<SourceReport>& reports);
 
+  const TalkerTrackerConfig& config() const { return config_; }
   // Whether `id` is a talker's or a remembered ended talker's (it may be reported again).
   bool holds(int id) const;
   // Everything the tracker holds: talkers, tentative tracks and remembered ended talkers.
@@ -101,10 +126,8 @@ class TalkerTracker {
   void reset();
 
  private:
-  struct Track {
-    TalkerTrack state;
-    int sourceId = -1;  // sourceId of its latest report
-  };
+  // A talker, or a track not yet one (id 0).
+  using Track = TalkerTrack;
   struct Ended {
     int id;
     double azimuthDeg;
@@ -115,7 +138,7 @@ class TalkerTracker {
   void Fade(double frameTimeSec);
   void Associate(double frameTimeSec, const std::vector<SourceReport>& reports);
   // `azimuthDeg` is the report's, brought into (-180, 180].
-  void Join(Track& track, bool talker, const SourceReport& report, double azimuthDeg, double frameTimeSec) const;
+  void Join(Track& track, bool talker, double strength, double azimuthDeg, double frameTimeSec) const;
   void Confirm(double frameTimeSec);
   bool Shadowed(const Track& track) const;
   void MergeAndEnd(double frameTimeSec);

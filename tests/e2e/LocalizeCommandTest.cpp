@@ -275,8 +275,51 @@ TEST_F(LocalizeCommandTest, ParametersAreCheckedByName) {
   run = e2e::runTool({"localize", wav, "--param", "PEAK_THRESHOLD=12", "--quiet"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
 
+  // The method tokens: the stored spelling, the spelled-out one, nothing else.
+  run = e2e::runTool({"localize", wav, "--param", "LOCALIZE_METHOD=HRTFMEASURED", "--quiet"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(contains(run.out, "method measured")) << run.out;
+  run = e2e::runTool({"localize", wav, "--param", "LOCALIZE_METHOD=MEASURED"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(contains(run.err, "parameter \"LOCALIZE_METHOD\" = \"MEASURED\": expected \"EPIPOLAR\", "
+                                "\"HRTFMESURED\" or \"HRTFMEASURED\"")) << run.err;
+
+  // The tracker's parameters reach the tracker, and only when it runs.
+  run = e2e::runTool({"localize", wav, "--param", "TrackTalkers.HANGOVER=0.1"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(contains(run.err, "parameter \"HANGOVER\" = 0.1: expected at least REPORT_HOLD (0.5)")) << run.err;
+  run = e2e::runTool({"localize", wav, "--tracks", "events", "--param", "GATE_ANGLE=5"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(contains(run.err, "GATE_ANGLE")) << run.err;
+  EXPECT_EQ(e2e::runTool({"localize", wav, "--tracks", "talker"}).exitCode, 2);
+
   run = e2e::runTool({"localize", wav, "--method", "guess"});
   EXPECT_NE(run.exitCode, 0);
+}
+
+// --tracks events shows what the localiser reports frame by frame: with the broadband directions,
+// each frame's directions numbered by rank, on only a part of the talker's frames; the talker
+// tracks (the default) hold one id over the talker's whole span.
+TEST_F(LocalizeCommandTest, TracksEventsShowsTheLocalisersOwnSources) {
+  const std::string wav = dir.file("talker.wav"), events = dir.file("events.jsonl"), talkers = dir.file("talkers.jsonl");
+  writeWav(wav, kRate, 2, syntheticTalker(-30.0));
+  ASSERT_EQ(e2e::runTool({"localize", wav, "--tracks", "events", "--json", events, "--quiet"}).exitCode, 0);
+  ASSERT_EQ(e2e::runTool({"localize", wav, "--json", talkers, "--quiet"}).exitCode, 0);
+  auto count = [](const std::vector<e2e::Frame>& frames, std::map<int, long>& ids) {
+    long reported = 0;
+    for (const e2e::Frame& f : frames) {
+      reported += !f.sources.empty();
+      for (const auto& s : f.sources) ++ids[s.first];
+    }
+    return reported;
+  };
+  std::map<int, long> eventIds, talkerIds;
+  const long eventFrames = count(e2e::readJsonLines(events), eventIds);
+  const long talkerFrames = count(e2e::readJsonLines(talkers), talkerIds);
+  ASSERT_FALSE(eventIds.empty());
+  EXPECT_LE(eventIds.rbegin()->first, 3) << "ranks in the frame";
+  EXPECT_EQ(talkerIds.size(), 1u);
+  EXPECT_GT(talkerFrames, eventFrames) << "the talker is held between the frames it is heard on";
 }
 
 TEST_F(LocalizeCommandTest, MissingMeasuredTableIsNamed) {

@@ -21,8 +21,8 @@ TEST(Plugin, LoadingRegistersTheModuleAndItsNodes) {
   EXPECT_EQ(modules[0].version, "2.3.0");
 
   const std::vector<std::string> plugInNodes = {"DelaySourceFilter", "LocalizeBinaural", "LoggerInitializer",
-                                                "SeparateBinaural", "SourceMaker"};
-  // Exactly the five node classes are added to the host's own standard nodes.
+                                                "SeparateBinaural", "SourceMaker", "TrackTalkers"};
+  // Exactly the six node classes are added to the host's own standard nodes.
   std::vector<std::string> added;
   for (const std::string& name : FD::Node::factoryNames())
     if (std::find(hostNodes.begin(), hostNodes.end(), name) == hostNodes.end()) added.push_back(name);

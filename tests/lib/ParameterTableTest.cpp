@@ -8,6 +8,7 @@
 
 #include "velk_binaural/Localizer.h"
 #include "velk_binaural/PassBandSeparator.h"
+#include "velk_binaural/TalkerTracker.h"
 #include "velkparam/Parameter.h"
 
 namespace {
@@ -110,8 +111,6 @@ TEST(ParameterSpec, TextsThatMatchNoKeywordSelectTheFallbackBranch) {
   EXPECT_EQ(selected(localizer, "BGNOISE_METHOD", "internal"), "EXTERNAL");
   EXPECT_EQ(selected(localizer, "LOCALIZE_CHANNEL", "LEFT"), "LEFT");
   EXPECT_EQ(selected(localizer, "LOCALIZE_CHANNEL", "Left"), "RIGHT");
-  EXPECT_EQ(selected(localizer, "LOCALIZE_METHOD", "HRTFMESURED"), "HRTFMESURED");
-  EXPECT_EQ(selected(localizer, "LOCALIZE_METHOD", "HRTFMEASURED"), "EPIPOLAR");
   EXPECT_EQ(selected(separator, "SEPARATE_METHOD", "HRTFMESURED"), "HRTFMESURED");
   EXPECT_EQ(selected(separator, "SEPARATE_METHOD", ""), "EPIPOLAR");
   EXPECT_THROW(velkparam::SelectedKeyword(Spec::Text("S", "A", "").Keywords({"A"}), "B"), velkparam::ParameterError);
@@ -173,15 +172,53 @@ TEST(LocalizerConfig, StagesAreChosenByTheirKeywords) {
   const NSVelkBinaural::LocalizerConfig absent;
   EXPECT_EQ(absent.noiseFloor, NSVelkBinaural::LocalizerConfig::NoiseFloor::FirstFrames);
   EXPECT_EQ(absent.directions, NSVelkBinaural::LocalizerConfig::Directions::Harmonic);
-  EXPECT_EQ(absent.tracks, NSVelkBinaural::LocalizerConfig::Tracks::Events);
   EXPECT_NEAR(absent.headRadiusM, 0.09, 1e-7);
   const auto chosen = NSVelkBinaural::LocalizerConfig::FromParameters(
       {{"NOISE_FLOOR", std::string("ADAPTIVE")}, {"DIRECTIONS", std::string("BROADBAND")},
-       {"TRACKS", std::string("TALKERS")}, {"HEAD_RADIUS", 0.0925f}});
+       {"HEAD_RADIUS", 0.0925f}});
   EXPECT_EQ(chosen.noiseFloor, NSVelkBinaural::LocalizerConfig::NoiseFloor::Adaptive);
   EXPECT_EQ(chosen.directions, NSVelkBinaural::LocalizerConfig::Directions::Broadband);
-  EXPECT_EQ(chosen.tracks, NSVelkBinaural::LocalizerConfig::Tracks::Talkers);
   EXPECT_NEAR(chosen.headRadiusM, 0.0925, 1e-7);
+}
+
+// The measured method keeps the spelling stored networks use and takes the spelled-out one; any
+// other text is a mistake, refused with what is accepted, not a silent switch to the head model.
+TEST(LocalizerConfig, EachMethodTokenIsAcceptedAndAnyOtherRefused) {
+  auto method = [](const char* text) {
+    return NSVelkBinaural::LocalizerConfig::FromParameters({{"LOCALIZE_METHOD", std::string(text)}}).method;
+  };
+  EXPECT_EQ(method("EPIPOLAR"), NSVelkBinaural::LocalizerConfig::Method::HeadModel);
+  EXPECT_EQ(method("HRTFMESURED"), NSVelkBinaural::LocalizerConfig::Method::MeasuredTables);
+  EXPECT_EQ(method("HRTFMEASURED"), NSVelkBinaural::LocalizerConfig::Method::MeasuredTables);
+  for (const char* refused : {"hrtfmesured", "MEASURED", ""}) {
+    try {
+      method(refused);
+      ADD_FAILURE() << "accepted \"" << refused << "\"";
+    } catch (const velkparam::ParameterError& e) {
+      EXPECT_EQ(std::string(e.what()), "parameter \"LOCALIZE_METHOD\" = \"" + std::string(refused) +
+                                           "\": expected \"EPIPOLAR\", \"HRTFMESURED\" or \"HRTFMEASURED\"");
+    }
+  }
+}
+
+TEST(TalkerTrackerConfig, DefaultsComeFromTheTableAndPairsAreChecked) {
+  const NSVelkBinaural::TalkerTrackerConfig c;
+  EXPECT_DOUBLE_EQ(c.gateDeg, 10.0);
+  EXPECT_DOUBLE_EQ(c.confirmEvidence, 3.0);
+  EXPECT_DOUBLE_EQ(c.hangoverSec, 2.0);
+  EXPECT_NEAR(c.smoothing, 0.1, 1e-7);
+  EXPECT_EQ(c.maxTalkers, 8u);
+  EXPECT_EQ(c.maxRemembered, 16u);
+  const auto other = NSVelkBinaural::TalkerTrackerConfig::FromParameters(
+      {{"HANGOVER", 1.5f}, {"REPORT_HOLD", 1.5f}, {"MAX_TALKERS", 2}});
+  EXPECT_DOUBLE_EQ(other.hangoverSec, 1.5);
+  EXPECT_EQ(other.maxTalkers, 2u);
+  EXPECT_THROW(NSVelkBinaural::TalkerTrackerConfig::FromParameters({{"REPORT_HOLD", 2.5f}}), velkparam::ParameterError);
+  EXPECT_THROW(NSVelkBinaural::TalkerTrackerConfig::FromParameters({{"SMOOTHING", 0.0f}}), velkparam::ParameterError);
+  EXPECT_THROW(NSVelkBinaural::TalkerTrackerConfig::FromParameters({{"GATE", 5.0f}}), velkparam::ParameterError)
+      << "an unknown name";
+  // What the table accepts, the tracker accepts.
+  EXPECT_NO_THROW(NSVelkBinaural::TalkerTracker{other});
 }
 
 TEST(PassBandSeparatorConfig, DefaultsAndChannelsComeFromTheTable) {

@@ -17,6 +17,7 @@
 #include "LocalizeBinaural.h"
 #include "SeparateBinaural.h"
 #include "SourceMaker.h"
+#include "TrackTalkers.h"
 #include "fd/Network.h"
 #include "fd/ParameterValues.h"
 #include "fd/Source.h"
@@ -48,6 +49,7 @@ void RegisterPluginNodes() {
   FD::Node::addFactory("LocalizeBinaural", new FD::NodeFactory<LocalizeBinaural>("LocalizeBinaural"));
   FD::Node::addFactory("SeparateBinaural", new FD::NodeFactory<SeparateBinaural>("SeparateBinaural"));
   FD::Node::addFactory("SourceMaker", new FD::NodeFactory<SourceMaker>("SourceMaker"));
+  FD::Node::addFactory("TrackTalkers", new FD::NodeFactory<TrackTalkers>("TrackTalkers"));
 }
 
 // A parameter set of a node type's declared defaults, with the given values on top.
@@ -134,20 +136,28 @@ TEST_F(LibraryAgreement, IstftBlocksAreTheHostsSynthesis) {
 
 struct Localisation {
   const char* method;
-  bool commandLineStages;  // the adaptive floor, the broadband finder and talker tracks
+  bool commandLineStages;  // the adaptive floor and the broadband finder, then the talker tracker
 };
 
 class LocalizerAgreement : public LibraryAgreement, public testing::WithParamInterface<Localisation> {};
 
-// Every frame's sources from the node are the library localiser's reports for the same spectra.
+// The id, direction and strength of every source of a frame.
+struct Reported {
+  int id;
+  double azimuthDeg, strength;
+};
+
+// Every frame's sources from the node are the library localiser's reports for the same spectra;
+// with the command line's stages, those of the tracker node after it are the library tracker's
+// talkers for the localiser's reports.
 TEST_P(LocalizerAgreement, NodeOutputIsTheLibrarysFrameByFrame) {
   velkparam::Values values = {{"LOCALIZE_METHOD", std::string(GetParam().method)},
                               {"VELK_DAT", kTable},
                               {"VELK_DAT_CHANNELS", std::vector<int>{0, 1}}};
-  if (GetParam().commandLineStages) {
+  const bool tracked = GetParam().commandLineStages;
+  if (tracked) {
     values["NOISE_FLOOR"] = std::string("ADAPTIVE");
     values["DIRECTIONS"] = std::string("BROADBAND");
-    values["TRACKS"] = std::string("TALKERS");
   }
   FD::Network net;
   AddAnalysis(net);
@@ -155,29 +165,50 @@ TEST_P(LocalizerAgreement, NodeOutputIsTheLibrarysFrameByFrame) {
   net.connect("source", "AUDIO", "localize", "AUDIO");
   net.connect("stft", "OUTPUT", "localize", "SPECTRUM");
   net.addOutput("localize", "SOURCES");
+  if (tracked) {
+    net.addNode("TrackTalkers", "track", Defaults("TrackTalkers"));
+    net.connect("localize", "SOURCES", "track", "INPUT");
+    net.addOutput("track", "OUTPUT");
+  }
 
   const NSVelkBinaural::LocalizerConfig config = NSVelkBinaural::LocalizerConfig::FromParameters(values);
   boost::shared_ptr<NSVelkBinaural::IIPDS> tables;
   if (config.method == NSVelkBinaural::LocalizerConfig::Method::MeasuredTables)
     tables = NSVelkBinaural::LoadInterauralTables(config.tables, kRate, kLength);
   NSVelkBinaural::Localizer localizer(config, tables);
+  NSVelkBinaural::TalkerTracker tracker;
 
+  auto expectSame = [](const FD::ObjectRef& list, const std::vector<Reported>& library, int k) {
+    const auto& sources = FD::object_cast<FD::Vector<FD::ObjectRef>>(list);
+    ASSERT_EQ(sources.size(), library.size()) << "frame " << k;
+    for (size_t i = 0; i < library.size(); ++i) {
+      const auto& source = FD::object_cast<FD::Source>(sources[i]);
+      EXPECT_EQ(source.id, library[i].id) << "frame " << k;
+      EXPECT_NEAR(source.azimuth() * 180.0 / M_PI, library[i].azimuthDeg, 1e-3) << "frame " << k;
+      if (std::isnan(library[i].strength))
+        EXPECT_TRUE(std::isnan(source.power)) << "frame " << k;
+      else
+        EXPECT_NEAR(source.power, library[i].strength, 1e-6) << "frame " << k;
+    }
+  };
   std::ostringstream announcements;
   std::streambuf* saved = std::cout.rdbuf(announcements.rdbuf());
   long reported = 0;
   net.run(-1, [&](long done, long) {
     const int k = static_cast<int>(done - 1);
+    const double time = config.FrameTime(k);
     const auto& spectrum = FD::object_cast<Spectrum>(net.output("stft", "OUTPUT", k));
     const std::vector<NSVelkBinaural::SourceReport>& reports =
-        localizer.Process(NSVelkBinaural::StereoSpectrumView{spectrum.row(0), spectrum.row(1), 257}, config.FrameTime(k));
-    const auto& sources = FD::object_cast<FD::Vector<FD::ObjectRef>>(net.output("localize", "SOURCES", k));
-    ASSERT_EQ(sources.size(), reports.size()) << "frame " << k;
-    for (size_t i = 0; i < reports.size(); ++i) {
-      const auto& source = FD::object_cast<FD::Source>(sources[i]);
-      EXPECT_EQ(source.id, reports[i].sourceId) << "frame " << k;
-      EXPECT_NEAR(source.azimuth() * 180.0 / M_PI, reports[i].azimuthDeg, 1e-4) << "frame " << k;
-    }
+        localizer.Process(NSVelkBinaural::StereoSpectrumView{spectrum.row(0), spectrum.row(1), 257}, time);
+    std::vector<Reported> expected;
+    for (const NSVelkBinaural::SourceReport& r : reports) expected.push_back({r.sourceId, r.azimuthDeg, r.strength});
+    expectSame(net.output("localize", "SOURCES", k), expected, k);
     reported += static_cast<long>(reports.size());
+    if (!tracked) return;
+    expected.clear();
+    for (const NSVelkBinaural::TalkerTrack& t : tracker.process(time, reports))
+      expected.push_back({t.id, t.azimuthDeg, t.lastHeardSec == time ? t.strength : NAN});
+    expectSame(net.output("track", "OUTPUT", k), expected, k);
   });
   std::cout.rdbuf(saved);
   EXPECT_GT(reported, 100) << "the scene's talkers are found";

@@ -21,6 +21,7 @@
 #include "InvalidInputException.h"
 #include "LogCapture.h"
 #include "LocalizeBinaural.h"
+#include "TrackTalkers.h"
 #include "fd/Source.h"
 #include "velkio/VELK.h"
 #include "velkio/SofaImport.h"
@@ -121,7 +122,17 @@ class StdoutCapture {
 struct SourceView {
   int id;
   double azimuthDeg;
+  float power;
 };
+
+std::vector<SourceView> ViewOf(const FD::ObjectRef& list) {
+  std::vector<SourceView> result;
+  for (const auto& ref : FD::object_cast<FD::Vector<FD::ObjectRef>>(list)) {
+    const auto& s = FD::object_cast<FD::Source>(ref);
+    result.push_back({s.id, std::atan2(s.x[1], s.x[0]) * 180.0 / M_PI, s.power});
+  }
+  return result;
+}
 
 // A localiser fed by test sources; `spectrum(count)`, `audio(count)` and `noise(count)` choose
 // each frame's inputs.
@@ -136,14 +147,7 @@ class LocalizerRig {
     node.initialize();
   }
 
-  std::vector<SourceView> Frame(int count) {
-    std::vector<SourceView> result;
-    for (const auto& ref : FD::object_cast<FD::Vector<FD::ObjectRef>>(node.getOutput(0, count))) {
-      const auto& s = FD::object_cast<FD::Source>(ref);
-      result.push_back({s.id, std::atan2(s.x[1], s.x[0]) * 180.0 / M_PI});
-    }
-    return result;
-  }
+  std::vector<SourceView> Frame(int count) { return ViewOf(node.getOutput(0, count)); }
 
   std::function<FD::ObjectRef(int)> audio = [](int) { return Audio(); };
   std::function<FD::ObjectRef(int)> spectrum = [](int) { return NoiseSpectrum(); };
@@ -183,10 +187,18 @@ TEST_F(LocalizeBinauralTest, MethodSetsTheDirectionGrid) {
   LocalizeBinaural m("l", measured);
   EXPECT_EQ(gDirConv.step, 0);  // placeholder until the tables are read
 
-  // One letter off is not the measured method, and leaves the grid alone.
   gDirConv = DirectionConverter(7, 3);
   measured.add("LOCALIZE_METHOD", FD::ObjectRef(new FD::String("HRTFMEASURED")));
-  LocalizeBinaural other("l", measured);
+  LocalizeBinaural spelledOut("l", measured);
+  EXPECT_EQ(gDirConv.step, 0);
+  EXPECT_EQ(spelledOut.Config().method, NSVelkBinaural::LocalizerConfig::Method::MeasuredTables);
+
+  // Any other text is refused, and leaves the grid alone.
+  gDirConv = DirectionConverter(7, 3);
+  measured.add("LOCALIZE_METHOD", FD::ObjectRef(new FD::String("HRTF_MEASURED")));
+  EXPECT_EQ(HostError([&] { LocalizeBinaural("l", measured); }),
+            "Node \"l\": parameter \"LOCALIZE_METHOD\" = \"HRTF_MEASURED\": expected \"EPIPOLAR\", \"HRTFMESURED\" or "
+            "\"HRTFMEASURED\"");
   EXPECT_EQ(gDirConv.step, 7);
   EXPECT_EQ(gDirConv.origin, 3);
 }
@@ -408,12 +420,29 @@ TEST_F(LocalizeBinauralTest, HeadRadiusOfTheModelIsAParameter) {
 
 // ---- stages beyond the event pipeline ----------------------------------------------------------
 
-FD::ParameterSet WithStages(FD::ParameterSet p, const char* noiseFloor, const char* directions, const char* tracks) {
+FD::ParameterSet WithStages(FD::ParameterSet p, const char* noiseFloor, const char* directions) {
   p.add("NOISE_FLOOR", FD::ObjectRef(new FD::String(noiseFloor)));
   p.add("DIRECTIONS", FD::ObjectRef(new FD::String(directions)));
-  p.add("TRACKS", FD::ObjectRef(new FD::String(tracks)));
   return p;
 }
+
+// A talker tracker fed by a localiser rig's node.
+struct TrackedRig {
+  explicit TrackedRig(FD::ParameterSet localizer) : rig(std::move(localizer)), tracker("track", TrackerParams()) {
+    tracker.connectInput(tracker.inputId("INPUT"), &rig.node, 0);
+    tracker.initialize();
+  }
+  static FD::ParameterSet TrackerParams() {
+    FD::ParameterSet p("track");
+    p.add("SAMPLING_RATE", FD::ObjectRef(new FD::Int(16000)));
+    p.add("ADVANCE", FD::ObjectRef(new FD::Int(160)));
+    return p;
+  }
+  std::vector<SourceView> Frame(int count) { return ViewOf(tracker.getOutput(0, count)); }
+
+  LocalizerRig rig;
+  TrackTalkers tracker;
+};
 
 TEST_F(LocalizeBinauralTest, StageKeywordsAreCheckedAtConstruction) {
   FD::ParameterSet p = DefaultParams();
@@ -421,7 +450,7 @@ TEST_F(LocalizeBinauralTest, StageKeywordsAreCheckedAtConstruction) {
   EXPECT_NE(HostError([&] { LocalizeBinaural("localize", p); })
                 .find("parameter \"DIRECTIONS\" = \"broadband\": expected \"HARMONIC\" or \"BROADBAND\""),
             std::string::npos);
-  EXPECT_EQ(HostError([&] { LocalizeBinaural("localize", WithStages(DefaultParams(), "FIRST_FRAMES", "HARMONIC", "EVENTS")); }),
+  EXPECT_EQ(HostError([&] { LocalizeBinaural("localize", WithStages(DefaultParams(), "FIRST_FRAMES", "HARMONIC")); }),
             "(no error)");
 }
 
@@ -429,7 +458,7 @@ TEST_F(LocalizeBinauralTest, StageKeywordsAreCheckedAtConstruction) {
 // voice and never finds it; the adaptive floor learns the noise in the pause.
 TEST_F(LocalizeBinauralTest, AdaptiveNoiseFloorFindsAVoiceThatStartsTheRecording) {
   for (const char* floor : {"FIRST_FRAMES", "ADAPTIVE"}) {
-    LocalizerRig rig(WithStages(DefaultParams(), floor, "HARMONIC", "EVENTS"));
+    LocalizerRig rig(WithStages(DefaultParams(), floor, "HARMONIC"));
     rig.spectrum = [](int c) { return c < 30 || c >= 60 ? VoiceSpectrum(30.0) : NoiseSpectrum(); };
     StdoutCapture quiet;
     int found = 0;
@@ -442,12 +471,14 @@ TEST_F(LocalizeBinauralTest, AdaptiveNoiseFloorFindsAVoiceThatStartsTheRecording
   }
 }
 
-TEST_F(LocalizeBinauralTest, BroadbandTalkersAreFoundTrackedAndAnnouncedOnce) {
-  LocalizerRig rig(WithStages(DefaultParams(), "ADAPTIVE", "BROADBAND", "TALKERS"));
-  rig.spectrum = [](int c) { return c >= 20 && c < 100 ? VoiceSpectrum(40.0, 0.09, 150) : NoiseSpectrum(); };
+// The broadband directions of a talker, through the tracker: one talker with one id, output from
+// a few frames in and for the 0.5 s hold after it falls silent.
+TEST_F(LocalizeBinauralTest, BroadbandDirectionsThroughTheTrackerAreOneTalker) {
+  TrackedRig tracked(WithStages(DefaultParams(), "ADAPTIVE", "BROADBAND"));
+  tracked.rig.spectrum = [](int c) { return c >= 20 && c < 100 ? VoiceSpectrum(40.0, 0.09, 150) : NoiseSpectrum(); };
   StdoutCapture out;
   for (int c = 0; c < 200; ++c) {
-    const auto sources = rig.Frame(c);
+    const auto sources = tracked.Frame(c);
     if (c >= 30 && c < 150) {  // heard from a few frames in, and for the 0.5 s hold after
       ASSERT_EQ(sources.size(), 1u) << "frame " << c;
       EXPECT_EQ(sources[0].id, 1);
@@ -463,21 +494,38 @@ TEST_F(LocalizeBinauralTest, BroadbandTalkersAreFoundTrackedAndAnnouncedOnce) {
   EXPECT_EQ(out.text().find("SOURCE ID", 1), std::string::npos) << out.text();
 }
 
-TEST_F(LocalizeBinauralTest, HarmonicSoundsCanFeedTheTalkerTracker) {
-  LocalizerRig rig(WithStages(DefaultParams(), "FIRST_FRAMES", "HARMONIC", "TALKERS"));
-  rig.spectrum = [](int c) { return c <= kNoiseFrames || c > 60 ? NoiseSpectrum() : VoiceSpectrum(-45.0); };
+// The sound events carry the probability of their direction as power, which the tracker weighs,
+// and NaN on frames they are not heard on, which it ignores: an event that the history keeps
+// outputting after its voice stopped does not keep the talker alive.
+TEST_F(LocalizeBinauralTest, SoundEventsCarryTheirStrengthToTheTracker) {
+  LocalizerRig events;
+  events.spectrum = [](int c) { return c <= kNoiseFrames || c > 60 ? NoiseSpectrum() : VoiceSpectrum(-45.0); };
   StdoutCapture quiet;
+  for (int c = 0; c <= 30; ++c) events.Frame(c);
+  const auto heard = events.Frame(31);
+  ASSERT_EQ(heard.size(), 1u);
+  EXPECT_GT(heard[0].power, 0.0f);
+  EXPECT_LE(heard[0].power, 1.0f);
+  for (int c = 32; c <= 61; ++c) events.Frame(c);
+  const auto silent = events.Frame(62);  // the voice stopped after frame 60; the event is still output
+  ASSERT_EQ(silent.size(), 1u);
+  EXPECT_TRUE(std::isnan(silent[0].power));
+
+  TrackedRig tracked(WithStages(DefaultParams(), "FIRST_FRAMES", "HARMONIC"));
+  tracked.rig.spectrum = events.spectrum;
   std::vector<SourceView> last;
-  for (int c = 0; c <= 60; ++c) last = rig.Frame(c);
+  for (int c = 0; c <= 60; ++c) last = tracked.Frame(c);
   ASSERT_EQ(last.size(), 1u);
   EXPECT_EQ(last[0].id, 1);
   EXPECT_NEAR(last[0].azimuthDeg, -45.0, 0.5);
+  for (int c = 61; c < 200; ++c) last = tracked.Frame(c);
+  EXPECT_TRUE(last.empty()) << "an event not heard does not keep the talker output";
 }
 
-// Without talker tracks, the broadband finder's directions are output frame by frame, each with
-// its rank as id.
-TEST_F(LocalizeBinauralTest, BroadbandDirectionsOfTheFrameCarryTheirRank) {
-  LocalizerRig rig(WithStages(DefaultParams(), "ADAPTIVE", "BROADBAND", "EVENTS"));
+// The broadband finder's directions are output frame by frame, each with its rank as id and the
+// share of the frame's bins it explains as power.
+TEST_F(LocalizeBinauralTest, BroadbandDirectionsOfTheFrameCarryTheirRankAndShare) {
+  LocalizerRig rig(WithStages(DefaultParams(), "ADAPTIVE", "BROADBAND"));
   rig.spectrum = [](int c) { return c < 20 ? NoiseSpectrum() : VoiceSpectrum(-20.0, 0.09, 150); };
   StdoutCapture quiet;
   for (int c = 0; c < 20; ++c) EXPECT_TRUE(rig.Frame(c).empty());
@@ -485,6 +533,8 @@ TEST_F(LocalizeBinauralTest, BroadbandDirectionsOfTheFrameCarryTheirRank) {
   ASSERT_EQ(sources.size(), 1u);
   EXPECT_EQ(sources[0].id, 1);
   EXPECT_NEAR(sources[0].azimuthDeg, -20.0, 1.0);
+  EXPECT_GT(sources[0].power, 0.5f);
+  EXPECT_LE(sources[0].power, 1.0f);
 }
 
 TEST_F(LocalizeBinauralTest, ExternalNoiseFramesWithoutNoiseOutputNothing) {
@@ -565,7 +615,7 @@ TEST_F(MeasuredTablesTest, TablesSetTheGridAndLocaliseTheVoice) {
 }
 
 TEST_F(MeasuredTablesTest, TheBroadbandFinderReadsTheTablesPhases) {
-  LocalizerRig rig(WithStages(Params({0, 1}), "ADAPTIVE", "BROADBAND", "TALKERS"));
+  LocalizerRig rig(WithStages(Params({0, 1}), "ADAPTIVE", "BROADBAND"));
   rig.spectrum = [](int c) { return c < 20 ? NoiseSpectrum() : VoiceSpectrum(65.0, 0.09, 150); };
   StdoutCapture quiet;
   std::vector<SourceView> last;

@@ -20,6 +20,7 @@
 #include "LoggerInitializer.h"
 #include "SeparateBinaural.h"
 #include "SourceMaker.h"
+#include "TrackTalkers.h"
 #include "fd/ParameterValues.h"
 
 namespace {
@@ -35,6 +36,7 @@ class NodeContracts : public testing::Test {
     FD::Node::addFactory("SourceMaker", new FD::NodeFactory<SourceMaker>("SourceMaker"));
     FD::Node::addFactory("DelaySourceFilter", new FD::NodeFactory<DelaySourceFilter>("DelaySourceFilter"));
     FD::Node::addFactory("LoggerInitializer", new FD::NodeFactory<LoggerInitializer>("LoggerInitializer"));
+    FD::Node::addFactory("TrackTalkers", new FD::NodeFactory<TrackTalkers>("TrackTalkers"));
   }
   void SetUp() override {
     std::filesystem::create_directories(dir_);
@@ -141,7 +143,7 @@ TEST_F(NodeContracts, EveryNodeIsMadeFromItsDefaultsAndRefusesEachValueOutsideIt
       }
     }
   }
-  EXPECT_EQ(typesChecked, 11) << "six host nodes and five of the plug-in";
+  EXPECT_EQ(typesChecked, 12) << "six host nodes and six of the plug-in";
   EXPECT_GT(refusalsChecked, 30);
 }
 

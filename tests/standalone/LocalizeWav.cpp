@@ -1,6 +1,7 @@
-// Localises the talkers of a two-ear recording with the library alone (no host, no plug-in):
+// Localises the talkers of a two-ear recording with the library alone (no host, no plug-in), with
+// the command line's stages and the talker tracker after the localiser:
 //   localize_wav recording.wav
-// prints, per source id, its median azimuth and the frames it was heard on.
+// prints, per talker from right to left, its id, median azimuth and the frames it was output on.
 #include <sndfile.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 
 #include "velk_binaural/Localizer.h"
 #include "velk_binaural/Stft.h"
+#include "velk_binaural/TalkerTracker.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -22,17 +24,23 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: not a readable 2-channel recording\n", argv[1]);
     return 1;
   }
-  // Every parameter at its declared default but the rate, which is checked like any parameter.
-  const auto config = NSVelkBinaural::LocalizerConfig::FromParameters({{"SAMPLING_RATE", info.samplerate}});
+  // The rate and the command line's stages; every other parameter at its declared default. Each
+  // value is checked like any parameter.
+  const auto config = NSVelkBinaural::LocalizerConfig::FromParameters(
+      {{"SAMPLING_RATE", info.samplerate}, {"NOISE_FLOOR", std::string("ADAPTIVE")},
+       {"DIRECTIONS", std::string("BROADBAND")}, {"HEAD_RADIUS", 0.0925f}});
   NSVelkBinaural::Localizer localizer(config);
+  NSVelkBinaural::TalkerTracker tracker;
   NSVelkBinaural::Stft stft({512, config.advanceSamples, 2});
 
   std::map<int, std::vector<double>> azimuthsById;
   NSVelkBinaural::StftFrame frame;
   auto localize = [&] {
-    while (stft.Next(frame))
-      for (const NSVelkBinaural::SourceReport& s : localizer.Process(frame.Stereo(), config.FrameTime(frame.index)))
-        azimuthsById[s.sourceId].push_back(s.azimuthDeg);
+    while (stft.Next(frame)) {
+      const double time = config.FrameTime(frame.index);
+      for (const NSVelkBinaural::TalkerTrack& t : tracker.process(time, localizer.Process(frame.Stereo(), time)))
+        azimuthsById[t.id].push_back(t.azimuthDeg);
+    }
   };
   std::vector<float> block(2 * 4096);
   for (sf_count_t n; (n = sf_readf_float(file, block.data(), 4096)) > 0; localize()) stft.Push(block.data(), n);
@@ -40,9 +48,12 @@ int main(int argc, char** argv) {
   stft.Finish();
   localize();
 
+  std::multimap<double, std::pair<int, std::size_t>> byAzimuth;  // median -> (id, frames)
   for (auto& [id, azimuths] : azimuthsById) {
     std::nth_element(azimuths.begin(), azimuths.begin() + azimuths.size() / 2, azimuths.end());
-    std::printf("source %d: %+.1f degrees, %zu frames\n", id, azimuths[azimuths.size() / 2], azimuths.size());
+    byAzimuth.emplace(azimuths[azimuths.size() / 2], std::make_pair(id, azimuths.size()));
   }
+  for (const auto& [azimuth, talker] : byAzimuth)
+    std::printf("talker %d: %+.1f degrees, %zu frames\n", talker.first, azimuth, talker.second);
   return 0;
 }
