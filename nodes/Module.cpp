@@ -4,6 +4,7 @@
 #include "LocalizeBinaural.h"
 #include "LoggerInitializer.h"
 #include "SeparateBinaural.h"
+#include "SeparateSoftMask.h"
 #include "SourceMaker.h"
 #include "TrackTalkers.h"
 
@@ -24,6 +25,7 @@ struct ModuleRegistration {
     registerNode<LoggerInitializer>("LoggerInitializer");
     registerNode<DelaySourceFilter>("DelaySourceFilter");
     registerNode<TrackTalkers>("TrackTalkers");
+    registerNode<SeparateSoftMask>("SeparateSoftMask");
   }
 };
 

@@ -1,12 +1,12 @@
 #include "SeparateBinaural.h"
 
-#include <cmath>
 #include <exception>
 #include <vector>
 
 #include <boost/format.hpp>
 
 #include "InvalidInputException.h"
+#include "NodeInputs.h"
 #include "fd/Source.h"
 #include "velk_binaural/TableLoader.h"
 
@@ -18,10 +18,14 @@ namespace {
 const char* const kFile = "SeparateBinaural";
 constexpr double kPi = 3.141592653589793;
 
-std::string TypeName(const FD::ObjectRef& ref) { return ref.isNil() ? "nil" : ref->className(); }
-
 [[noreturn]] void Reject(const boost::format& message) {
   throw new NSVelkBinaural::InvalidInputException(message.str());
+}
+
+std::vector<SeparationTarget> TargetsOf(const std::vector<NSVelkBinaural::ListedSource>& sources) {
+  std::vector<SeparationTarget> targets;
+  for (const NSVelkBinaural::ListedSource& s : sources) targets.push_back(SeparationTarget{s.id, s.azimuthRad});
+  return targets;
 }
 
 }  // namespace
@@ -44,40 +48,6 @@ SeparateBinaural::SeparateBinaural(const std::string& nodeName, const FD::Parame
 }
 
 SeparateBinaural::~SeparateBinaural() = default;
-
-// ---- inputs -------------------------------------------------------------------------------------
-
-const SeparateBinaural::ComplexMatrix& SeparateBinaural::spectrumOf(const FD::ObjectRef& ref, int count) const {
-  auto* matrix = dynamic_cast<const ComplexMatrix*>(ref.get());
-  if (!matrix)
-    Reject(boost::format("%s: input SPECTRUM on frame %d is %s, not a complex matrix") % getName() % count %
-           TypeName(ref));
-  if (matrix->rows() != 2) Reject(boost::format("Input matrix is not 2ch, but %dch") % matrix->rows());
-  return *matrix;
-}
-
-// The source list; a nil input is an empty list. Every element must be a source record with a
-// finite direction: anything else is rejected rather than guessed at.
-std::vector<SeparationTarget> SeparateBinaural::targetsOf(const FD::ObjectRef& ref, int count) const {
-  std::vector<SeparationTarget> targets;
-  if (ref.isNil()) return targets;
-  FD::RCPtr<FD::Vector<FD::ObjectRef>> sources(ref);
-  if (sources.isNil())
-    Reject(boost::format("%s: input SOURCES on frame %d is %s, not a list of sources") % getName() % count %
-           TypeName(ref));
-  for (size_t i = 0; i < sources->size(); ++i) {
-    const FD::ObjectRef& element = (*sources)[i];
-    auto* source = dynamic_cast<const FD::Source*>(element.get());
-    if (!source)
-      Reject(boost::format("%s: element %d of SOURCES on frame %d is %s, not a source record") % getName() % i % count %
-             TypeName(element));
-    if (!std::isfinite(source->x[0]) || !std::isfinite(source->x[1]))
-      Reject(boost::format("%s: source id %d on frame %d has a position that is not a number (x = %f, y = %f)") %
-             getName() % source->id % count % source->x[0] % source->x[1]);
-    targets.push_back(SeparationTarget{source->id, source->azimuth()});
-  }
-  return targets;
-}
 
 // ---- first frame ------------------------------------------------------------------------------
 
@@ -119,8 +89,8 @@ void SeparateBinaural::calculate(int, int count, FD::Buffer& out) {
   FD::ObjectRef spectrumRef = getInput(spectrumID, count);
   FD::ObjectRef sourcesRef = getInput(sourcesID, count);
   if (fine) logger->Log(LogLevel::FINE, "inspecting variables", kFile, "calculate");
-  const ComplexMatrix& matrix = spectrumOf(spectrumRef, count);
-  const std::vector<SeparationTarget> targets = targetsOf(sourcesRef, count);
+  const ComplexMatrix& matrix = NSVelkBinaural::TwoEarSpectrum(*this, spectrumRef, count);
+  const std::vector<SeparationTarget> targets = TargetsOf(NSVelkBinaural::SourceList(*this, sourcesRef, count));
 
   if (count == 0) count0Initialize(matrix);
   if (!separator_) throw new FD::NodeException(this, "frame 0 was never computed", __FILE__, __LINE__);

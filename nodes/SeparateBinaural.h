@@ -31,8 +31,6 @@ class SeparateBinaural : public NSVelkBinaural::ParameterReader<FD::BufferedNode
   // computed.
   void count0Initialize(const ComplexMatrix& spectrum);
 
-  const ComplexMatrix& spectrumOf(const FD::ObjectRef& ref, int count) const;
-  std::vector<NSVelkBinaural::SeparationTarget> targetsOf(const FD::ObjectRef& ref, int count) const;
   void logSources(const FD::ObjectRef& sources, int count) const;
 
   int spectrumID, sourcesID;

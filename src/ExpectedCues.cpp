@@ -92,7 +92,11 @@ CueCovariance NormalisedCovariance(std::complex<float> left, std::complex<float>
   return c;
 }
 
-ExpectedCues ExpectedCues::fromFile(const velkio::VELK& file) {
+ExpectedCues ExpectedCues::fromFile(const velkio::VELK& file, int leftChannel, int rightChannel) {
+  if (leftChannel < 0 || rightChannel < 0 || leftChannel == rightChannel)
+    throw std::invalid_argument("channels " + std::to_string(leftChannel) + " and " + std::to_string(rightChannel) +
+                                ": expected two different channel indices of 0 or more");
+  const std::size_t left = static_cast<std::size_t>(leftChannel), right = static_cast<std::size_t>(rightChannel);
   const auto fmt = file.findFirst<velkio::FMT>();
   if (!fmt) throw std::invalid_argument("the file has no format chunk");
   const int nfft = fmt->getNFFT();
@@ -105,11 +109,13 @@ ExpectedCues ExpectedCues::fromFile(const velkio::VELK& file) {
   const std::size_t bins = static_cast<std::size_t>(nfft / 2 + 1);
   for (std::size_t d = 0; d < dirs.size(); ++d) {
     const velkio::ChannelResponses& ears = *dirs[d].responses;
-    if (ears.size() < 2)
+    if (ears.size() <= std::max(left, right))
       throw std::invalid_argument("direction " + std::to_string(d) + " has " + std::to_string(ears.size()) +
-                                  " channel(s); two ears are needed");
-    if (ears[0].size() != bins || ears[1].size() != bins)
-      throw std::invalid_argument("direction " + std::to_string(d) + " holds " + std::to_string(ears[0].size()) +
+                                  " channel(s); the ears are channels " + std::to_string(left) + " and " +
+                                  std::to_string(right));
+    if (ears[left].size() != bins || ears[right].size() != bins)
+      throw std::invalid_argument("direction " + std::to_string(d) + " holds " +
+                                  std::to_string(std::min(ears[left].size(), ears[right].size())) +
                                   " bins but a " + std::to_string(nfft) + "-point transform has " +
                                   std::to_string(bins));
   }
@@ -124,7 +130,7 @@ ExpectedCues ExpectedCues::fromFile(const velkio::VELK& file) {
     if (!table->azimuthsDeg.empty() && std::fabs(table->azimuthsDeg.back() - d.azimuthDeg) < 1e-6) continue;
     std::vector<CueCovariance> perBin(bins);
     const velkio::ChannelResponses& ears = *d.responses;
-    for (std::size_t k = 0; k < bins; ++k) perBin[k] = NormalisedCovariance(ears[0][k], ears[1][k]);
+    for (std::size_t k = 0; k < bins; ++k) perBin[k] = NormalisedCovariance(ears[left][k], ears[right][k]);
     table->azimuthsDeg.push_back(d.azimuthDeg);
     table->perDirection.push_back(std::move(perBin));
   }

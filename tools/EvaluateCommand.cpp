@@ -3,8 +3,8 @@
 // image; the format of the scene generator).
 //
 // Every scene is run in this process through the same code as `localize --json` and
-// `separate --directions <the true directions>`, with the same defaults, then scored by the rules
-// of velkeval/Scoring.h: per talker a row, then a line per kind of scene (single, pair, triple)
+// `separate --directions <the true directions>` (or `separate --localize`), with the same
+// defaults, then scored by the rules of velkeval/Scoring.h: per talker a row, then a line per kind of scene (single, pair, triple)
 // and a summary. Standard output carries the table, --json OUT the same as one JSON object;
 // progress goes to standard error. A scene that cannot be run is reported as failed and the
 // command then ends with status 1 after printing the rest.
@@ -38,8 +38,10 @@ using velkeval::SceneTruth;
 struct EvaluateOptions {
   std::string scenesDir, method = "epipolar", table, kind, jsonOut;
   std::string tracks = "talkers";  // localisation: talker tracks, or the localiser's own sources
+  std::string separator = kMaskSeparator;
   std::vector<std::string> params;
   bool trimLead = false, quiet = false;
+  bool localize = false;  // separation: the talkers' directions from the localiser, not the truth
 };
 
 struct Failure {
@@ -269,13 +271,17 @@ Sound readStereo(const std::string& path) {
   return sound;
 }
 
-// Separates the scene with its true directions given and scores every talker's output.
+// Separates the scene with its true directions given (or the localised ones) and scores every
+// talker's output: the output whose direction is nearest the talker's.
 std::vector<velkeval::SeparationRow> separateScene(const SceneTruth& scene, const EvaluateOptions& options) {
   ScratchFolder outputs("velk-evaluate");
   SeparateOptions separate;
   separate.input = scene.path(scene.mixtureFile);
   separate.outDir = outputs.path();
-  for (const velkeval::TalkerTruth& t : scene.talkers) separate.directionsDeg.push_back(t.azimuthDeg);
+  separate.localize = options.localize;
+  if (!options.localize)
+    for (const velkeval::TalkerTruth& t : scene.talkers) separate.directionsDeg.push_back(t.azimuthDeg);
+  separate.separator = options.separator;
   separate.method = options.method;
   separate.table = options.table;
   separate.params = options.params;
@@ -332,7 +338,11 @@ int evaluateSeparation(const EvaluateOptions& options) {
                         {"mean_si_sdr_i", all.meanGainDb},
                         {"min_si_sdr_i", all.minGainDb},
                         {"len_ok", all.lengthOk}};
-  const json head = {{"evaluate", "separate"}, {"scenes", options.scenesDir}, {"method", options.method}};
+  const json head = {{"evaluate", "separate"},
+                     {"scenes", options.scenesDir},
+                     {"method", options.method},
+                     {"separator", options.separator},
+                     {"localize", options.localize}};
   return finish(options, scored.failures, reportOf(head, scored, kinds, summary));
 }
 
@@ -380,10 +390,16 @@ void addEvaluateCommands(CLI::App& app, Status& status) {
   auto separate = std::make_shared<EvaluateOptions>();
   CLI::App* sep = evaluate->add_subcommand(
       "separate",
-      "Separate every scene of two or more talkers as `separate --directions` does with the true directions, and "
-      "score each talker's output: whole-band SI-SDR against the talker's own image at the output ear (left for "
-      "azimuth > 0, else right) minus that of the mixture at the same ear.");
+      "Separate every scene of two or more talkers as `separate --directions` does with the true directions (or "
+      "as `separate --localize` does), and score each talker's output (the one nearest its direction): whole-band "
+      "SI-SDR against the talker's own image at the output ear (left for azimuth > 0, else right) minus that of "
+      "the mixture at the same ear.");
   addCommonOptions(sep, *separate, {"pair", "triple"});
+  sep->add_option("--separator", separate->separator, "the separator, as for `separate`")
+      ->check(CLI::IsMember({kMaskSeparator, kPassBandSeparator}))
+      ->capture_default_str();
+  sep->add_flag("--localize", separate->localize,
+                "take the talkers' directions from the localiser instead of the truth, as `separate --localize`");
   sep->callback([separate, &status] { status.code = reportFailures([&] { return evaluateSeparation(*separate); }); });
 }
 

@@ -3,12 +3,12 @@
 // Builds the separation network in code and runs it. The talkers are either given
 // (--directions 30,-30: one source per direction, ids 0, 1, ... in the order given) or found by
 // the localiser and the talker tracker (--localize, optionally with the look-ahead filter of
-// --delay that drops short-lived sources). For every source id the separator keeps the bins whose interaural
-// differences fit the source's direction, in the spectrum of the ear on the source's side, and
-// the result is written as DIR/source_<id>.wav, aligned with the input (silence where the source
-// was absent). DIR/sources.json says which id is which direction. Standard output carries a
-// short summary; progress, the localiser's announcements and library diagnostics go to standard
-// error.
+// --delay that drops short-lived sources). For every source id the separator (--separator: soft
+// masks over the whole band, or the pass band that keeps the bins whose interaural differences
+// fit the direction) gives the spectrum of the ear on the source's side, and the result is
+// written as DIR/source_<id>.wav, aligned with the input (silence where the source was absent).
+// DIR/sources.json says which id is which direction. Standard output carries a short summary;
+// progress, the localiser's announcements and library diagnostics go to standard error.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -41,19 +41,23 @@ namespace velktool {
 
 namespace {
 
-const char* const kSeparator = "SeparateBinaural";
+const char* const kPassBandNode = "SeparateBinaural";
+const char* const kMaskNode = "SeparateSoftMask";
 const char* const kLocalizer = "LocalizeBinaural";
 const char* const kFixedSources = "SourceMaker";
 const char* const kDelayFilter = "DelaySourceFilter";
 
-// The head-model separator judges bins by interaural phase only, and only below this frequency,
+// The head-model pass band judges bins by interaural phase only, and only below this frequency,
 // where the phase of a head-sized microphone pair is unambiguous; its output holds nothing above.
 constexpr double kHeadModelMaxFrequencyHz = 1500.0;
-// Frame length (and transform length) of the network, samples; the example tables match it.
-constexpr int kFrameLength = 512;
-// Frames at the start of a run that only learn the background noise; the separator outputs
+// Frames at the start of a run that only teach the pass band the background noise; it outputs
 // nothing for them.
 constexpr int kNoiseLearningFrames = 10;
+
+bool passBand(const SeparateOptions& options) { return options.separator == kPassBandSeparator; }
+
+// The node type of the separator the options choose.
+const char* separatorNode(const SeparateOptions& options) { return passBand(options) ? kPassBandNode : kMaskNode; }
 
 // ---- parameters -----------------------------------------------------------------------------------
 
@@ -80,14 +84,19 @@ NetworkParameters nodeParameters(const SeparateOptions& options) {
            {"--range-min", "RANGE_MIN"}, {"--range-max", "RANGE_MAX"}, {"--directions", "DIRECTIONS"},
            {"--delay", "DELAY"}})
     if (options.given.has(option)) params.claim(parameter, option);
-  params.addNode(kSeparator);
+  const char* separator = separatorNode(options);
+  params.addNode(separator);
   const bool measured = options.method == "measured";
   const std::string table = options.table.empty() ? defaultTable() : options.table;
-  params.set(kSeparator, "RANGE_MIN", decimal(options.rangeMinDeg));
-  params.set(kSeparator, "RANGE_MAX", decimal(options.rangeMaxDeg));
-  params.set(kSeparator, "SEPARATE_METHOD", measured ? "HRTFMESURED" : "EPIPOLAR");
-  // The separator reads the table on its first frame whatever the method.
-  params.set(kSeparator, "VELK_DAT", table);
+  params.set(separator, "SEPARATE_METHOD", measured ? "HRTFMESURED" : "EPIPOLAR");
+  if (passBand(options)) {
+    params.set(separator, "RANGE_MIN", decimal(options.rangeMinDeg));
+    params.set(separator, "RANGE_MAX", decimal(options.rangeMaxDeg));
+    // The pass band reads the table on its first frame whatever the method.
+    params.set(separator, "VELK_DAT", table);
+  } else if (measured) {
+    params.set(separator, "VELK_DAT", table);
+  }
   if (options.localize) {
     params.addNode(kLocalizer);
     params.addNode(kTalkerTracker);
@@ -115,16 +124,33 @@ struct Timing {
   int samplingRate, advance;
 };
 
+// Integer parameter `name` of a node type as set, or as declared when it is not set.
+int intOrDefault(const NetworkParameters& params, const std::string& nodeType, const std::string& name) {
+  if (params.of(nodeType).exist(name)) return intParameter(params.of(nodeType), name);
+  return std::get<int>(declaredDefault(nodeType, name));
+}
+
+// Refuses a setting of the separator that differs from the localiser's.
+void checkShared(const NetworkParameters& params, const char* separator, const std::string& name, int separatorValue) {
+  const int localizerValue = intParameter(params.of(kLocalizer), name);
+  if (localizerValue != separatorValue)
+    throw std::invalid_argument(name + " differs between " + std::string(kLocalizer) + " (" +
+                                std::to_string(localizerValue) + ") and " + separator + " (" +
+                                std::to_string(separatorValue) + "); set both with --param " + name + "=...");
+}
+
 Timing networkTiming(const SeparateOptions& options, const NetworkParameters& params) {
-  Timing timing{intParameter(params.of(kSeparator), "SAMPLING_RATE"),
-                std::get<int>(declaredDefault(kLocalizer, "ADVANCE"))};
+  const char* separator = separatorNode(options);
+  // The pass band has no frame shift of its own; the soft masks turn times into frames with it.
+  Timing timing{intOrDefault(params, separator, "SAMPLING_RATE"),
+                passBand(options) ? std::get<int>(declaredDefault(kLocalizer, "ADVANCE"))
+                                  : intOrDefault(params, separator, "ADVANCE")};
   if (options.localize) {
-    const int localizerRate = intParameter(params.of(kLocalizer), "SAMPLING_RATE");
-    if (localizerRate != timing.samplingRate)
-      throw std::invalid_argument("SAMPLING_RATE differs between " + std::string(kLocalizer) + " (" +
-                                  std::to_string(localizerRate) + ") and " + kSeparator + " (" +
-                                  std::to_string(timing.samplingRate) + "); set both with --param SAMPLING_RATE=...");
-    timing.advance = intParameter(params.of(kLocalizer), "ADVANCE");
+    checkShared(params, separator, "SAMPLING_RATE", timing.samplingRate);
+    if (passBand(options))
+      timing.advance = intParameter(params.of(kLocalizer), "ADVANCE");
+    else
+      checkShared(params, separator, "ADVANCE", timing.advance);
   }
   return timing;
 }
@@ -186,7 +212,7 @@ Port buildNetwork(FD::Network& net, const SeparateOptions& options, const Networ
   }
   const std::string sourcesOutput = "OUTPUT";  // of every node that may give the sources
 
-  net.addNode(kSeparator, kSeparatorNode, params.of(kSeparator));
+  net.addNode(separatorNode(options), kSeparatorNode, params.of(separatorNode(options)));
   net.connect(kStftNode, "OUTPUT", kSeparatorNode, "SPECTRUM");
   net.connect(sourcesNode, sourcesOutput, kSeparatorNode, "SOURCES");
   net.addNode("SaveSeparatedWaves", kSaveNode, save);
@@ -199,12 +225,12 @@ Port buildNetwork(FD::Network& net, const SeparateOptions& options, const Networ
 // ---- what was separated ---------------------------------------------------------------------------
 
 // The ear a separated spectrum comes from: the one on the source's side, the right one straight
-// ahead (as the separator chooses it).
+// ahead (as both separators choose it).
 const char* earOf(double azimuthDeg) { return azimuthDeg > 0.0 ? "left" : "right"; }
 
 // Per id, the frames on which the separator output it and the direction it had there (from the
 // source lists as recorded), gathered frame by frame. Ids of a list that the separator did not
-// output (while it was still learning the noise) are not counted.
+// output (the pass band while it was still learning the noise) are not counted.
 class SeparatedTally {
  public:
   SeparatedTally(const SeparateOptions& options, double frameSec) : options_(options), frameSec_(frameSec) {}
@@ -275,8 +301,9 @@ std::string sourcesJson(const std::vector<SeparatedSource>& sources, double maxF
 void printSummary(std::ostream& out, const SeparateOptions& options, long frames, double durationSec,
                   const std::vector<SeparatedSource>& sources) {
   char line[256];
-  std::snprintf(line, sizeof line, "%s: %.2f s, %ld frames, method %s, %s\n", options.input.c_str(), durationSec, frames,
-                options.method.c_str(), options.localize ? "localised sources" : "given directions");
+  std::snprintf(line, sizeof line, "%s: %.2f s, %ld frames, separator %s, method %s, %s\n", options.input.c_str(),
+                durationSec, frames, options.separator.c_str(), options.method.c_str(),
+                options.localize ? "localised sources" : "given directions");
   out << line;
   if (sources.empty()) {
     out << "no source found\n";
@@ -300,6 +327,9 @@ bool isOutputName(const std::string& name) {
 
 // The options that contradict each other or the files, before anything is run.
 void checkOptions(const SeparateOptions& options) {
+  for (const char* option : {"--range-min", "--range-max"})
+    if (options.given.has(option) && !passBand(options))
+      throw UsageError(std::string(option) + " sets the pass band's width; it needs --separator " + kPassBandSeparator);
   if (options.rangeMinDeg > options.rangeMaxDeg)
     throw UsageError("--range-min " + plainNumber(options.rangeMinDeg) + " is above --range-max " +
                      plainNumber(options.rangeMaxDeg) + (options.given.has("--range-max") ? "" : " (the default)") +
@@ -355,14 +385,15 @@ SeparationRun runSeparation(const SeparateOptions& options) {
     const FrameSources list = frameSources(net.output(lists.node, lists.output, frame), count, count * frameSec);
     tally.add(count, map, &list);
   });
-  if (!options.localize && tally.empty())
+  if (passBand(options) && !options.localize && tally.empty())
     throw std::runtime_error(options.input + " is too short to separate: its first " +
                              std::to_string(kNoiseLearningFrames) + " frames (" + decimal(kNoiseLearningFrames * frameSec) +
                              " s) only teach the separator the background noise");
   run.durationSec = run.frames * frameSec;
   run.sources = tally.sources();
+  const bool lowBandOnly = passBand(options) && options.method != "measured";
   const double maxFrequencyHz =
-      options.method == "measured" ? timing.samplingRate / 2.0 : std::min(kHeadModelMaxFrequencyHz, timing.samplingRate / 2.0);
+      lowBandOnly ? std::min(kHeadModelMaxFrequencyHz, timing.samplingRate / 2.0) : timing.samplingRate / 2.0;
   // The separated files and the list take their places together, once all of them are written.
   StagedText list(options.outDir + "/sources.json", sourcesJson(run.sources, maxFrequencyHz));
   net.commit();
@@ -392,16 +423,24 @@ void addSeparateCommands(CLI::App& app, Status& status) {
                   "with --localize: drop sources that do not persist over this many look-ahead frames (off when not given)")
       ->check(WholeNumber({0, 1000}, "a number of look-ahead frames"))
       ->needs(localize);
+  cmd->add_option("--separator", options->separator,
+                  "soft masks over the whole band, learnt from the recording (mask), or the bins that fit a band of "
+                  "directions around each talker (passband)")
+      ->check(CLI::IsMember({kMaskSeparator, kPassBandSeparator}))
+      ->capture_default_str();
   cmd->add_option("--method", options->method, "direction model: spherical head (epipolar) or measured tables")
       ->check(CLI::IsMember({"epipolar", "measured"}))
       ->capture_default_str();
   cmd->add_option("--tf", options->table,
-                  "transfer-function table (default: " + std::string(kDefaultTablePath) + "); read with either method");
-  cmd->add_option("--range-min", options->rangeMinDeg, "pass-band half-width for a talker straight ahead, degrees")
+                  "transfer-function table (default: " + std::string(kDefaultTablePath) +
+                      "); read with the measured method, and by the pass band with either");
+  cmd->add_option("--range-min", options->rangeMinDeg,
+                  "with --separator passband: pass-band half-width for a talker straight ahead, degrees")
       ->check(RealNumber({0, 90}, "a pass-band half-width in degrees"))
       ->capture_default_str();
   cmd->add_option("--range-max", options->rangeMaxDeg,
-                  "pass-band half-width for a talker at +-90 degrees, degrees (at least --range-min)")
+                  "with --separator passband: pass-band half-width for a talker at +-90 degrees, degrees (at least "
+                  "--range-min)")
       ->check(RealNumber({0, 90}, "a pass-band half-width in degrees"))
       ->capture_default_str();
   cmd->add_option("--param", options->params,

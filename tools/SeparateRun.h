@@ -15,11 +15,17 @@ namespace velktool {
 constexpr double kDefaultRangeMinDeg = 20.0;
 constexpr double kDefaultRangeMaxDeg = 40.0;
 
+// The separators `separate` can run: the soft masks (SeparateSoftMask), the default since it
+// measures best (README, "Separate talkers"), and the pass band (SeparateBinaural).
+constexpr const char* kMaskSeparator = "mask";
+constexpr const char* kPassBandSeparator = "passband";
+
 struct SeparateOptions {
   std::string input, outDir;
   std::vector<double> directionsDeg;
   bool localize = false;
   int delay = -1;  // < 0: no look-ahead filter
+  std::string separator = kMaskSeparator;
   std::string method = "epipolar";
   std::string table;  // empty: the example table
   double rangeMinDeg = kDefaultRangeMinDeg, rangeMaxDeg = kDefaultRangeMaxDeg;

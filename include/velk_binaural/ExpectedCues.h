@@ -34,13 +34,13 @@ struct CueCovariance {
 
 class ExpectedCues {
  public:
-  // The responses of a transfer-function file already read: channel 0 the left ear, channel 1
-  // the right one. Measured files place each direction at the azimuth of its first position;
+  // The responses of a transfer-function file already read, channel `leftChannel` being the left
+  // ear and `rightChannel` the right one. Measured files place each direction at the azimuth of its first position;
   // geometric files spread theirs over -90 .. +90 degrees. Throws std::invalid_argument naming
-  // what is missing or unusable (no format chunk, no responses, fewer than two channels, bins
-  // other than nfft/2 + 1, a measured direction without a position). A bin where both ears'
-  // responses are zero prefers no direction.
-  static ExpectedCues fromFile(const velkio::VELK& file);
+  // what is missing or unusable (no format chunk, no responses, a channel pair that is not two
+  // different channels of every direction, bins other than nfft/2 + 1, a measured direction
+  // without a position). A bin where both ears' responses are zero prefers no direction.
+  static ExpectedCues fromFile(const velkio::VELK& file, int leftChannel = 0, int rightChannel = 1);
   // The rigid sphere of velkio::sphereResponse, whole band, computed on demand for each whole
   // degree of azimuth that is asked for. Throws std::invalid_argument for a radius, distance or
   // speed of sound that are not positive, a distance not beyond the radius, a rate that is not

@@ -8,7 +8,7 @@
 // level together at every frequency. The likelihoods, normalised across the talkers and biased
 // towards what the neighbouring bins decided, share out the energy that is new in the bin. The
 // energy that was already there (the decaying power each talker had in the bin on the previous
-// frame: reverberation and held sounds) and the background noise (NoiseFloorTracker) are given
+// frame: reverberation and held sounds) and the background noise (AdaptiveNoiseFloor) are given
 // to their owners first. Each talker's share of the bin's power is its soft mask, and the mask,
 // with a floor, applied to the ear on the talker's side is its output. The masks also weight an
 // online expectation-maximisation step that moves each talker's spatial model towards the cues
@@ -27,68 +27,61 @@
 #include <vector>
 
 #include "velk_binaural/ExpectedCues.h"
-#include "velk_binaural/NoiseFloorTracker.h"
+#include "velk_binaural/AdaptiveNoiseFloor.h"
 #include "velk_binaural/StereoSpectrum.h"
+#include "velk_binaural/TableLoader.h"
+#include "velkparam/Parameter.h"
 
 namespace NSVelkBinaural {
 
-// The defaults were chosen on the simulated two- and three-talker scenes with the true directions
-// and the measured tables, in free field (24 scenes, 20 dB, 10 dB SNR and clean) and in a room
-// (8 scenes, reverberation time 0.45 s, talkers 1.5-2.5 m away), by the mean gain in
-// scale-invariant SDR of each talker's output over the mixture at the same ear. With every
-// default: +10.1 dB free field, +3.4 dB in the room (two talkers). Each value changed alone
-// (free field / room, two talkers, dB):
-//   cueSpread 0.02      0.005: 10.2 / 3.3   0.05: 9.9 / 3.5   0.1: 9.7 / 3.5
-//   learningTimeS 3     0: 10.4 / 2.7       1: 10.2 / 3.3     10: 10.0 / 3.5
-//   anchorFrames 20     5: 9.1 / 3.3        10: 9.6 / 3.5     50: 10.3 / 3.1
-//   neighbourBins 10    0: 10.0 / 2.4       3: 10.1 / 2.9     6: 10.0 / 3.3    20: 10.1 / 3.4
-//   neighbourPower 2    1: 10.3 / 3.1       3: 9.8 / 3.6
-//   decayTimeS 0.45     0: 11.0 / 1.6       0.3: 10.2 / 3.1   0.6: 10.0 / 3.6  0.8: 9.9 / 3.7
-//   noiseClass on       off: 8.6 / 3.1
-//   noiseWindowS 1.5    0.75: 9.8 / 3.3     3: 10.2 / 3.5
-//   noiseBias 1.5       1: 9.9 / 3.4        2: 10.2 / 3.4     3: 10.1 / 3.3
-//   maskFloor 0.05      0: 10.1 / 3.4       0.1: 9.8 / 3.4    0.2: 8.7 / 3.2
-//   demix off           on: 12.3 / 1.8
-// The learning, the decay and demixing pull the two ways: in free field the cues of the tables
-// hold and every frame can be decided afresh, while in a room what a talker leaves in a bin stays
-// its own and the cues must be learnt. The defaults favour rooms, where recordings are made;
-// decayTimeS 0.45 s is the reverberation time of an ordinary office (set it to the room's when
-// known, 0 in free field), and demix suits free field and close talkers.
+// The separator's configuration. Every field has a parameter of the table below (name, type,
+// default, accepted values, unit and meaning): the node, the command-line tool and embedding code
+// read, check and document the configuration from it. Where the defaults come from is written
+// with the table (src/SoftMaskSeparatorConfig.cpp).
 struct SoftMaskSeparatorConfig {
-  int sampleRate = 16000;      // Hz; with frameShift converts the times below into frames
-  int frameShift = 160;        // samples from one frame to the next
-  float cueSpread = 0.02f;     // how far a talker's cues may stray from the expected ones
-  float learningTimeS = 3.0f;  // memory of the cues learnt from the recording; 0: keep the expected cues
-  float anchorFrames = 20.0f;  // weight of the expected cues against the learnt ones, in frames
-  int neighbourBins = 10;      // half-width of the band of neighbouring bins whose decisions bias a bin's
-  int neighbourPower = 2;      // how strongly they bias it: exponent of their mean decision; 0: not at all
-  float decayTimeS = 0.45f;    // 60 dB decay time of the power a talker leaves in a bin; 0: none
-  bool noiseClass = true;      // give the background noise its share of each bin
-  float noiseWindowS = 1.5f;   // span of the noise floor's minimum search
-  float noiseBias = 1.5f;      // noise floor = this times the minimum smoothed power
-  float maskFloor = 0.05f;     // least gain of a mask, so that the output does not sound chopped
-  bool demix = false;          // replace the masked ear by a per-bin multichannel Wiener filter
+  // Where the cues expected of each direction come from (see ExpectedCues).
+  enum class Cues { HeadModel, MeasuredTables };
+
+  // Every parameter at its declared default.
+  SoftMaskSeparatorConfig();
+  // The separator's parameters.
+  static const std::vector<velkparam::Spec>& Parameters();
+  // The configuration for parameter values named as in Parameters(); absent ones take their
+  // defaults. velkparam::ParameterError (a std::invalid_argument) naming the parameter, the value
+  // and what is accepted for a value that is refused.
+  static SoftMaskSeparatorConfig FromParameters(const velkparam::Values& values);
+  // The configuration as parameter values, so that one set in code can be checked (Validate).
+  velkparam::Values ToParameters() const;
+
+  int sampleRate;          // Hz; with frameShift converts the times below into frames
+  int frameShift;          // samples from one frame to the next
+  Cues cues;               // the rigid spherical head, or the measured tables of a file
+  TableRequest tables;     // the file and its two ear channels, with Cues::MeasuredTables
+  SphereHead head;         // the sphere's radius and the talkers' distance, with Cues::HeadModel
+  float cueSpread;         // how far a talker's cues may stray from the expected ones
+  float learningTimeS;     // memory of the cues learnt from the recording; 0: keep the expected cues
+  float anchorFrames;      // weight of the expected cues against the learnt ones, in frames
+  int neighbourBins;       // half-width of the band of neighbouring bins whose decisions bias a bin's
+  int neighbourPower;      // how strongly they bias it: exponent of their mean decision; 0: not at all
+  float decayTimeS;        // 60 dB decay time of the power a talker leaves in a bin; 0: none
+  bool noiseClass;         // give the background noise its share of each bin
+  float noiseScale;        // the noise's share of a bin: this times its mean power (AdaptiveNoiseFloor)
+  float maskFloor;         // least gain of a mask, so that the output does not sound chopped
+  bool demix;              // replace the masked ear by a per-bin multichannel Wiener filter
+
+ private:
+  struct Uninitialised {};
+  explicit SoftMaskSeparatorConfig(Uninitialised) {}
 };
 
-// One entry of the parameter table: name, unit, allowed range (inclusive), meaning and access.
-// Defaults are those of a default-constructed SoftMaskSeparatorConfig.
-struct SoftMaskParameter {
-  const char* name;
-  const char* unit;  // "" for pure numbers
-  double min, max;
-  bool integer;  // whole numbers only (0/1 for switches)
-  const char* meaning;
-  double (*get)(const SoftMaskSeparatorConfig&);
-  void (*set)(SoftMaskSeparatorConfig&, double);  // unchecked: use SetParameter
-};
-// Every field of SoftMaskSeparatorConfig, in declaration order.
-const std::vector<SoftMaskParameter>& SoftMaskParameters();
-// Throws std::invalid_argument naming the first field outside its range, its value and the range.
+// Throws velkparam::ParameterError naming the first field (by its parameter) whose value the
+// table refuses, with the value and what is accepted.
 void Validate(const SoftMaskSeparatorConfig& config);
-// Sets the field called `name` (as in the table) to `value`. Throws std::invalid_argument naming
-// the field, the value and its range when the value is outside it or not whole where it must be,
-// and listing the accepted names when there is no such field; the configuration is then unchanged.
-void SetParameter(SoftMaskSeparatorConfig& config, const std::string& name, double value);
+
+// The cues the configuration names, for spectra of an `nfft`-point transform: the rigid sphere,
+// or the measured tables of its file. TableError naming the file when it cannot be read, does
+// not hold the two channels, or is made for another sampling rate or transform length.
+std::shared_ptr<const ExpectedCues> LoadExpectedCues(const SoftMaskSeparatorConfig& config, int nfft);
 
 // A talker to separate on a frame: an id that stays with it from frame to frame, and its
 // direction (degrees, positive to the left, 0 straight ahead).
@@ -148,13 +141,14 @@ class SoftMaskSeparator {
   float forgetting_;  // per-frame factor of the learnt statistics
   long forgetAfterFrames_;
   long frame_ = 0;
-  NoiseFloorTracker noise_;
+  AdaptiveNoiseFloor noise_;
 
   std::unordered_map<int, std::unique_ptr<Talker>> talkers_;
   std::vector<Talker*> active_;  // the talkers of the last frame, in their order
 
   // Per bin of the current frame.
   std::vector<float> power_;              // |left|^2 + |right|^2; 0 in unusable bins
+  std::vector<float> noisePower_;         // the noise's share of each bin's power
   std::vector<float> inverse_;            // 1 / power; 0 in unusable bins
   std::vector<float> leftShare_;          // |left|^2 / power
   std::vector<float> crossRe_, crossIm_;  // conj(left) right / power

@@ -21,7 +21,7 @@ TEST(Plugin, LoadingRegistersTheModuleAndItsNodes) {
   EXPECT_EQ(modules[0].version, "2.3.0");
 
   const std::vector<std::string> plugInNodes = {"DelaySourceFilter", "LocalizeBinaural", "LoggerInitializer",
-                                                "SeparateBinaural", "SourceMaker", "TrackTalkers"};
+                                                "SeparateBinaural", "SeparateSoftMask", "SourceMaker", "TrackTalkers"};
   // Exactly the six node classes are added to the host's own standard nodes.
   std::vector<std::string> added;
   for (const std::string& name : FD::Node::factoryNames())

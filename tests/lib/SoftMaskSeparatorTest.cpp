@@ -324,35 +324,57 @@ TEST(SoftMaskSeparator, GivesNoOutputForNoTalkersAndTakesEachFrameAlone) {
 
 // ---- configuration and input checks --------------------------------------------------------------
 
-TEST(SoftMaskSeparatorConfig, DefaultsLieInTheirRangesAndEveryFieldIsChecked) {
-  EXPECT_NO_THROW(Validate(SoftMaskSeparatorConfig{}));
-  for (const SoftMaskParameter& p : SoftMaskParameters()) {
-    SoftMaskSeparatorConfig config;
-    EXPECT_NO_THROW(SetParameter(config, p.name, p.min));
-    EXPECT_NO_THROW(SetParameter(config, p.name, p.max));
-    for (double bad : {p.min - 1.0, p.max + 1.0, std::nan(""), p.integer ? p.min + 0.5 : std::nan("")}) {
-      try {
-        SetParameter(config, p.name, bad);
-        ADD_FAILURE() << p.name << " = " << bad << " was accepted";
-      } catch (const std::invalid_argument& e) {
-        EXPECT_NE(std::string(e.what()).find(p.name), std::string::npos) << e.what();
-      }
-    }
-    EXPECT_EQ(p.get(config), p.max) << "a refused value leaves the field as it was";
+// A value the entry accepts other than its default: another text, or the first of its limits and
+// of a few numbers near the default that it accepts.
+velkparam::Value OtherValue(const velkparam::Spec& spec) {
+  if (spec.type == velkparam::Type::String) return spec.keywords.empty() ? "other.velk" : spec.keywords.back();
+  if (spec.type == velkparam::Type::IntList) return std::vector<int>{3, 2};
+  std::vector<double> candidates;
+  if (spec.max) candidates.push_back(spec.max->value);
+  if (spec.min) candidates.push_back(spec.min->value);
+  const double d = spec.type == velkparam::Type::Int ? std::get<int>(spec.defaultValue) : std::get<float>(spec.defaultValue);
+  for (double v : {d + 1.0, d * 0.75, d - 1.0}) candidates.push_back(v);
+  for (double v : candidates) {
+    const velkparam::Value value =
+        spec.type == velkparam::Type::Int ? velkparam::Value(static_cast<int>(v)) : velkparam::Value(static_cast<float>(v));
+    if (velkparam::Problem(spec, value).empty() && value != spec.defaultValue) return value;
   }
+  throw std::logic_error("no other value for " + spec.name);
+}
+
+TEST(SoftMaskSeparatorConfig, EveryParameterReachesItsOwnFieldAndEveryFieldIsChecked) {
+  const std::vector<velkparam::Spec>& table = SoftMaskSeparatorConfig::Parameters();
+  const velkparam::Values defaults = SoftMaskSeparatorConfig().ToParameters();
+  ASSERT_EQ(defaults.size(), table.size()) << "every parameter has a field and every field a parameter";
+  for (const velkparam::Spec& spec : table) {
+    EXPECT_EQ(defaults.at(spec.name), spec.defaultValue) << spec.name;
+    // Changed alone, it comes back alone: no two parameters share a field.
+    const velkparam::Value other = OtherValue(spec);
+    velkparam::Values expected = defaults;
+    expected[spec.name] = other;
+    EXPECT_EQ(SoftMaskSeparatorConfig::FromParameters({{spec.name, other}}).ToParameters(), expected) << spec.name;
+  }
+
   SoftMaskSeparatorConfig config;
-  try {
-    SetParameter(config, "spread", 0.1);
-    ADD_FAILURE() << "an unknown name was accepted";
-  } catch (const std::invalid_argument& e) {
-    EXPECT_NE(std::string(e.what()).find("cueSpread"), std::string::npos) << "lists the accepted names: " << e.what();
-  }
   config.frameShift = 0;
-  EXPECT_THROW(Validate(config), std::invalid_argument);
+  try {
+    Validate(config);
+    ADD_FAILURE() << "a frame shift of 0 was accepted";
+  } catch (const velkparam::ParameterError& e) {
+    EXPECT_EQ(e.parameter(), "ADVANCE");
+  }
   EXPECT_THROW(SoftMaskSeparator(MeasuredCues(), config), std::invalid_argument);
-  config = SoftMaskSeparatorConfig{};
+  config = SoftMaskSeparatorConfig();
   config.maskFloor = std::nanf("");
   EXPECT_THROW(SoftMaskSeparator(MeasuredCues(), config), std::invalid_argument);
+  config = SoftMaskSeparatorConfig();
+  config.head.distanceM = config.head.radiusM;
+  EXPECT_THROW(Validate(config), velkparam::ParameterError) << "a talker inside the head";
+  EXPECT_THROW(SoftMaskSeparatorConfig::FromParameters({{"CUE_SPREAD", 0.0f}}), velkparam::ParameterError);
+  EXPECT_THROW(SoftMaskSeparatorConfig::FromParameters({{"SEPARATE_METHOD", std::string("MEASURED")}}),
+               velkparam::ParameterError)
+      << "a method that is not a keyword is refused, not taken for the head model";
+  EXPECT_THROW(SoftMaskSeparatorConfig::FromParameters({{"SPREAD", 0.1f}}), velkparam::ParameterError);
 }
 
 TEST(SoftMaskSeparator, RefusesInputItCannotUse) {

@@ -19,6 +19,7 @@
 #include "LocalizeBinaural.h"
 #include "LoggerInitializer.h"
 #include "SeparateBinaural.h"
+#include "SeparateSoftMask.h"
 #include "SourceMaker.h"
 #include "TrackTalkers.h"
 #include "fd/ParameterValues.h"
@@ -33,6 +34,7 @@ class NodeContracts : public testing::Test {
   static void SetUpTestSuite() {
     FD::Node::addFactory("LocalizeBinaural", new FD::NodeFactory<LocalizeBinaural>("LocalizeBinaural"));
     FD::Node::addFactory("SeparateBinaural", new FD::NodeFactory<SeparateBinaural>("SeparateBinaural"));
+    FD::Node::addFactory("SeparateSoftMask", new FD::NodeFactory<SeparateSoftMask>("SeparateSoftMask"));
     FD::Node::addFactory("SourceMaker", new FD::NodeFactory<SourceMaker>("SourceMaker"));
     FD::Node::addFactory("DelaySourceFilter", new FD::NodeFactory<DelaySourceFilter>("DelaySourceFilter"));
     FD::Node::addFactory("LoggerInitializer", new FD::NodeFactory<LoggerInitializer>("LoggerInitializer"));
