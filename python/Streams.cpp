@@ -64,12 +64,6 @@ boost::shared_ptr<NSVelkBinaural::IIPDS> TablesFor(const NSVelkBinaural::TableRe
   return NSVelkBinaural::ReadInterauralTables(request);
 }
 
-std::vector<TrackPoint> Points(const std::vector<NSVelkBinaural::SourceReport>& reports, double time,
-                               std::vector<TrackPoint> points = {}) {
-  for (const NSVelkBinaural::SourceReport& r : reports) points.push_back(TrackPoint{r.sourceId, r.azimuthDeg, time});
-  return points;
-}
-
 }  // namespace
 
 int DeclaredRate() { return std::get<int>(Declared(LocalizerConfig::Parameters(), "SAMPLING_RATE")); }
@@ -98,24 +92,40 @@ HeadModel MakeHeadModel(std::optional<float> radius, std::optional<float> distan
   return HeadModel{static_cast<float>(config.headRadiusM), static_cast<float>(config.sourceDistanceM)};
 }
 
+// ---- how the command line's networks carry a direction -----------------------------------------
+
+namespace {
+
+// The command line passes directions between its nodes as source records: a position of
+// single-precision cosine and sine. The streams carry them the same way, so that their results
+// are the command line's to the last digit.
+struct SourceRecord {
+  float x, y;
+  explicit SourceRecord(double radians) : x(static_cast<float>(std::cos(radians))), y(static_cast<float>(std::sin(radians))) {}
+  // As the separators read it: in single precision.
+  float SingleRad() const { return std::atan2(y, x); }
+  // As the talker tracker reads it: in double precision, degrees.
+  double Degrees() const { return NSVelkBinaural::RadToDeg(std::atan2(static_cast<double>(y), static_cast<double>(x))); }
+};
+
+}  // namespace
+
 // ---- localiser ----------------------------------------------------------------------------------
 
 namespace {
 
-// The localiser's parameters as the command line sets them: the recommended stages, the rate,
-// the tracks and the method, then the caller's.
-velkparam::Values LocalizerValues(int fs, const Model& model, const std::string& tracks, velkparam::Values params) {
-  for (const char* name : {"SAMPLING_RATE"}) Claim(params, name, "fs");
-  Claim(params, "TRACKS", "tracks");
+using NSVelkBinaural::TalkerTrackerConfig;
+
+// The localiser's parameters as the command line sets them: the recommended stages, the rate and
+// the method, then the caller's.
+velkparam::Values LocalizerValues(int fs, const Model& model, velkparam::Values params) {
+  Claim(params, "SAMPLING_RATE", "fs");
   for (const char* name : {"LOCALIZE_METHOD", "VELK_DAT", "VELK_DAT_CHANNELS"}) Claim(params, name, "method/tables");
   if (model.head)
     for (const char* name : {"HEAD_RADIUS", "SOURCE_DISTANCE"}) Claim(params, name, "head");
-  if (tracks != "talkers" && tracks != "events")
-    throw std::invalid_argument("tracks must be \"talkers\" or \"events\", got \"" + tracks + "\"");
 
   velkparam::Values values = NSVelkBinaural::RecommendedLocalizerStages();
   values["SAMPLING_RATE"] = fs;
-  values["TRACKS"] = std::string(tracks == "talkers" ? "TALKERS" : "EVENTS");
   if (ResolveMethod(model) == "measured") {
     values["LOCALIZE_METHOD"] = std::string(kMeasuredKeyword);
     values["VELK_DAT"] = model.tables ? model.tables->request.path : DefaultTablePath();
@@ -132,35 +142,80 @@ velkparam::Values LocalizerValues(int fs, const Model& model, const std::string&
   return values;
 }
 
+// The caller's parameters split between the localiser and the tracker; a name neither declares
+// is refused naming both lists.
+std::pair<velkparam::Values, velkparam::Values> SplitParameters(const velkparam::Values& params, bool tracker) {
+  const auto& localizer = LocalizerConfig::Parameters();
+  const auto& tracking = TalkerTrackerConfig::Parameters();
+  velkparam::Values forLocalizer, forTracker;
+  for (const auto& [name, value] : params) {
+    if (velkparam::Find(localizer, name)) {
+      forLocalizer[name] = value;
+    } else if (velkparam::Find(tracking, name)) {
+      if (!tracker)
+        throw std::invalid_argument(name + " is a parameter of the talker tracker, which tracks=\"events\" leaves out");
+      forTracker[name] = value;
+    } else {
+      throw velkparam::ParameterError(name, velkparam::ToText(value),
+                                      "unknown; the parameters are " + velkparam::Names(localizer) + " and, of the "
+                                          "talker tracker, " + velkparam::Names(tracking));
+    }
+  }
+  TypeAsDeclared(tracking, forTracker);
+  return {forLocalizer, forTracker};
+}
+
+bool TalkerTracks(const std::string& tracks) {
+  if (tracks != "talkers" && tracks != "events")
+    throw std::invalid_argument("tracks must be \"talkers\" or \"events\", got \"" + tracks + "\"");
+  return tracks == "talkers";
+}
+
 }  // namespace
 
-LocalizerStream::LocalizerStream(int fs, const Model& model, const std::string& tracks, velkparam::Values params)
-    : values_(LocalizerValues(fs, model, tracks, std::move(params))),
-      config_(LocalizerConfig::FromParameters(values_)),
-      stft_(NSVelkBinaural::StftConfig{kFrameLength, config_.advanceSamples, 2}) {
+LocalizerStream::LocalizerStream(int fs, const Model& model, const std::string& tracks, const velkparam::Values& params)
+    : config_(LocalizerConfig()) {
+  const bool talkers = TalkerTracks(tracks);
+  auto [forLocalizer, forTracker] = SplitParameters(params, talkers);
+  localizerValues_ = LocalizerValues(fs, model, std::move(forLocalizer));
+  trackerValues_ = std::move(forTracker);
+  config_ = LocalizerConfig::FromParameters(localizerValues_);
   // A stream has no noise input: the localiser must learn the noise itself.
   if (config_.noise != LocalizerConfig::Noise::Internal)
-    throw velkparam::ParameterError("BGNOISE_METHOD", velkparam::ToText(values_.at("BGNOISE_METHOD")),
+    throw velkparam::ParameterError("BGNOISE_METHOD", velkparam::ToText(localizerValues_.at("BGNOISE_METHOD")),
                                     "expected \"INTERNAL\": a stream has no background-noise input");
+  if (talkers) tracker_ = std::make_unique<NSVelkBinaural::TalkerTracker>(TalkerTrackerConfig::FromParameters(trackerValues_));
   boost::shared_ptr<NSVelkBinaural::IIPDS> tables;
   if (config_.method == LocalizerConfig::Method::MeasuredTables) {
     tables = TablesFor(config_.tables, model);
     NSVelkBinaural::CheckTablesFit(*tables, config_.tables.path, config_.samplingRateHz, kFrameLength);
   }
   localizer_ = std::make_unique<NSVelkBinaural::Localizer>(config_, tables);
+  stft_ = std::make_unique<NSVelkBinaural::Stft>(NSVelkBinaural::StftConfig{kFrameLength, config_.advanceSamples, 2});
 }
 
 void LocalizerStream::Drain(std::vector<TrackPoint>& points) {
-  while (stft_.Next(frame_)) {
+  while (stft_->Next(frame_)) {
     const double time = config_.FrameTime(frame_.index);
-    points = Points(localizer_->Process(frame_.Stereo(), time), time, std::move(points));
+    const std::vector<NSVelkBinaural::SourceReport>& reports = localizer_->Process(frame_.Stereo(), time);
+    if (!tracker_) {
+      for (const NSVelkBinaural::SourceReport& r : reports)
+        points.push_back(TrackPoint{r.sourceId, SourceRecord(r.azimuthRad).Degrees(), time});
+      continue;
+    }
+    reports_.clear();
+    for (const NSVelkBinaural::SourceReport& r : reports)
+      reports_.push_back(NSVelkBinaural::SourceReport{SourceRecord(r.azimuthRad).Degrees(),
+                                                      static_cast<double>(static_cast<float>(r.strength)), r.sourceId});
+    for (const NSVelkBinaural::TalkerTrack& t : tracker_->process(time, reports_))
+      points.push_back(TrackPoint{t.id, t.azimuthDeg, time});
   }
 }
 
 std::vector<TrackPoint> LocalizerStream::Process(const float* interleaved, std::size_t frames) {
   if (finished_) throw std::runtime_error("the stream has finished; make a new Localizer for another recording");
   std::vector<TrackPoint> points;
-  stft_.Push(interleaved, frames);
+  stft_->Push(interleaved, frames);
   Drain(points);
   return points;
 }
@@ -169,57 +224,121 @@ std::vector<TrackPoint> LocalizerStream::Finish() {
   if (finished_) return {};
   finished_ = true;
   std::vector<TrackPoint> points;
-  stft_.Finish();
+  stft_->Finish();
   Drain(points);
   return points;
 }
 
 std::map<std::string, std::string> LocalizerStream::ParameterTexts() const {
   std::map<std::string, std::string> texts;
-  for (const auto& [name, value] : velkparam::Completed(LocalizerConfig::Parameters(), values_))
+  for (const auto& [name, value] : velkparam::Completed(LocalizerConfig::Parameters(), localizerValues_))
     texts[name] = velkparam::ToText(value);
+  if (tracker_)
+    for (const auto& [name, value] : velkparam::Completed(TalkerTrackerConfig::Parameters(), trackerValues_))
+      texts[name] = velkparam::ToText(value);
   return texts;
 }
 
-// ---- separator ----------------------------------------------------------------------------------
+// ---- separators ---------------------------------------------------------------------------------
 
 namespace {
 
-velkparam::Values SeparatorValues(int fs, const Model& model, velkparam::Values params) {
+using NSVelkBinaural::SoftMaskSeparatorConfig;
+
+// The separator's method and table as the command line sets them, then the caller's parameters.
+velkparam::Values SeparatorValues(const std::vector<velkparam::Spec>& table, int fs, const Model& model,
+                                  bool readsTableAlways, velkparam::Values params) {
   Claim(params, "SAMPLING_RATE", "fs");
   for (const char* name : {"SEPARATE_METHOD", "VELK_DAT", "VELK_DAT_CHANNELS"}) Claim(params, name, "method/tables");
+  const bool measured = ResolveMethod(model) == "measured";
   velkparam::Values values;
   values["SAMPLING_RATE"] = fs;
-  values["SEPARATE_METHOD"] = std::string(ResolveMethod(model) == "measured" ? kMeasuredKeyword : "EPIPOLAR");
-  // The pass band reads the table whatever the method, as the command line has it do.
-  values["VELK_DAT"] = model.tables ? model.tables->request.path : DefaultTablePath();
-  if (model.tables)
-    values["VELK_DAT_CHANNELS"] = std::vector<int>{model.tables->request.leftChannel, model.tables->request.rightChannel};
-  TypeAsDeclared(PassBandSeparatorConfig::Parameters(), params);
+  values["SEPARATE_METHOD"] = std::string(measured ? kMeasuredKeyword : "EPIPOLAR");
+  if (measured || readsTableAlways) {
+    values["VELK_DAT"] = model.tables ? model.tables->request.path : DefaultTablePath();
+    if (model.tables)
+      values["VELK_DAT_CHANNELS"] = std::vector<int>{model.tables->request.leftChannel, model.tables->request.rightChannel};
+  }
+  TypeAsDeclared(table, params);
   for (auto& [name, value] : params) values[name] = value;
   return values;
 }
 
-// A direction as the command line's fixed sources carry it: degrees as a float, the position as
-// a single-precision cosine and sine, the azimuth read back in single precision.
-double AzimuthOfSourceRecord(double degrees) {
-  const double radians = NSVelkBinaural::Angles::AnglePi * static_cast<float>(degrees) / 180.0;
-  return std::atan2(static_cast<float>(std::sin(radians)), static_cast<float>(std::cos(radians)));
-}
+// The pass band: keeps the bins that fit a band of directions around each talker; the first
+// frames teach it the noise and give nothing.
+class PassBandFrames : public FrameSeparator {
+ public:
+  PassBandFrames(int fs, const Model& model, const velkparam::Values& params) {
+    const auto& table = NSVelkBinaural::PassBandSeparatorConfig::Parameters();
+    const auto config = NSVelkBinaural::PassBandSeparatorConfig::FromParameters(
+        SeparatorValues(table, fs, model, /*readsTableAlways=*/true, params));
+    // The pass band reads the table whatever the method, as the command line has it do.
+    const boost::shared_ptr<NSVelkBinaural::IIPDS> tables = TablesFor(config.tables, model);
+    if (config.method == NSVelkBinaural::PassBandSeparatorConfig::Method::MeasuredTables)
+      NSVelkBinaural::CheckTablesFit(*tables, config.tables.path, config.samplingRateHz, kFrameLength);
+    separator_ = std::make_unique<NSVelkBinaural::PassBandSeparator>(config, tables);
+  }
+
+  void Separate(const NSVelkBinaural::StereoSpectrumView& frame,
+                const std::vector<NSVelkBinaural::SeparationTarget>& targets,
+                std::vector<const std::complex<float>*>& spectra) override {
+    const auto& separated = separator_->Process(frame, targets);
+    spectra.assign(targets.size(), nullptr);
+    for (const NSVelkBinaural::SeparatedSpectrum& s : separated) spectra[static_cast<std::size_t>(s.id)] = s.spectrum->data;
+  }
+
+ private:
+  std::unique_ptr<NSVelkBinaural::PassBandSeparator> separator_;
+};
+
+// The soft masks: every frame shared out among the talkers and the noise, from the first.
+class SoftMaskFrames : public FrameSeparator {
+ public:
+  SoftMaskFrames(int fs, const Model& model, const velkparam::Values& params) {
+    const auto config = SoftMaskSeparatorConfig::FromParameters(
+        SeparatorValues(SoftMaskSeparatorConfig::Parameters(), fs, model, /*readsTableAlways=*/false, params));
+    separator_ = std::make_unique<NSVelkBinaural::SoftMaskSeparator>(
+        NSVelkBinaural::LoadExpectedCues(config, kFrameLength), config);
+  }
+
+  int Advance() const { return separator_->config().frameShift; }
+
+  void Separate(const NSVelkBinaural::StereoSpectrumView& frame,
+                const std::vector<NSVelkBinaural::SeparationTarget>& targets,
+                std::vector<const std::complex<float>*>& spectra) override {
+    talkers_.clear();
+    for (const NSVelkBinaural::SeparationTarget& t : targets)
+      talkers_.push_back(NSVelkBinaural::TalkerDirection{t.id, t.azimuthRad * 180.0 / NSVelkBinaural::Angles::AnglePi});
+    separator_->process(frame, talkers_);
+    spectra.clear();
+    for (std::size_t i = 0; i < separator_->outputs(); ++i) spectra.push_back(separator_->output(i));
+  }
+
+ private:
+  std::unique_ptr<NSVelkBinaural::SoftMaskSeparator> separator_;
+  std::vector<NSVelkBinaural::TalkerDirection> talkers_;
+};
 
 }  // namespace
 
-SeparatorStream::SeparatorStream(int fs, const std::string& separator, const Model& model, velkparam::Values params)
-    : config_(PassBandSeparatorConfig::FromParameters(SeparatorValues(fs, model, std::move(params)))),
-      frames_{kFrameLength, std::get<int>(Declared(LocalizerConfig::Parameters(), "ADVANCE")), 2},
-      stft_(frames_),
+SeparatorStream::SeparatorStream(int fs, const std::string& separator, const Model& model,
+                                 const velkparam::Values& params)
+    : frames_{kFrameLength, std::get<int>(Declared(LocalizerConfig::Parameters(), "ADVANCE")), 2},
       silence_(kFrameLength / 2 + 1) {
-  if (separator != "passband") throw std::invalid_argument("separator must be \"passband\", got \"" + separator + "\"");
-  const boost::shared_ptr<NSVelkBinaural::IIPDS> tables = TablesFor(config_.tables, model);
-  if (config_.method == PassBandSeparatorConfig::Method::MeasuredTables)
-    NSVelkBinaural::CheckTablesFit(*tables, config_.tables.path, config_.samplingRateHz, kFrameLength);
-  separator_ = std::make_unique<NSVelkBinaural::PassBandSeparator>(config_, tables);
+  if (separator == "mask") {
+    auto masks = std::make_unique<SoftMaskFrames>(fs, model, params);
+    // The soft masks turn their times into frames with their own frame shift.
+    frames_.advance = masks->Advance();
+    separator_ = std::move(masks);
+  } else if (separator == "passband") {
+    separator_ = std::make_unique<PassBandFrames>(fs, model, params);
+  } else {
+    throw std::invalid_argument("separator must be \"mask\" or \"passband\", got \"" + separator + "\"");
+  }
+  stft_ = std::make_unique<NSVelkBinaural::Stft>(frames_);
 }
+
+SeparatorStream::~SeparatorStream() = default;
 
 void SeparatorStream::SetDirections(const std::vector<double>& directionsDeg) {
   for (std::size_t i = 0; i < directionsDeg.size(); ++i)
@@ -227,7 +346,7 @@ void SeparatorStream::SetDirections(const std::vector<double>& directionsDeg) {
       throw std::invalid_argument("directions[" + std::to_string(i) + "] is " + std::to_string(directionsDeg[i]) +
                                   "; expected an azimuth in degrees within -90 .. 90");
   if (started_ && directionsDeg.size() != targets_.size())
-    throw std::invalid_argument("directions has " + std::to_string(directionsDeg.size()) + " azimuths but " +
+    throw std::invalid_argument("directions has " + std::to_string(directionsDeg.size()) + " azimuths but had " +
                                 std::to_string(targets_.size()) +
                                 " on earlier blocks; a stream separates the same talkers throughout");
   if (!started_) {
@@ -237,17 +356,18 @@ void SeparatorStream::SetDirections(const std::vector<double>& directionsDeg) {
     started_ = true;
   }
   targets_.clear();
-  for (std::size_t i = 0; i < directionsDeg.size(); ++i)
-    targets_.push_back(NSVelkBinaural::SeparationTarget{static_cast<int>(i), AzimuthOfSourceRecord(directionsDeg[i])});
+  for (std::size_t i = 0; i < directionsDeg.size(); ++i) {
+    // Degrees as a float, as the command line's list of directions holds them.
+    const SourceRecord record(NSVelkBinaural::DegToRad(static_cast<float>(directionsDeg[i])));
+    targets_.push_back(NSVelkBinaural::SeparationTarget{static_cast<int>(i), record.SingleRad()});
+  }
 }
 
 void SeparatorStream::Drain() {
-  while (stft_.Next(frame_)) {
-    const std::vector<NSVelkBinaural::SeparatedSpectrum>& separated = separator_->Process(frame_.Stereo(), targets_);
+  while (stft_->Next(frame_)) {
+    separator_->Separate(frame_.Stereo(), targets_, spectra_);
     for (std::size_t i = 0; i < outputs_.size(); ++i) {
-      const std::complex<float>* spectrum = silence_.data();
-      for (const NSVelkBinaural::SeparatedSpectrum& s : separated)
-        if (s.id == static_cast<int>(i)) spectrum = s.spectrum->data;
+      const std::complex<float>* spectrum = spectra_[i] ? spectra_[i] : silence_.data();
       outputs_[i]->Push(&spectrum);
     }
   }
@@ -268,7 +388,7 @@ std::vector<std::vector<float>> SeparatorStream::Process(const float* interleave
                                                          const std::vector<double>& directionsDeg) {
   if (finished_) throw std::runtime_error("the stream has finished; make a new Separator for another recording");
   SetDirections(directionsDeg);
-  stft_.Push(interleaved, frames);
+  stft_->Push(interleaved, frames);
   samplesIn_ += static_cast<long>(frames);
   Drain();
   return Pull();
@@ -277,7 +397,14 @@ std::vector<std::vector<float>> SeparatorStream::Process(const float* interleave
 std::vector<std::vector<float>> SeparatorStream::Finish() {
   if (finished_) return std::vector<std::vector<float>>(outputs_.size());
   finished_ = true;
-  stft_.Finish();
+  // The frames centred past the end still hold the last samples, and the output's last blocks
+  // are made of them too: they are separated as well (as the command line's writers pull them),
+  // their samples past the end zeros.
+  if (!outputs_.empty()) {
+    const std::vector<float> zeros(static_cast<std::size_t>(2 * outputs_.front()->LookAhead() * frames_.advance), 0.0f);
+    stft_->Push(zeros.data(), zeros.size() / 2);
+  }
+  stft_->Finish();
   Drain();
   for (auto& output : outputs_) output->Finish();
   return Pull();

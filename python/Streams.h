@@ -15,8 +15,10 @@
 
 #include "velk_binaural/Localizer.h"
 #include "velk_binaural/PassBandSeparator.h"
+#include "velk_binaural/SoftMaskSeparator.h"
 #include "velk_binaural/Stft.h"
 #include "velk_binaural/TableLoader.h"
+#include "velk_binaural/TalkerTracker.h"
 #include "velkparam/Parameter.h"
 
 namespace velkpy {
@@ -60,13 +62,15 @@ HeadModel MakeHeadModel(std::optional<float> radius, std::optional<float> distan
 // The example table the command line uses for the measured method.
 std::string DefaultTablePath();
 
-// The localiser over a stream of two-ear samples.
+// The localiser over a stream of two-ear samples, followed by the talker tracker unless the
+// localiser's own sources are asked for.
 class LocalizerStream {
  public:
-  // `tracks` is "talkers" or "events"; `params` are parameters of the localiser by name. Throws
-  // velkparam::ParameterError (std::invalid_argument) for a refused value, std::invalid_argument
-  // for arguments that contradict each other, and TableError for unusable tables.
-  LocalizerStream(int fs, const Model& model, const std::string& tracks, velkparam::Values params);
+  // `tracks` is "talkers" or "events"; `params` are parameters of the localiser or of the talker
+  // tracker, by name. Throws velkparam::ParameterError (a std::invalid_argument) for a refused
+  // value, std::invalid_argument for arguments that contradict each other, and TableError for
+  // unusable tables.
+  LocalizerStream(int fs, const Model& model, const std::string& tracks, const velkparam::Values& params);
 
   // Takes `frames` interleaved samples (left, right) and returns the sources of every frame they
   // completed, frame after frame.
@@ -74,25 +78,39 @@ class LocalizerStream {
   // Ends the stream and returns the sources of the frames still waiting for samples.
   std::vector<TrackPoint> Finish();
 
-  // The localiser's parameters as they were given to it, as text.
+  // The parameters the localiser (and the tracker) run with, as text.
   std::map<std::string, std::string> ParameterTexts() const;
 
  private:
   void Drain(std::vector<TrackPoint>& points);
 
-  velkparam::Values values_;
+  velkparam::Values localizerValues_, trackerValues_;
   NSVelkBinaural::LocalizerConfig config_;
   std::unique_ptr<NSVelkBinaural::Localizer> localizer_;
-  NSVelkBinaural::Stft stft_;
+  std::unique_ptr<NSVelkBinaural::TalkerTracker> tracker_;  // null for the localiser's own sources
+  std::vector<NSVelkBinaural::SourceReport> reports_;       // the frame's sources as the tracker takes them
+  std::unique_ptr<NSVelkBinaural::Stft> stft_;  // made once the frame shift is known
   NSVelkBinaural::StftFrame frame_;
   bool finished_ = false;
+};
+
+// One frame's separation, whichever separator does it.
+class FrameSeparator {
+ public:
+  virtual ~FrameSeparator() = default;
+  // Separates the frame for the talkers at `targets` (ids = positions) and leaves in `spectra`
+  // per talker its spectrum, or null when the separator gives none on this frame.
+  virtual void Separate(const NSVelkBinaural::StereoSpectrumView& frame,
+                        const std::vector<NSVelkBinaural::SeparationTarget>& targets,
+                        std::vector<const std::complex<float>*>& spectra) = 0;
 };
 
 // A separator over a stream of two-ear samples, for talkers of known directions.
 class SeparatorStream {
  public:
-  // `separator` is "passband"; errors as LocalizerStream.
-  SeparatorStream(int fs, const std::string& separator, const Model& model, velkparam::Values params);
+  // `separator` is "mask" or "passband"; errors as LocalizerStream.
+  SeparatorStream(int fs, const std::string& separator, const Model& model, const velkparam::Values& params);
+  ~SeparatorStream();
 
   // Takes `frames` interleaved samples and the talkers' azimuths (degrees, -90 .. 90; as many on
   // every call) and returns per direction the separated samples completed so far, the same
@@ -108,13 +126,13 @@ class SeparatorStream {
   void Drain();
   std::vector<std::vector<float>> Pull();
 
-  NSVelkBinaural::PassBandSeparatorConfig config_;
-  std::unique_ptr<NSVelkBinaural::PassBandSeparator> separator_;
+  std::unique_ptr<FrameSeparator> separator_;
   NSVelkBinaural::StftConfig frames_;
-  NSVelkBinaural::Stft stft_;
+  std::unique_ptr<NSVelkBinaural::Stft> stft_;  // made once the frame shift is known
   NSVelkBinaural::StftFrame frame_;
   std::vector<NSVelkBinaural::SeparationTarget> targets_;
   std::vector<std::unique_ptr<NSVelkBinaural::Istft>> outputs_;  // per direction
+  std::vector<const std::complex<float>*> spectra_;               // per direction, of the current frame
   std::vector<std::complex<float>> silence_;                      // the spectrum of a frame without the talker
   long samplesIn_ = 0, samplesOut_ = 0;
   bool started_ = false, finished_ = false;

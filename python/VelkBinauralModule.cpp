@@ -148,9 +148,9 @@ std::vector<double> ToDirections(const py::handle& directions) {
 
 // ---- the classes as Python sees them --------------------------------------------------------------
 
-Model ModelOf(const std::string& method, const py::object& tables, const py::object& head) {
+Model ModelOf(const py::object& method, const py::object& tables, const py::object& head) {
   Model model;
-  model.method = method;
+  if (!method.is_none()) model.method = method.cast<std::string>();
   if (!tables.is_none()) model.tables = tables.cast<Tables>();
   if (!head.is_none()) model.head = head.cast<HeadModel>();
   return model;
@@ -158,7 +158,7 @@ Model ModelOf(const std::string& method, const py::object& tables, const py::obj
 
 class PyLocalizer {
  public:
-  PyLocalizer(int fs, const std::string& method, const py::object& tables, const py::object& head,
+  PyLocalizer(int fs, const py::object& method, const py::object& tables, const py::object& head,
               const std::string& tracks, const py::kwargs& params)
       : stream_(fs, ModelOf(method, tables, head), tracks, ToValues(params)) {}
 
@@ -191,7 +191,7 @@ class PyLocalizer {
 
 class PySeparator {
  public:
-  PySeparator(int fs, const std::string& separator, const std::string& method, const py::object& tables,
+  PySeparator(int fs, const std::string& separator, const py::object& method, const py::object& tables,
               const py::kwargs& params)
       : stream_(fs, separator, ModelOf(method, tables, py::none()), ToValues(params)) {}
 
@@ -227,7 +227,7 @@ class PySeparator {
   SeparatorStream stream_;
 };
 
-py::array Localize(const py::handle& x, int fs, const std::string& method, const py::object& tables,
+py::array Localize(const py::handle& x, int fs, const py::object& method, const py::object& tables,
                    const py::object& head, const std::string& tracks, const py::kwargs& params) {
   PyLocalizer localizer(fs, method, tables, head, tracks, params);
   const py::array first = localizer.Process(x);
@@ -236,7 +236,7 @@ py::array Localize(const py::handle& x, int fs, const std::string& method, const
 }
 
 std::vector<py::array_t<float>> Separate(const py::handle& x, const py::handle& directions, int fs,
-                                         const std::string& separator, const std::string& method,
+                                         const std::string& separator, const py::object& method,
                                          const py::object& tables, const py::kwargs& params) {
   PySeparator stream(fs, separator, method, tables, params);
   std::vector<py::array_t<float>> first = stream.Process(x, directions);
@@ -249,26 +249,27 @@ std::vector<py::array_t<float>> Separate(const py::handle& x, const py::handle& 
 
 const char* const kLocalizerDoc = R"(Finds talkers in a two-ear stream, block by block.
 
-Localizer(fs=16000, method="epipolar", tables=None, head=None, tracks="talkers", **params)
+Localizer(fs=16000, method=None, tables=None, head=None, tracks="talkers", **params)
 
 method: "epipolar" (the spherical head model; `head` from head_model() sets its radius and the
   talkers' distance) or "measured" (the measured tables: `tables` from load_tables(), by default
-  the example table).
+  the example table); by default "measured" when tables are given, else "epipolar".
 tracks: "talkers" (talker tracks with stable ids) or "events" (the localiser's own sources,
   frame by frame).
-params: any parameter of the localiser, named as `velk-binaural nodes` lists them (either case),
-  e.g. PEAK_THRESHOLD=15 or noise_floor="FIRST_FRAMES". Defaults are the command line's; a
+params: any parameter of the localiser or of the talker tracker, named as `velk-binaural nodes`
+  lists them (either case), e.g. noise_floor="FIRST_FRAMES" or GATE_ANGLE=15. Defaults are the command line's; a
   refused value raises ValueError with the command line's message.)";
 
 const char* const kSeparatorDoc = R"(Separates talkers of known directions from a two-ear stream.
 
-Separator(fs=16000, separator="passband", method="epipolar", tables=None, **params)
+Separator(fs=16000, separator="mask", method=None, tables=None, **params)
 
-separator: "passband" (keeps the bins whose interaural differences fit a band of directions
-  around each talker).
-method: "epipolar" (head model, 0-1500 Hz) or "measured" (the tables, whole band).
-params: any parameter of the separator (RANGE_MIN, RANGE_MAX, ...), either case; defaults are
-  the command line's.)";
+separator: "mask" (soft masks over the whole band, learnt from the recording) or "passband"
+  (keeps the bins whose interaural differences fit a band of directions around each talker).
+method: "epipolar" (the spherical head model; the pass band keeps 0-1500 Hz) or "measured"
+  (the measured tables: `tables` from load_tables(), by default the example table).
+params: any parameter of the separator, named as `velk-binaural nodes` lists them (either case),
+  e.g. MASK_FLOOR=0.1 or RANGE_MIN=15; defaults are the command line's.)";
 
 }  // namespace
 
@@ -314,9 +315,9 @@ PYBIND11_MODULE(velk_binaural, m) {
       "line's).");
 
   py::class_<PyLocalizer>(m, "Localizer", kLocalizerDoc)
-      .def(py::init<int, const std::string&, const py::object&, const py::object&, const std::string&,
+      .def(py::init<int, const py::object&, const py::object&, const py::object&, const std::string&,
                     const py::kwargs&>(),
-           py::arg("fs") = DeclaredRate(), py::arg("method") = "epipolar", py::arg("tables") = py::none(),
+           py::arg("fs") = DeclaredRate(), py::arg("method") = py::none(), py::arg("tables") = py::none(),
            py::arg("head") = py::none(), py::arg("tracks") = "talkers")
       .def("process", &PyLocalizer::Process, py::arg("block"),
            "Takes the next block (float32, shape (n, 2), any n) and returns the sources of the frames it completed: "
@@ -327,8 +328,8 @@ PYBIND11_MODULE(velk_binaural, m) {
                              "The parameters the localiser runs with, as text.");
 
   py::class_<PySeparator>(m, "Separator", kSeparatorDoc)
-      .def(py::init<int, const std::string&, const std::string&, const py::object&, const py::kwargs&>(),
-           py::arg("fs") = DeclaredRate(), py::arg("separator") = "passband", py::arg("method") = "epipolar",
+      .def(py::init<int, const std::string&, const py::object&, const py::object&, const py::kwargs&>(),
+           py::arg("fs") = DeclaredRate(), py::arg("separator") = "mask", py::arg("method") = py::none(),
            py::arg("tables") = py::none())
       .def("process", &PySeparator::Process, py::arg("block"), py::arg("directions"),
            "Takes the next block (float32, shape (n, 2)) and the talkers' azimuths (degrees, as many on every "
@@ -336,11 +337,11 @@ PYBIND11_MODULE(velk_binaural, m) {
            "talker's side).")
       .def("finish", &PySeparator::Finish, "Ends the stream: returns, per direction, the remaining samples.");
 
-  m.def("localize", &Localize, py::arg("x"), py::arg("fs") = DeclaredRate(), py::arg("method") = "epipolar",
+  m.def("localize", &Localize, py::arg("x"), py::arg("fs") = DeclaredRate(), py::arg("method") = py::none(),
         py::arg("tables") = py::none(), py::arg("head") = py::none(), py::arg("tracks") = "talkers",
         "Localises a whole recording (float32, shape (n, 2)): Localizer(...).process(x) and finish() in one call.");
   m.def("separate", &Separate, py::arg("x"), py::arg("directions"), py::arg("fs") = DeclaredRate(),
-        py::arg("separator") = "passband", py::arg("method") = "epipolar", py::arg("tables") = py::none(),
+        py::arg("separator") = "mask", py::arg("method") = py::none(), py::arg("tables") = py::none(),
         "Separates the talkers at `directions` (degrees) from a whole recording: one float32 array per direction, "
         "exactly as long as x.");
 }
