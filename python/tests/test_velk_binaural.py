@@ -58,13 +58,17 @@ def assert_same_points(test, got, expected, azimuth_tolerance=0.0):
     np.testing.assert_allclose(got["azimuth"], expected["azimuth"], rtol=0, atol=azimuth_tolerance)
 
 
-@unittest.skipUnless(os.path.isdir(PAIR), "the binaural test scenes are not at VELK_SCENES_DIR")
-class OneCallOnTheTwoTalkerScene(unittest.TestCase):
-    """The talkers at -20 and +40 degrees, 20 dB above diffuse noise."""
+class OnTheTwoTalkerScene(unittest.TestCase):
+    """The talkers at -20 and +40 degrees, 20 dB above diffuse noise, as `x`."""
 
     @classmethod
     def setUpClass(cls):
-        cls.x = read_wav(os.path.join(PAIR, "mix.wav"))
+        cls.path = os.path.join(PAIR, "mix.wav")
+        cls.x = read_wav(cls.path)
+
+
+@unittest.skipUnless(os.path.isdir(PAIR), "the binaural test scenes are not at VELK_SCENES_DIR")
+class OneCallOnTheTwoTalkerScene(OnTheTwoTalkerScene):
 
     def test_localize_finds_both_talkers_with_either_method(self):
         for method in ("epipolar", "measured"):
@@ -92,12 +96,7 @@ class OneCallOnTheTwoTalkerScene(unittest.TestCase):
 
 
 @unittest.skipUnless(os.path.isdir(PAIR) and CLI, "needs the test scenes and the command-line tool")
-class SameResultsAsTheCommandLine(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.path = os.path.join(PAIR, "mix.wav")
-        cls.x = read_wav(cls.path)
-
+class SameResultsAsTheCommandLine(OnTheTwoTalkerScene):
     # Ids and times are the command line's exactly; its azimuths come as the single-precision
     # position of a source record, to about 1e-5 degrees.
     def test_localize(self):
@@ -135,12 +134,8 @@ class SameResultsAsTheCommandLine(unittest.TestCase):
 
 
 @unittest.skipUnless(os.path.isdir(PAIR), "the binaural test scenes are not at VELK_SCENES_DIR")
-class StreamingInBlocks(unittest.TestCase):
+class StreamingInBlocks(OnTheTwoTalkerScene):
     """A stream cut into blocks of any length gives what one call gives."""
-
-    @classmethod
-    def setUpClass(cls):
-        cls.x = read_wav(os.path.join(PAIR, "mix.wav"))
 
     def test_localizer(self):
         whole = vb.localize(self.x)
