@@ -23,6 +23,17 @@ std::string methodOf(const FD::ParameterSet& localizer) {
   return method && method->str() != "EPIPOLAR" ? "measured" : "epipolar";
 }
 
+// The command's table and its channels for the localiser (--tf, --channels): the default table
+// unless one is given.
+void setTable(NetworkParameters& params, const LocalizeSettings& settings) {
+  const FD::ParameterSet& localizer = params.of(kNodeType);
+  const bool channelsNamed = localizer.exist("VELK_DAT_CHANNELS");
+  params.set(kNodeType, "VELK_DAT", settings.table.empty() ? defaultTable() : settings.table);
+  if (!channelsNamed || settings.given.has("--channels"))
+    params.set(kNodeType, "VELK_DAT_CHANNELS",
+               std::to_string(settings.channels[0]) + "," + std::to_string(settings.channels[1]));
+}
+
 // The nodes' parameters: the declared defaults, the command line's stages, the method, then
 // --param overrides, each typed as the nodes' declarations say.
 NetworkParameters nodeParameters(const LocalizeSettings& settings) {
@@ -35,19 +46,13 @@ NetworkParameters nodeParameters(const LocalizeSettings& settings) {
   if (settings.given.has("--channels")) params.claim("VELK_DAT_CHANNELS", "--channels");
   if (settings.method == "measured") {
     params.set(kNodeType, "LOCALIZE_METHOD", "HRTFMESURED");
-    params.set(kNodeType, "VELK_DAT", settings.table.empty() ? defaultTable() : settings.table);
-    params.set(kNodeType, "VELK_DAT_CHANNELS",
-               std::to_string(settings.channels[0]) + "," + std::to_string(settings.channels[1]));
+    setTable(params, settings);
   }
   for (const std::string& assignment : settings.params) params.assign(assignment);
-  // The measured method chosen by --param reads the command's table, as --method measured does,
-  // unless a table is named.
+  // The measured method chosen by --param reads the command's table (--tf, --channels), as
+  // --method measured does, unless the assignments name one.
   const FD::ParameterSet& localizer = params.of(kNodeType);
-  const bool channelsNamed = localizer.exist("VELK_DAT_CHANNELS");
-  if (methodOf(localizer) == "measured" && !localizer.exist("VELK_DAT")) {
-    params.set(kNodeType, "VELK_DAT", defaultTable());
-    if (!channelsNamed) params.set(kNodeType, "VELK_DAT_CHANNELS", "0,1");
-  }
+  if (methodOf(localizer) == "measured" && !localizer.exist("VELK_DAT")) setTable(params, settings);
   return params;
 }
 

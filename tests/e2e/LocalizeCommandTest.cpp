@@ -275,10 +275,17 @@ TEST_F(LocalizeCommandTest, ParametersAreCheckedByName) {
   run = e2e::runTool({"localize", wav, "--param", "PEAK_THRESHOLD=12", "--quiet"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
 
-  // The method tokens: the stored spelling, the spelled-out one, nothing else.
-  run = e2e::runTool({"localize", wav, "--param", "LOCALIZE_METHOD=HRTFMEASURED", "--quiet"});
+  // The method tokens: the stored spelling, the spelled-out one, nothing else. Chosen by --param,
+  // the measured method reads the command's table as --method measured does, with the channels
+  // assigned beside it (swapped ears: the talker on the other side).
+  run = e2e::runTool({"localize", wav, "--param", "LOCALIZE_METHOD=HRTFMEASURED", "--truth", "30", "--quiet"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_TRUE(contains(run.out, "method measured")) << run.out;
+  EXPECT_TRUE(contains(run.out, "talkers found: 1 of 1")) << run.out;
+  run = e2e::runTool({"localize", wav, "--param", "LOCALIZE_METHOD=HRTFMESURED", "--param", "VELK_DAT_CHANNELS=1,0",
+                      "--truth", "-30", "--quiet"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(contains(run.out, "talkers found: 1 of 1")) << run.out;
   run = e2e::runTool({"localize", wav, "--param", "LOCALIZE_METHOD=MEASURED"});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_TRUE(contains(run.err, "parameter \"LOCALIZE_METHOD\" = \"MEASURED\": expected \"EPIPOLAR\", "

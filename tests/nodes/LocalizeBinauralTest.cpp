@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "HostError.h"
 #include "velk_binaural/DirectionConverter.h"
 #include "velk_binaural/DirectionJudge.h"
 #include "InvalidInputException.h"
@@ -96,16 +97,7 @@ FD::ParameterSet DefaultParams() {
   return p;
 }
 
-template <class F>
-std::string HostError(F f) {
-  try {
-    f();
-  } catch (FD::BaseException* e) {
-    std::unique_ptr<FD::BaseException> owned(e);
-    return e->text();
-  }
-  return "(no error)";
-}
+using nodetest::HostError;
 
 // Collects what is written to standard output while it lives.
 class StdoutCapture {

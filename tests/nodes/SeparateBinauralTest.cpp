@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "HostError.h"
 #include "velk_binaural/DirectionJudge.h"
 #include "SeparateBinaural.h"
 #include "fd/Source.h"
@@ -61,16 +62,7 @@ FD::ObjectRef At(int id, double degrees) {
 }
 FD::ObjectRef List(std::vector<FD::ObjectRef> items) { return FD::ObjectRef(new FD::Vector<FD::ObjectRef>(items)); }
 
-template <class F>
-std::string HostError(F f) {
-  try {
-    f();
-  } catch (FD::BaseException* e) {
-    std::unique_ptr<FD::BaseException> owned(e);
-    return e->text();
-  }
-  return "(no error)";
-}
+using nodetest::HostError;
 
 const std::string kTable = std::string(VELK_SOURCE_DIR) + "/examples/sphere_front_16k_512.velk";
 

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "DelaySourceFilter.h"
+#include "HostError.h"
 #include "LogCapture.h"
 #include "LoggerInitializer.h"
 #include "fd/Source.h"
@@ -16,16 +17,7 @@ namespace {
 using NSVelkBinaural::Logger;
 using NSVelkBinaural::LogLevel;
 
-template <class F>
-std::string hostError(F f) {
-  try {
-    f();
-  } catch (FD::BaseException* e) {
-    std::unique_ptr<FD::BaseException> owned(e);
-    return e->text();
-  }
-  return "(no error)";
-}
+using nodetest::HostError;
 
 FD::ObjectRef floats(std::vector<float> v) { return FD::ObjectRef(new FD::Vector<float>(v)); }
 
@@ -40,7 +32,7 @@ std::vector<int> idsOf(const FD::ObjectRef& list) {
 TEST(ParameterReader, ScalarOfTheWrongTypeNamesTheTypeFound) {
   FD::ParameterSet params("delay");
   params.add("DELAY", FD::ObjectRef(new FD::Float(2.0f)));
-  EXPECT_EQ(hostError([&] { DelaySourceFilter node("delay", params); }),
+  EXPECT_EQ(HostError([&] { DelaySourceFilter node("delay", params); }),
             "Cast error: Trying to cast ObjectRef (N2FD11GenericTypeIfEE) into i");
   params.add("DELAY", FD::ObjectRef());
   EXPECT_THROW(DelaySourceFilter("delay", params), std::bad_typeid);
@@ -78,7 +70,7 @@ TEST_F(SourceMakerTest, DirectionsBecomeUnitVectorsWithPositionIds) {
 TEST_F(SourceMakerTest, DirectionsMustBeAFloatVector) {
   FD::ParameterSet params("maker");
   params.add("DIRECTIONS", FD::ObjectRef(new FD::Vector<int>{30, -30}));
-  EXPECT_EQ(hostError([&] { SourceMaker node("maker", params); }),
+  EXPECT_EQ(HostError([&] { SourceMaker node("maker", params); }),
             "Cast error: Trying to cast ObjectRef (N2FD6VectorIiEE) into N2FD6VectorIfEE");
 }
 
@@ -214,7 +206,7 @@ TEST(LoggerInitializer, ANewLoggerGetsItsThresholdButNoHandler) {
 }
 
 TEST(LoggerInitializer, NonStringParametersAreCastErrors) {
-  EXPECT_EQ(hostError([] {
+  EXPECT_EQ(HostError([] {
               LoggerInitializer node("log", loggerParams(FD::ObjectRef(new FD::Int(1)),
                                                          FD::ObjectRef(new FD::String("INFO"))));
             }),

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "HostError.h"
 #include "LogCapture.h"
 #include "TrackTalkers.h"
 #include "fd/Network.h"
@@ -57,16 +58,7 @@ struct Talker {
   float power;
 };
 
-template <class F>
-std::string hostError(F f) {
-  try {
-    f();
-  } catch (FD::BaseException* e) {
-    std::unique_ptr<FD::BaseException> owned(e);
-    return e->text();
-  }
-  return "(no error)";
-}
+using nodetest::HostError;
 
 FD::ParameterSet trackerParams(int advance = 160, std::map<std::string, float> more = {}) {
   FD::ParameterSet p("track");
@@ -190,21 +182,21 @@ TEST_F(TrackTalkersTest, ATrackerAtAnotherFrameShiftThanItsLocaliserIsRefused) {
   net.addNode("TrackTalkers", "track", trackerParams(320));
   net.connect("localize", "SOURCES", "track", "INPUT");
   net.addOutput("track", "OUTPUT");
-  EXPECT_EQ(hostError([&] { net.initialize(); }).find(
+  EXPECT_EQ(HostError([&] { net.initialize(); }).find(
                 "node \"track\" has ADVANCE 320 but node \"localize\" upstream of it has ADVANCE 160"),
             0u);
 }
 
 TEST_F(TrackTalkersTest, ParametersAreCheckedWhenTheNodeIsMade) {
-  EXPECT_EQ(hostError([] { TrackTalkers("t", trackerParams(160, {{"HANGOVER", 0.25f}})); }),
+  EXPECT_EQ(HostError([] { TrackTalkers("t", trackerParams(160, {{"HANGOVER", 0.25f}})); }),
             "Node \"t\": parameter \"HANGOVER\" = 0.25: expected at least REPORT_HOLD (0.5)");
-  EXPECT_EQ(hostError([] { TrackTalkers("t", trackerParams(160, {{"DROP_EVIDENCE", 3.0f}})); }),
+  EXPECT_EQ(HostError([] { TrackTalkers("t", trackerParams(160, {{"DROP_EVIDENCE", 3.0f}})); }),
             "Node \"t\": parameter \"DROP_EVIDENCE\" = 3.0: expected a value below CONFIRM_EVIDENCE (3.0)");
-  EXPECT_EQ(hostError([] { TrackTalkers("t", trackerParams(160, {{"GATE_ANGLE", 4.0f}})); }),
+  EXPECT_EQ(HostError([] { TrackTalkers("t", trackerParams(160, {{"GATE_ANGLE", 4.0f}})); }),
             "Node \"t\": parameter \"MERGE_ANGLE\" = 5.0: expected an angle below GATE_ANGLE (4.0)");
   FD::ParameterSet noRate("t");
   noRate.add("ADVANCE", FD::ObjectRef(new FD::Int(160)));
-  EXPECT_NE(hostError([&] { TrackTalkers("t", noRate); }).find("SAMPLING_RATE"), std::string::npos);
+  EXPECT_NE(HostError([&] { TrackTalkers("t", noRate); }).find("SAMPLING_RATE"), std::string::npos);
   // Its own parameters may be left out: they take their declared defaults.
   TrackTalkers defaults("t", trackerParams());
   EXPECT_DOUBLE_EQ(defaults.Tracker().config().hangoverSec, 2.0);
@@ -219,7 +211,7 @@ TEST_F(TrackTalkersTest, WhatIsNotAListOfSourceRecordsStopsTheFrameNamingIt) {
       void calculate(int, int count, FD::Buffer& out) override { out[count] = value; }
     } fixed(std::move(frame));
     node.connectInput(node.inputId("INPUT"), &fixed, 0);
-    return hostError([&] { node.getOutput(0, 0); });
+    return HostError([&] { node.getOutput(0, 0); });
   };
   EXPECT_NE(failure(FD::ObjectRef(new FD::Int(3))).find("input INPUT on frame 0 is a "), std::string::npos);
   FD::RCPtr<FD::Vector<FD::ObjectRef>> notSources(new FD::Vector<FD::ObjectRef>);
