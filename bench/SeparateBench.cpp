@@ -71,8 +71,8 @@ void writeRepeated(const std::string& path, const Wav& wav, int times) {
   for (int i = 0; i < times; ++i) out.write(wav.data.data(), static_cast<std::streamsize>(wav.data.size()));
 }
 
-// Arguments: the number of copies of the scene's mixture (1 = as it is; 0 = about 60 s), and the
-// method (0 head model, 1 measured tables).
+// Arguments: the number of copies of the scene's mixture (1 = as it is; 0 = about 60 s), the
+// method (0 head model, 1 measured tables) and the separator (0 soft masks, 1 pass band).
 void SeparateCommand(benchmark::State& state) {
   const Wav scene = readWav(std::string(VELK_SCENES_DIR) + "/" + kScene + "/mix.wav");
   if (scene.data.empty() || scene.bytesPerSecond == 0) {
@@ -90,7 +90,8 @@ void SeparateCommand(benchmark::State& state) {
   writeRepeated(input, scene, copies);
   const std::string command = "'" + toolPath() + "' separate '" + input + "' --out-dir '" + dir.path() +
                               "/out' --directions=" + kDirections + " --method " +
-                              (state.range(1) ? "measured" : "epipolar") + " --quiet >/dev/null 2>&1";
+                              (state.range(1) ? "measured" : "epipolar") + " --separator " +
+                              (state.range(2) ? "passband" : "mask") + " --quiet >/dev/null 2>&1";
 
   for (auto _ : state) {
     const int status = std::system(command.c_str());
@@ -105,8 +106,8 @@ void SeparateCommand(benchmark::State& state) {
 }
 
 BENCHMARK(SeparateCommand)
-    ->ArgNames({"copies", "measured"})
-    ->ArgsProduct({{1, 0}, {0, 1}})
+    ->ArgNames({"copies", "measured", "passband"})
+    ->ArgsProduct({{1, 0}, {0, 1}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # `make demo`: installs what is missing, builds, makes a two-talker binaural recording,
-# localises it and separates the talkers.
+# localises it, separates the talkers and says how much cleaner each separated one is.
 #
 # The recording: a recorded voice (the ALSA test phrases of alsa-utils) placed at +40 degrees
 # (left) and a synthetic voice (espeak-ng) at -30 degrees (right), each rendered through the MIT
@@ -73,6 +73,25 @@ echo "== Separating the two talkers (measured tables, directions given)"
 echo
 echo "== Separating the talkers the localiser finds"
 "$TOOL" separate "$OUT/two_talkers.wav" --out-dir "$OUT/separated_localized" --method measured --localize --quiet
+
+echo
+echo "== How much cleaner each separated talker is than the recording"
+# A scene folder for `score`: the recording and each talker's own image at both ears, on the
+# recording's timeline and with its gain (scale does not change the scores).
+SCENE="$WORK/scene"
+mkdir -p "$SCENE"
+cp "$OUT/two_talkers.wav" "$SCENE/mix.wav"
+sox -V1 "$WORK/talker_a_placed.wav" "$SCENE/a.wav" pad 0 "$dur" trim 0 "$dur"
+sox -V1 "$WORK/talker_b_placed.wav" "$SCENE/b.wav" pad 0 "$dur" trim 0 "$dur"
+cat > "$SCENE/truth.json" <<JSON
+{"sample_rate": $RATE, "mixture_file": "mix.wav", "sources": [
+  {"index": 0, "azimuth_deg": $TALKER_A_DEG, "image_file": "a.wav", "active_intervals_s": [[1.0, $len_a]]},
+  {"index": 1, "azimuth_deg": $TALKER_B_DEG, "image_file": "b.wav", "active_intervals_s": [[1.5, $len_b]]}]}
+JSON
+echo "-- directions given"
+"$TOOL" score "$SCENE" "$OUT/separated" | grep '^talker'
+echo "-- directions found by the localiser"
+"$TOOL" score "$SCENE" "$OUT/separated_localized" | grep '^talker'
 
 echo
 echo "== Outputs"

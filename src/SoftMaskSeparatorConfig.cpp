@@ -211,10 +211,10 @@ std::shared_ptr<const ExpectedCues> LoadExpectedCues(const SoftMaskSeparatorConf
     throw refuse(e.what());
   }
   if (cues->sampleRate() != config.sampleRate)
-    throw refuse("sampling rate: the responses are for " + std::to_string(cues->sampleRate()) + " Hz, expected " +
+    throw refuse("sampling rate: the tables are for " + std::to_string(cues->sampleRate()) + " Hz, expected " +
                  std::to_string(config.sampleRate) + " Hz (that of the spectra)");
   if (cues->nfft() != nfft)
-    throw refuse("transform length: the responses are for a " + std::to_string(cues->nfft()) +
+    throw refuse("transform length: the tables are for a " + std::to_string(cues->nfft()) +
                  "-point transform, expected " + std::to_string(nfft) + " points (that of the spectra)");
   return cues;
 }

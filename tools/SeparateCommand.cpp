@@ -330,6 +330,9 @@ void checkOptions(const SeparateOptions& options) {
   for (const char* option : {"--range-min", "--range-max"})
     if (options.given.has(option) && !passBand(options))
       throw UsageError(std::string(option) + " sets the pass band's width; it needs --separator " + kPassBandSeparator);
+  // The soft masks of the head model read no table: a --tf given there would be ignored.
+  if (options.given.has("--tf") && !passBand(options) && options.method != "measured")
+    throw UsageError("--tf is used only with --method measured (or --separator " + std::string(kPassBandSeparator) + ")");
   if (options.rangeMinDeg > options.rangeMaxDeg)
     throw UsageError("--range-min " + plainNumber(options.rangeMinDeg) + " is above --range-max " +
                      plainNumber(options.rangeMaxDeg) + (options.given.has("--range-max") ? "" : " (the default)") +

@@ -288,12 +288,19 @@ TEST_F(SafeInputOutput, ContradictingOptionsAreUsageErrors) {
        "--param DIRECTIONS=[10.0] contradicts --directions, which sets DIRECTIONS; give one of them"},
       {{"localize", rec, "--method", "measured", "--param", "LOCALIZE_METHOD=EPIPOLAR"},
        "--param LOCALIZE_METHOD=EPIPOLAR contradicts --method measured, which sets LOCALIZE_METHOD"},
-      {{"separate", rec, "-o", out, "--directions", "30", "--range-min", "80", "--range-max", "10"},
+      {{"separate", rec, "-o", out, "--directions", "30", "--separator", "passband", "--range-min", "80", "--range-max",
+        "10"},
        "--range-min 80 is above --range-max 10"},
-      {{"separate", rec, "-o", out, "--directions", "30", "--range-min", "50"},
+      {{"separate", rec, "-o", out, "--directions", "30", "--separator", "passband", "--range-min", "50"},
        "--range-min 50 is above --range-max 40 (the default)"},
-      {{"separate", rec, "-o", out, "--directions", "30", "--param", "SeparateBinaural.RANGE_MIN=5", "--range-min", "5"},
+      {{"separate", rec, "-o", out, "--directions", "30", "--separator", "passband", "--param",
+        "SeparateBinaural.RANGE_MIN=5", "--range-min", "5"},
        "contradicts --range-min"},
+      // The soft masks have no pass band, and read no table with the head model.
+      {{"separate", rec, "-o", out, "--directions", "30", "--range-max", "50"},
+       "--range-max sets the pass band's width; it needs --separator passband"},
+      {{"separate", rec, "-o", out, "--directions", "30", "--tf", dir.file("t.velk")},
+       "--tf is used only with --method measured (or --separator passband)"},
       {{"localize", rec, "--tf", dir.file("t.velk")}, "--tf is used only with --method measured"},
   };
   for (const auto& [args, message] : cases) {
@@ -368,7 +375,7 @@ TEST_F(SafeInputOutput, ErrorLinesKeepSourceLocationsForVerbose) {
   verboseArgs.push_back("--verbose");
   const e2e::RunResult verbose = e2e::runTool(verboseArgs);
   EXPECT_EQ(verbose.exitCode, 1);
-  EXPECT_TRUE(contains(verbose.err, "SeparateBinaural.cpp, line ")) << verbose.err;
+  EXPECT_TRUE(contains(verbose.err, "SeparateSoftMask.cpp, line ")) << verbose.err;
 }
 
 }  // namespace

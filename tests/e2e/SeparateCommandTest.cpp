@@ -320,45 +320,54 @@ class SeparateTest : public ::testing::Test {
   e2e::TempDir scene, out;
 };
 
+// Both separators: one file per direction on the talker's side, exactly the input's length, that
+// leaves its talker cleaner than the mixture. The pass band is silent while it learns the noise;
+// the soft masks separate from the first frame.
 TEST_F(SeparateTest, EachGivenDirectionGetsAnAlignedFileThatHelpsItsTalker) {
-  const e2e::RunResult result = separate({"--directions", "40,-40"});
-  ASSERT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_NE(result.out.find("source_0.wav"), std::string::npos) << result.out;
+  for (const char* separator : {"mask", "passband"}) {
+    SCOPED_TRACE(separator);
+    const bool passBand = std::string(separator) == "passband";
+    const e2e::RunResult result = separate({"--directions", "40,-40", "--separator", separator});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.out.find("source_0.wav"), std::string::npos) << result.out;
 
-  const json sources = readJson(out.file("sources.json"));
-  ASSERT_EQ(sources.size(), 2u);
-  EXPECT_EQ(sources[0].at("id").get<int>(), 0);
-  EXPECT_DOUBLE_EQ(sources[0].at("azimuth").get<double>(), 40.0);
-  EXPECT_EQ(sources[0].at("file").get<std::string>(), "source_0.wav");
-  EXPECT_EQ(sources[0].at("ear").get<std::string>(), "left");
-  EXPECT_EQ(sources[1].at("id").get<int>(), 1);
-  EXPECT_DOUBLE_EQ(sources[1].at("azimuth").get<double>(), -40.0);
-  EXPECT_EQ(sources[1].at("ear").get<std::string>(), "right");
+    const json sources = readJson(out.file("sources.json"));
+    ASSERT_EQ(sources.size(), 2u);
+    EXPECT_EQ(sources[0].at("id").get<int>(), 0);
+    EXPECT_DOUBLE_EQ(sources[0].at("azimuth").get<double>(), 40.0);
+    EXPECT_EQ(sources[0].at("file").get<std::string>(), "source_0.wav");
+    EXPECT_EQ(sources[0].at("ear").get<std::string>(), "left");
+    EXPECT_EQ(sources[1].at("id").get<int>(), 1);
+    EXPECT_DOUBLE_EQ(sources[1].at("azimuth").get<double>(), -40.0);
+    EXPECT_EQ(sources[1].at("ear").get<std::string>(), "right");
+    EXPECT_EQ(sources[0].at("max_frequency_hz").get<double>(), passBand ? 1500.0 : 8000.0);
 
-  const size_t inputSamples = readWav(scene.file("mix.wav"))[0].size();
-  for (const char* file : {"source_0.wav", "source_1.wav"}) {
-    const std::vector<Signal> wav = readWav(out.file(file));
-    ASSERT_EQ(wav.size(), 1u) << file;
-    // The input's timeline: at least as long, and padded by less than one frame shift.
-    EXPECT_GE(wav[0].size(), inputSamples) << file;
-    EXPECT_LT(wav[0].size(), inputSamples + 160) << file;
-    // The first ten frames only learn the noise: silence up to where frame 10 (centred on sample
-    // 1600, 512 long) begins.
-    double early = 0.0;
-    for (size_t i = 0; i < 1600 - 256; ++i) early = std::max(early, std::fabs(wav[0][i]));
-    EXPECT_EQ(early, 0.0) << file;
-  }
+    const size_t inputSamples = readWav(scene.file("mix.wav"))[0].size();
+    for (const char* file : {"source_0.wav", "source_1.wav"}) {
+      const std::vector<Signal> wav = readWav(out.file(file));
+      ASSERT_EQ(wav.size(), 1u) << file;
+      EXPECT_EQ(wav[0].size(), inputSamples) << file;
+      // The pass band's first ten frames only learn the noise: silence up to where frame 10
+      // (centred on sample 1600, 512 long) begins. The masks pass the faint noise from the start.
+      double early = 0.0;
+      for (size_t i = 0; i < 1600 - 256; ++i) early = std::max(early, std::fabs(wav[0][i]));
+      if (passBand)
+        EXPECT_EQ(early, 0.0) << file;
+      else
+        EXPECT_GT(early, 0.0) << file;
+    }
 
-  // The tones are periodic, so a shift by whole periods would score alike: no shift search here.
-  const e2e::RunResult scored =
-      e2e::runTool({"score", scene.path(), out.path(), "--max-lag", "0", "--json", out.file("score.json")});
-  ASSERT_EQ(scored.exitCode, 0) << scored.err;
-  const json report = readJson(out.file("score.json"));
-  for (int id : {0, 1}) {
-    const json* row = sourceRow(report, id);
-    ASSERT_NE(row, nullptr);
-    EXPECT_EQ(row->at("talker").get<int>(), id);
-    EXPECT_GT(row->at("improvement_db").get<double>(), 3.0) << "source " << id << "\n" << scored.out;
+    // The tones are periodic, so a shift by whole periods would score alike: no shift search here.
+    const e2e::RunResult scored =
+        e2e::runTool({"score", scene.path(), out.path(), "--max-lag", "0", "--json", out.file("score.json")});
+    ASSERT_EQ(scored.exitCode, 0) << scored.err;
+    const json report = readJson(out.file("score.json"));
+    for (int id : {0, 1}) {
+      const json* row = sourceRow(report, id);
+      ASSERT_NE(row, nullptr);
+      EXPECT_EQ(row->at("talker").get<int>(), id);
+      EXPECT_GT(row->at("improvement_db").get<double>(), 3.0) << "source " << id << "\n" << scored.out;
+    }
   }
 }
 
@@ -369,15 +378,20 @@ std::string slurpBytes(const std::string& path) {
 
 // The example network files are the command's networks: same files, byte for byte.
 TEST_F(SeparateTest, ExampleNetworksWriteWhatTheCommandWrites) {
-  ASSERT_EQ(separate({"--directions", "40,-40"}).exitCode, 0);
   const std::string examples = std::string(VELK_SOURCE_DIR) + "/examples/";
-  e2e::RunResult r = e2e::runTool({"run", examples + "separate.json", "--quiet", "--set", "INPUT=" + scene.file("mix.wav"),
-                                   "--set", "PREFIX=" + out.file("net"), "--set", "DIRECTIONS=[40.0, -40.0]"});
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  for (const char* id : {"0", "1"}) {
-    const std::string fromCommand = slurpBytes(out.file(std::string("source_") + id + ".wav"));
-    EXPECT_FALSE(fromCommand.empty());
-    EXPECT_EQ(slurpBytes(out.file(std::string("net_") + id + ".wav")), fromCommand) << "id " << id;
+  e2e::RunResult r;
+  for (const char* separator : {"mask", "passband"}) {
+    const bool passBand = std::string(separator) == "passband";
+    ASSERT_EQ(separate({"--directions", "40,-40", "--separator", separator}).exitCode, 0);
+    r = e2e::runTool({"run", examples + (passBand ? "separate_passband.json" : "separate.json"), "--quiet", "--set",
+                      "INPUT=" + scene.file("mix.wav"), "--set", "PREFIX=" + out.file("net"), "--set",
+                      "DIRECTIONS=[40.0, -40.0]"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    for (const char* id : {"0", "1"}) {
+      const std::string fromCommand = slurpBytes(out.file(std::string("source_") + id + ".wav"));
+      EXPECT_FALSE(fromCommand.empty());
+      EXPECT_EQ(slurpBytes(out.file(std::string("net_") + id + ".wav")), fromCommand) << separator << " id " << id;
+    }
   }
 
   e2e::TempDir localised;
@@ -424,17 +438,24 @@ TEST_F(SeparateTest, RefusesInputsAndOptionsItCannotHonour) {
   r = separate({"--directions", "30", "--param", "NO_SUCH=1"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("NO_SUCH"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("SeparateSoftMask.CUE_SPREAD"), std::string::npos) << "lists what is accepted: " << r.err;
+
+  r = separate({"--directions", "30", "--separator", "passband", "--param", "NO_SUCH=1"});
+  EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("SeparateBinaural.RANGE_MIN"), std::string::npos) << "lists what is accepted: " << r.err;
+
+  r = separate({"--directions", "30", "--separator", "binary"});
+  EXPECT_EQ(r.exitCode, 2) << "mask or passband";
 
   r = separate({"--directions", "30", "--param", "LocalizeBinaural.PEAK_THRESHOLD=5"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("no node of type LocalizeBinaural"), std::string::npos) << r.err;
 
-  r = separate({"--directions", "30", "--param", "RANGE_MIN=wide"});
+  r = separate({"--directions", "30", "--separator", "passband", "--param", "RANGE_MIN=wide"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("RANGE_MIN"), std::string::npos) << r.err;
 
-  r = separate({"--directions", "30", "--tf", scene.file("missing.velk")});
+  r = separate({"--directions", "30", "--method", "measured", "--tf", scene.file("missing.velk")});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("missing.velk"), std::string::npos) << r.err;
 
@@ -448,11 +469,16 @@ TEST_F(SeparateTest, RefusesInputsAndOptionsItCannotHonour) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("sox"), std::string::npos) << r.err;
 
-  // Shorter than the ten frames of noise learning: nothing could be separated.
-  writeWav(scene.file("short.wav"), {Signal(800, 0.01), Signal(800, 0.01)});
-  r = e2e::runTool({"separate", scene.file("short.wav"), "-o", out.path(), "--directions", "30"});
+  // Shorter than the pass band's ten frames of noise learning: it could separate nothing. The
+  // masks separate it, to the sample (803: not a whole number of frame shifts).
+  writeWav(scene.file("short.wav"), {Signal(803, 0.01), Signal(803, 0.01)});
+  r = e2e::runTool({"separate", scene.file("short.wav"), "-o", out.path(), "--directions", "30", "--separator",
+                    "passband"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("too short"), std::string::npos) << r.err;
+  r = e2e::runTool({"separate", scene.file("short.wav"), "-o", out.path(), "--directions", "30", "--quiet"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(readWav(out.file("source_0.wav"))[0].size(), 803u);
 
   r = e2e::runTool({"separate", scene.file("mix.wav"), "-o", scene.file("mix.wav"), "--directions", "30"});
   EXPECT_EQ(r.exitCode, 1) << "the output folder is a file";

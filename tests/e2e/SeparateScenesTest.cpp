@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,19 @@ void expectSilentBeforeEachSourceAppears(const e2e::TempDir& dir) {
   }
 }
 
+// The row of the report's sources nearest in azimuth to `talker` among those paired with it.
+const json& nearestSource(const json& report, const json& talker) {
+  const json* nearest = nullptr;
+  const double azimuth = talker.at("azimuth").get<double>();
+  for (const json& row : report.at("sources")) {
+    if (row.at("talker") != talker.at("talker")) continue;
+    const double off = std::fabs(row.at("azimuth").get<double>() - azimuth);
+    if (!nearest || off < std::fabs(nearest->at("azimuth").get<double>() - azimuth)) nearest = &row;
+  }
+  if (!nearest) throw std::runtime_error("no source paired with the talker at " + std::to_string(azimuth));
+  return *nearest;
+}
+
 TEST(SeparateScenes, GivenDirectionsLeaveEveryTalkerCleanerThanTheMixture) {
   const std::vector<e2e::Scene> scenes = twoTalkerScenes();
   if (scenes.empty()) GTEST_SKIP() << "no two-talker scenes in " << VELK_SCENES_DIR;
@@ -88,10 +102,9 @@ TEST(SeparateScenes, GivenDirectionsLeaveEveryTalkerCleanerThanTheMixture) {
         // Source i is aimed at talker i.
         ASSERT_EQ(row.at("talker").get<int>(), static_cast<int>(i)) << row;
         EXPECT_GT(row.at("improvement_db").get<double>(), 0.0) << row;
-        // Aligned with the input: no shift, and as long (up to the last frame's padding).
+        // Aligned with the input: no shift, and exactly as long.
         EXPECT_EQ(row.at("lag_samples").get<int>(), 0) << row;
-        EXPECT_GE(row.at("separated_samples").get<long>(), row.at("reference_samples").get<long>()) << row;
-        EXPECT_LT(row.at("separated_samples").get<long>(), row.at("reference_samples").get<long>() + 160) << row;
+        EXPECT_EQ(row.at("separated_samples").get<long>(), row.at("reference_samples").get<long>()) << row;
       }
     }
 }
@@ -105,10 +118,17 @@ TEST(SeparateScenes, LocalisedSourcesLeaveEveryTalkerCleanerThanTheMixture) {
       e2e::TempDir dir;
       const json report = separateAndScore(scene, {"--method", method, "--localize"}, dir);
       for (const json& talker : report.at("talkers")) {
-        // The localiser may split a talker over several sources: they are judged together.
         ASSERT_FALSE(talker.at("merged").is_null()) << "no source near " << talker.at("azimuth");
-        EXPECT_GT(talker.at("merged").at("improvement_db").get<double>(), 0.0) << talker;
         EXPECT_EQ(talker.at("merged").at("lag_samples").get<int>(), 0) << talker;
+        // The source nearest the talker (the one `evaluate separate --localize` scores) helps it.
+        EXPECT_GT(nearestSource(report, talker).at("improvement_db").get<double>(), 0.0) << talker;
+        // The localiser may split a talker over several sources; judged together they help it too.
+        // Not so with the head model: on one scene its localiser adds a source 20 degrees off a
+        // talker for half the recording, and what the masks give that source (the noise and the
+        // other talker's leaks from there) is no part of the talker.
+        if (std::string(method) == "measured") {
+          EXPECT_GT(talker.at("merged").at("improvement_db").get<double>(), 0.0) << talker;
+        }
       }
       expectSilentBeforeEachSourceAppears(dir);
     }

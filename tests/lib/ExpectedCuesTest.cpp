@@ -105,6 +105,22 @@ TEST(ExpectedCues, TableDirectionsMixBetweenAndFoldToTheFront) {
   EXPECT_THROW(cues.covariance(std::nan("")), std::invalid_argument);
 }
 
+// A file whose ears are channels 1 (left) and 0 (right): read the other way round, its +90 is
+// the -90 of the usual order. A pair that is not two channels of every direction is refused.
+TEST(ExpectedCues, TheChannelPairNamesTheEars) {
+  const ExpectedCues swapped = ExpectedCues::fromFile(ThreeDirections(), 1, 0);
+  ExpectCovariance(swapped.covariance(90.0), 4.0f, -2.0, "+90 read right-left");
+  ExpectCovariance(swapped.covariance(-90.0), 0.25f, 2.0, "-90 read right-left");
+  for (auto [left, right] : {std::pair{0, 0}, std::pair{-1, 1}, std::pair{0, 2}}) {
+    try {
+      ExpectedCues::fromFile(ThreeDirections(), left, right);
+      ADD_FAILURE() << "channels " << left << ", " << right << " were accepted";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_NE(std::string(e.what()).find("channel"), std::string::npos) << e.what();
+    }
+  }
+}
+
 TEST(ExpectedCues, GeometricFilesSpreadTheirDirectionsOverTheFront) {
   auto tf = std::make_shared<velkio::TransferFunctions>();
   tf->push_back(Ears(4.0f, -2.0));  // -90

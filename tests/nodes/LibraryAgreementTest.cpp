@@ -16,6 +16,7 @@
 
 #include "LocalizeBinaural.h"
 #include "SeparateBinaural.h"
+#include "SeparateSoftMask.h"
 #include "SourceMaker.h"
 #include "TrackTalkers.h"
 #include "fd/Network.h"
@@ -23,6 +24,7 @@
 #include "fd/Source.h"
 #include "velk_binaural/Localizer.h"
 #include "velk_binaural/PassBandSeparator.h"
+#include "velk_binaural/SoftMaskSeparator.h"
 #include "velk_binaural/Stft.h"
 #include "velk_binaural/TableLoader.h"
 
@@ -48,6 +50,7 @@ std::vector<float> SceneSamples() {
 void RegisterPluginNodes() {
   FD::Node::addFactory("LocalizeBinaural", new FD::NodeFactory<LocalizeBinaural>("LocalizeBinaural"));
   FD::Node::addFactory("SeparateBinaural", new FD::NodeFactory<SeparateBinaural>("SeparateBinaural"));
+  FD::Node::addFactory("SeparateSoftMask", new FD::NodeFactory<SeparateSoftMask>("SeparateSoftMask"));
   FD::Node::addFactory("SourceMaker", new FD::NodeFactory<SourceMaker>("SourceMaker"));
   FD::Node::addFactory("TrackTalkers", new FD::NodeFactory<TrackTalkers>("TrackTalkers"));
 }
@@ -257,5 +260,48 @@ TEST_P(SeparatorAgreement, NodeOutputIsTheLibrarysFrameByFrame) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Methods, SeparatorAgreement, testing::Values("EPIPOLAR", "HRTFMESURED"));
+
+class SoftMaskAgreement : public LibraryAgreement, public testing::WithParamInterface<const char*> {};
+
+// The soft masks learn from frame to frame, so one frame out of step would show on every later one.
+TEST_P(SoftMaskAgreement, NodeOutputIsTheLibrarysFrameByFrame) {
+  const velkparam::Values values = {{"SEPARATE_METHOD", std::string(GetParam())}, {"VELK_DAT", kTable}};
+  const std::vector<float> directionsDeg = {-20.0f, 40.0f};
+  FD::Network net;
+  AddAnalysis(net);
+  net.addNode("SourceMaker", "directions", Defaults("SourceMaker", {{"DIRECTIONS", directionsDeg}}));
+  net.addNode("SeparateSoftMask", "separate", Defaults("SeparateSoftMask", values));
+  net.connect("stft", "OUTPUT", "separate", "SPECTRUM");
+  net.connect("directions", "OUTPUT", "separate", "SOURCES");
+  net.addOutput("separate", "OUTPUT");
+
+  const auto config = NSVelkBinaural::SoftMaskSeparatorConfig::FromParameters(values);
+  NSVelkBinaural::SoftMaskSeparator separator(NSVelkBinaural::LoadExpectedCues(config, kLength), config);
+  std::vector<NSVelkBinaural::TalkerDirection> talkers;
+  for (size_t i = 0; i < directionsDeg.size(); ++i) {
+    // The direction as the source record carries it, back in degrees.
+    const FD::ObjectRef source(FD::Source::atAzimuth(0, directionsDeg[i] * M_PI / 180.0));
+    talkers.push_back({static_cast<int>(i), static_cast<const FD::Source&>(*source).azimuth() * 180.0 / M_PI});
+  }
+
+  long separated = 0;
+  net.run(-1, [&](long done, long) {
+    const int k = static_cast<int>(done - 1);
+    const auto& spectrum = FD::object_cast<Spectrum>(net.output("stft", "OUTPUT", k));
+    separator.process(NSVelkBinaural::StereoSpectrumView{spectrum.row(0), spectrum.row(1), 257}, talkers);
+    const auto& node = FD::object_cast<FD::Map<int, FD::ObjectRef>>(net.output("separate", "OUTPUT", k));
+    ASSERT_EQ(node.size(), separator.outputs()) << "frame " << k;
+    for (size_t i = 0; i < separator.outputs(); ++i) {
+      const auto& bins = FD::object_cast<FD::Vector<std::complex<float>>>(node.at(talkers[i].id));
+      ASSERT_EQ(bins.size(), 257u);
+      for (size_t b = 0; b < bins.size(); ++b)
+        ASSERT_EQ(bins[b], separator.output(i)[b]) << "frame " << k << " id " << talkers[i].id;
+      ++separated;
+    }
+  });
+  EXPECT_GT(separated, 1000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, SoftMaskAgreement, testing::Values("EPIPOLAR", "HRTFMESURED"));
 
 }  // namespace

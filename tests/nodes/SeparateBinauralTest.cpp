@@ -1,5 +1,6 @@
-// The separator node driven by tiny source nodes: a flat noise floor while the noise is learnt
-// (frames 0 to 9), then harmonics with the interaural phase of a talker, and a scripted source list.
+// The separator nodes driven by tiny source nodes: a flat noise floor while the pass band learns
+// the noise (frames 0 to 9), then harmonics with the interaural phase of a talker, and a scripted
+// source list.
 #include <unistd.h>
 
 #include <cmath>
@@ -15,6 +16,7 @@
 #include "HostError.h"
 #include "velk_binaural/DirectionJudge.h"
 #include "SeparateBinaural.h"
+#include "SeparateSoftMask.h"
 #include "fd/Source.h"
 #include "velkio/HeadModel.h"
 
@@ -144,6 +146,85 @@ TEST(SeparateBinaural, TablesAreReadOnFrameZeroAndMustFitTheSpectrumForTheMeasur
             std::string::npos);
   EXPECT_TRUE(epipolar.Frame(0).empty()) << "the head-model method does not use the tables";
   std::filesystem::remove(path);
+}
+
+// ---- the soft masks -------------------------------------------------------------------------------
+
+struct SoftMaskRig {
+  explicit SoftMaskRig(const std::string& method = "EPIPOLAR", const std::string& table = kTable)
+      : node("masks", Params(method, table)) {
+    node.connectInput(node.inputId("SPECTRUM"), &spectrumSource, 0);
+    node.connectInput(node.inputId("SOURCES"), &sourcesSource, 0);
+    node.initialize();
+  }
+  static FD::ParameterSet Params(const std::string& method, const std::string& table) {
+    FD::ParameterSet p;
+    p.add("SEPARATE_METHOD", FD::ObjectRef(new FD::String(method)));
+    p.add("VELK_DAT", FD::ObjectRef(new FD::String(table)));
+    return p;
+  }
+  const Separated& Frame(int count) { return FD::object_cast<Separated>(last = node.getOutput(0, count)); }
+  const std::vector<std::complex<float>>& Of(int id) {
+    return FD::object_cast<FD::Vector<std::complex<float>>>(FD::object_cast<Separated>(last).at(id));
+  }
+
+  std::function<FD::ObjectRef(int)> spectrum = [](int) { return Noise(); };
+  std::function<FD::ObjectRef(int)> sources = [](int) { return List({}); };
+  FrameSource spectrumSource{[this](int c) { return spectrum(c); }};
+  FrameSource sourcesSource{[this](int c) { return sources(c); }};
+  SeparateSoftMask node;
+  FD::ObjectRef last;
+};
+
+// Harmonics as Voice() makes them but equally loud in both ears, as a talker near the front is.
+FD::ObjectRef EvenVoice(double degrees) {
+  FD::ObjectRef ref = Voice(degrees);
+  auto& s = static_cast<Spectrum&>(*ref);
+  for (int k : kVoiceBins) s(1, k) *= 0.5f;
+  return ref;
+}
+
+// Outputs from the first frame, each id once (its first record) with the ear on its side; once
+// its talker speaks (after frames of noise alone), most of the talker's harmonics and little of
+// them for a talker elsewhere.
+TEST(SeparateSoftMask, EachIdGetsTheEarOnItsTalkersSideFromTheFirstFrame) {
+  for (double degrees : {30.0, -30.0}) {
+    SoftMaskRig rig;
+    rig.spectrum = [degrees](int c) { return c < kNoiseFrames ? Noise() : EvenVoice(degrees); };
+    rig.sources = [&](int c) {
+      return c > kNoiseFrames + 3 ? FD::ObjectRef() : List({At(7, degrees), At(2, -degrees), At(7, -degrees - 1)});
+    };
+    EXPECT_EQ(rig.Frame(0).size(), 2u);
+    for (int c = 1; c < kNoiseFrames; ++c) rig.Frame(c);
+    const FD::ObjectRef voiceRef = EvenVoice(degrees);
+    const Spectrum& voice = static_cast<const Spectrum&>(*voiceRef);
+    const int row = degrees > 0 ? 0 : 1;
+    for (int c = kNoiseFrames; c <= kNoiseFrames + 3; ++c) {
+      ASSERT_EQ(rig.Frame(c).size(), 2u) << "frame " << c;
+      for (int k : kVoiceBins) {
+        EXPECT_GT(std::abs(rig.Of(7)[k]), 0.7f * std::abs(voice(row, k))) << degrees << " deg, frame " << c << ", bin " << k;
+        EXPECT_LT(std::abs(rig.Of(2)[k]), 0.3f * std::abs(voice(1 - row, k))) << degrees << " deg, frame " << c << ", bin " << k;
+        // A real gain on one ear: the output has that ear's phase.
+        EXPECT_NEAR(std::arg(rig.Of(7)[k] * std::conj(voice(row, k))), 0.0, 1e-4) << "bin " << k;
+      }
+    }
+    EXPECT_TRUE(rig.Frame(kNoiseFrames + 4).empty()) << "a nil list is an empty list";
+  }
+}
+
+TEST(SeparateSoftMask, RefusesSpectraOfAnotherSizeAndUnreadableTablesByName) {
+  SoftMaskRig resized;
+  resized.spectrum = [](int c) { return c == 0 ? Noise() : Noise(2, 129); };
+  resized.Frame(0);
+  EXPECT_EQ(HostError([&] { resized.Frame(1); }), "masks: SPECTRUM on frame 1 has 129 bins but 257 on frame 0");
+  SoftMaskRig threeRows;
+  threeRows.spectrum = [](int) { return Noise(3); };
+  EXPECT_EQ(HostError([&] { threeRows.Frame(0); }), "Input matrix is not 2ch, but 3ch");
+  SoftMaskRig missing("HRTFMESURED", "/nonexistent/table.velk");
+  EXPECT_NE(HostError([&] { missing.Frame(0); }).find("VELK_DAT: transfer-function file \"/nonexistent/table.velk\""),
+            std::string::npos);
+  SoftMaskRig headModel("EPIPOLAR", "/nonexistent/table.velk");
+  EXPECT_TRUE(headModel.Frame(0).empty()) << "the head model reads no table";
 }
 
 }  // namespace
