@@ -59,11 +59,13 @@ def main():
              lambda: subprocess.run([args.cli, "localize", path, "--quiet", "--method", "measured"], check=True,
                                     stdout=subprocess.DEVNULL),
              lambda: vb.localize(x, method="measured")),
-            ("separate -20,40",
-             lambda: subprocess.run([args.cli, "separate", path, "--quiet", "--out-dir", out, "--directions", "-20,40"],
-                                    check=True, stdout=subprocess.DEVNULL),
-             lambda: vb.separate(x, [-20, 40])),
         ]
+        for separator in ("mask", "passband"):
+            cases.append((f"separate {separator}",
+                          lambda s=separator: subprocess.run([args.cli, "separate", path, "--quiet", "--out-dir", out,
+                                                              "--directions", "-20,40", "--separator", s],
+                                                             check=True, stdout=subprocess.DEVNULL),
+                          lambda s=separator: vb.separate(x, [-20, 40], separator=s)))
         print(f"recording: {seconds:.1f} s ({args.repeat} x {os.path.basename(os.path.dirname(args.scene))}), "
               f"best of {args.runs}")
         print(f"{'case':<20} {'cli s':>8} {'python s':>9} {'x real time':>12} {'python/cli':>11}")

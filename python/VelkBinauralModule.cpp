@@ -120,6 +120,14 @@ void CheckFinite(const float* samples, std::size_t frames, const char* what) {
                             (i % 2 ? "right" : "left") + " ear is not a finite number");
 }
 
+// Samples per channel a whole recording is handed to a stream in.
+constexpr std::size_t kChunkFrames = 8192;
+
+template <class T>
+void Append(std::vector<T>& to, const std::vector<T>& more) {
+  to.insert(to.end(), more.begin(), more.end());
+}
+
 py::array_t<float> ToArray(const std::vector<float>& samples) {
   py::array_t<float> out(static_cast<py::ssize_t>(samples.size()));
   std::copy(samples.begin(), samples.end(), out.mutable_data());
@@ -162,14 +170,22 @@ class PyLocalizer {
               const std::string& tracks, const py::kwargs& params)
       : stream_(fs, ModelOf(method, tables, head), tracks, ToValues(params)) {}
 
-  py::array Process(const py::handle& block) {
-    const auto samples = StereoSamples(block, "block");
+  // `whole`: the block is the whole recording, and the stream ends with it.
+  py::array Process(const py::handle& block, bool whole = false) {
+    const auto samples = StereoSamples(block, whole ? "x" : "block");
     const auto frames = static_cast<std::size_t>(samples.shape(0));
     std::vector<TrackPoint> points;
     {
       py::gil_scoped_release release;
-      CheckFinite(samples.data(), frames, "block");
-      points = stream_.Process(samples.data(), frames);
+      CheckFinite(samples.data(), frames, whole ? "x" : "block");
+      if (!whole) {
+        points = stream_.Process(samples.data(), frames);
+      } else {
+        // In chunks, so that the samples waiting for their frames stay few whatever the length.
+        for (std::size_t at = 0; at < frames; at += kChunkFrames)
+          Append(points, stream_.Process(samples.data() + 2 * at, std::min(kChunkFrames, frames - at)));
+        Append(points, stream_.Finish());
+      }
     }
     return ToArray(points);
   }
@@ -208,6 +224,38 @@ class PySeparator {
     return Arrays(outputs);
   }
 
+  // The whole recording `x`, ending the stream: one array per direction, as long as x. It goes
+  // through the stream in chunks, so that the samples waiting for their frames stay few (in the
+  // cache) whatever its length, and the separated samples are written straight into the arrays.
+  std::vector<py::array_t<float>> Whole(const py::handle& x, const py::handle& directions) {
+    const auto samples = StereoSamples(x, "x");
+    const std::vector<double> degrees = ToDirections(directions);
+    const auto frames = static_cast<std::size_t>(samples.shape(0));
+    std::vector<py::array_t<float>> arrays;
+    std::vector<float*> out;
+    for (std::size_t i = 0; i < degrees.size(); ++i) {
+      arrays.emplace_back(static_cast<py::ssize_t>(frames));
+      out.push_back(arrays.back().mutable_data());
+    }
+    {
+      py::gil_scoped_release release;
+      CheckFinite(samples.data(), frames, "x");
+      std::size_t written = 0;
+      auto take = [&](const std::vector<std::vector<float>>& part) {
+        for (std::size_t i = 0; i < part.size(); ++i) std::copy(part[i].begin(), part[i].end(), out[i] + written);
+        written += part.empty() ? 0 : part.front().size();
+      };
+      std::size_t at = 0;
+      do {
+        const std::size_t n = std::min(kChunkFrames, frames - at);
+        take(stream_.Process(samples.data() + 2 * at, n, degrees));
+        at += n;
+      } while (at < frames);
+      take(stream_.Finish());
+    }
+    return arrays;
+  }
+
   std::vector<py::array_t<float>> Finish() {
     std::vector<std::vector<float>> outputs;
     {
@@ -229,22 +277,13 @@ class PySeparator {
 
 py::array Localize(const py::handle& x, int fs, const py::object& method, const py::object& tables,
                    const py::object& head, const std::string& tracks, const py::kwargs& params) {
-  PyLocalizer localizer(fs, method, tables, head, tracks, params);
-  const py::array first = localizer.Process(x);
-  const py::array rest = localizer.Finish();
-  return py::module_::import("numpy").attr("concatenate")(py::make_tuple(first, rest));
+  return PyLocalizer(fs, method, tables, head, tracks, params).Process(x, /*whole=*/true);
 }
 
 std::vector<py::array_t<float>> Separate(const py::handle& x, const py::handle& directions, int fs,
                                          const std::string& separator, const py::object& method,
                                          const py::object& tables, const py::kwargs& params) {
-  PySeparator stream(fs, separator, method, tables, params);
-  std::vector<py::array_t<float>> first = stream.Process(x, directions);
-  const std::vector<py::array_t<float>> rest = stream.Finish();
-  const py::object concatenate = py::module_::import("numpy").attr("concatenate");
-  for (std::size_t i = 0; i < first.size(); ++i)
-    first[i] = concatenate(py::make_tuple(first[i], rest[i])).cast<py::array_t<float>>();
-  return first;
+  return PySeparator(fs, separator, method, tables, params).Whole(x, directions);
 }
 
 const char* const kLocalizerDoc = R"(Finds talkers in a two-ear stream, block by block.
@@ -319,7 +358,7 @@ PYBIND11_MODULE(velk_binaural, m) {
                     const py::kwargs&>(),
            py::arg("fs") = DeclaredRate(), py::arg("method") = py::none(), py::arg("tables") = py::none(),
            py::arg("head") = py::none(), py::arg("tracks") = "talkers")
-      .def("process", &PyLocalizer::Process, py::arg("block"),
+      .def("process", [](PyLocalizer& l, const py::handle& block) { return l.Process(block); }, py::arg("block"),
            "Takes the next block (float32, shape (n, 2), any n) and returns the sources of the frames it completed: "
            "a structured array with fields id, azimuth (degrees) and time (seconds, the frame's centre).")
       .def("finish", &PyLocalizer::Finish,
