@@ -145,7 +145,7 @@ TEST_F(NodeContracts, EveryNodeIsMadeFromItsDefaultsAndRefusesEachValueOutsideIt
       }
     }
   }
-  EXPECT_EQ(typesChecked, 12) << "six host nodes and six of the plug-in";
+  EXPECT_EQ(typesChecked, 13) << "six host nodes and seven of the plug-in";
   EXPECT_GT(refusalsChecked, 30);
 }
 
