@@ -70,7 +70,9 @@ int DeclaredRate() { return std::get<int>(Declared(LocalizerConfig::Parameters()
 
 std::string DefaultTablePath() {
   const std::string& relative = std::get<std::string>(Declared(LocalizerConfig::Parameters(), "VELK_DAT"));
-  for (const std::string& candidate : {std::string(VELK_DATA_DIR) + "/" + relative, std::string(VELK_SOURCE_DIR) + "/" + relative})
+  const std::string name = relative.substr(relative.find_last_of('/') + 1);
+  for (const std::string& candidate : {std::string(VELK_DATA_DIR) + "/" + name, std::string(VELK_DATA_DIR) + "/" + relative,
+                                       std::string(VELK_SOURCE_DIR) + "/" + relative})
     if (Readable(candidate)) return candidate;
   return std::string(VELK_SOURCE_DIR) + "/" + relative;
 }

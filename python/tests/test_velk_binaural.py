@@ -8,6 +8,7 @@ import json
 import os
 import subprocess
 import tempfile
+import threading
 import unittest
 import wave
 
@@ -156,6 +157,21 @@ class StreamingInBlocks(OnTheTwoTalkerScene):
                     parts.append(stream.finish())
                     for d in range(len(directions)):
                         np.testing.assert_array_equal(np.concatenate([p[d] for p in parts]), whole[d])
+
+    def test_streams_in_threads_give_what_they_give_alone(self):
+        alone = vb.localize(self.x)
+        results = [None] * 3
+
+        def run(i):
+            results[i] = vb.localize(self.x)
+
+        threads = [threading.Thread(target=run, args=(i,)) for i in range(3)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        for result in results:
+            assert_same_points(self, result, alone)
 
     def test_a_block_completes_frames_only_once_their_samples_are_in(self):
         localizer = vb.Localizer(tracks="events")
