@@ -14,6 +14,7 @@
 #include <cctype>
 #include <cmath>
 #include <complex>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <sstream>
