@@ -40,7 +40,7 @@ const char* const kBroadband = "BROADBAND";
 // shift of no samples); every value a working network has used is accepted.
 //
 // The optional stage parameters leave the harmonic-event pipeline when absent; the command line
-// chooses other stages (see tools/LocalizeRun.cpp for the measurements behind that choice).
+// chooses other stages (RecommendedStages.h; the measurements behind that choice are with its definition).
 std::vector<Spec> MakeTable() {
   return {
       Spec::Int("SAMPLING_RATE", 16000, "Hz", "sampling rate of the input").AtLeast(1),

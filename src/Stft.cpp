@@ -79,7 +79,11 @@ bool Stft::Next(StftFrame& frame) {
 void Stft::Discard(long k) {
   const long keepFrom = std::min(velkdsp::frameStart(k, config_.advance, config_.length), pushed_);
   const long drop = keepFrom - pendingStart_;
-  if (drop <= 0) return;
+  // Erasing from the front moves every sample kept, so it waits until the samples no frame needs
+  // are at least as many as those kept: a long signal pushed at once then costs linear time, not
+  // a move of the rest of the signal per frame, and a stream of short blocks keeps at most about
+  // two frame lengths.
+  if (drop <= 0 || drop < static_cast<long>(pending_.front().size()) - drop) return;
   for (std::vector<float>& samples : pending_) samples.erase(samples.begin(), samples.begin() + drop);
   pendingStart_ = keepFrom;
 }

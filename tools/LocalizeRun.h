@@ -14,7 +14,7 @@
 namespace velktool {
 
 // Sets the stages the command line runs the localiser of node type `nodeType` with, where the
-// node's own defaults are the harmonic-event pipeline (see LocalizeRun.cpp for the measurements).
+// node's own defaults are the harmonic-event pipeline (see RecommendedStages.h for the measurements).
 void chooseCommandLineStages(NetworkParameters& params, const std::string& nodeType);
 
 // The node type that turns the localiser's sources into talker tracks; the command line puts it

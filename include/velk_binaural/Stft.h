@@ -56,7 +56,7 @@ class Stft {
 
  private:
   bool Ready(long k) const;
-  // Drops the samples no frame after `k` needs.
+  // Drops, once they are as many as the samples kept, the samples no frame from `k` on needs.
   void Discard(long k);
 
   StftConfig config_;
