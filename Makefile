@@ -3,6 +3,7 @@ DEBIAN_PACKAGES := cmake g++ make pkg-config \
 	libboost-dev libgtest-dev libgmock-dev libbenchmark-dev \
 	libsndfile1-dev libfftw3-dev libmysofa-dev libmysofa1 \
 	nlohmann-json3-dev libcli11-dev \
+	libasound2-dev \
 	sox espeak-ng alsa-utils \
 	clang libclang-rt-14-dev
 JOBS ?= $(shell nproc)

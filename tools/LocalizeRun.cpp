@@ -34,16 +34,11 @@ NetworkParameters localizerParameters(const LocalizeSettings& settings) {
   return params;
 }
 
-void buildNetwork(FD::Network& net, const std::string& input, const FD::ParameterSet& localizer,
+void buildNetwork(FD::Network& net, const AudioInput& input, const FD::ParameterSet& localizer,
                   const std::string& jsonPath) {
   const int fs = intParameter(localizer, "SAMPLING_RATE");
   const int advance = intParameter(localizer, "ADVANCE");
-  FD::ParameterSet source;
-  source.add("FILENAME", textValue(input));
-  source.add("SAMPLING_RATE", intValue(fs));
-  source.add("CHANNELS", intValue(2));
-  source.add("LENGTH", intValue(kFrameLength));
-  source.add("ADVANCE", intValue(advance));
+  addSourceNode(net, "source", input, fs, advance, kFrameLength, "localize");
   FD::ParameterSet stft;
   stft.add("LENGTH", intValue(kFrameLength));
   stft.add("WINDOW", textValue("HANN"));
@@ -52,7 +47,6 @@ void buildNetwork(FD::Network& net, const std::string& input, const FD::Paramete
   recorder.add("SAMPLING_RATE", intValue(fs));
   recorder.add("ADVANCE", intValue(advance));
 
-  net.addNode("AudioFileSource", "source", source);
   net.addNode("MultiFFT", "stft", stft);
   net.addNode(kNodeType, "localize", localizer);
   net.addNode("SourceRecorder", "recorder", recorder);
@@ -114,8 +108,7 @@ LocalizeRunInfo runLocalization(const LocalizeSettings& settings, const std::str
   const FD::ParameterSet& localizer = params.of(kNodeType);
   const int fs = intParameter(localizer, "SAMPLING_RATE");
   const int advance = intParameter(localizer, "ADVANCE");
-  const std::string problem = recordingProblem(settings.input, fs, "localize");
-  if (!problem.empty()) throw std::runtime_error(problem);
+  checkInput(settings.input, fs);
 
   InputWarnings warnings(settings.diagnostics.strict);
   std::unique_ptr<ScratchFile> scratch;
