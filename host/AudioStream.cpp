@@ -67,7 +67,9 @@ class HeaderReader {
   void take(std::uint8_t* out, std::size_t n, const char* what) {
     for (std::size_t got = 0; got < n;) {
       const std::size_t r = in_.read(out + got, n - got);
-      if (r == 0) fail("it ends inside the header, in " + std::string(what) + " (byte " + std::to_string(at_ + got) + ")");
+      if (r == 0)
+        fail(at_ + got == 0 ? std::string("it is empty")
+                            : "it ends inside the header, in " + std::string(what) + " (byte " + std::to_string(at_ + got) + ")");
       got += r;
     }
     at_ += n;

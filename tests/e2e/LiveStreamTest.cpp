@@ -265,5 +265,45 @@ TEST(LiveStream, TerminatedSeparationLeavesValidWavs) {
   EXPECT_EQ(list.size(), 1u) << list.dump();
 }
 
+struct Contradiction {
+  std::vector<std::string> args;  // "MIX" stands for a scene's recording
+  int exitCode;
+  std::string expected;
+};
+
+// Options that contradict each other, or a stream that is not sound, are refused before anything
+// is written: usage errors with status 2, a stream that cannot be read with status 1, each on one
+// line of standard error.
+TEST(LiveOptions, ContradictionsAreRefusedOnOneLine) {
+  const std::string mix = sceneMix();
+  if (mix.empty()) GTEST_SKIP() << "no scenes in " << VELK_SCENES_DIR;
+  const std::vector<Contradiction> cases{
+      {{"localize", "MIX", "--raw", "S16_LE"}, 2, "--raw S16_LE describes headerless samples on standard input"},
+      {{"localize", "-", "--rate", "16000"}, 2, "--rate is for headerless samples (--raw) and devices (--device)"},
+      {{"localize", "-", "--raw", "S16_LE", "--rate", "8000"}, 2, "--rate 8000 differs from the 16000 Hz"},
+      {{"localize"}, 2, "give a recording (IN), - for standard input, or --device NAME"},
+      {{"localize", "-", "--device", "null"}, 2, "give either a recording (IN) or --device null, not both"},
+      {{"localize", "-", "--plot", "-"}, 2, "--plot -: the plot is written to a file"},
+      {{"separate", "-", "--directions", "40"}, 2, "give --out-dir DIR (a file per source), --out FILE or -"},
+      {{"separate", "-", "--directions", "40,-20", "--out", "o.wav"}, 2, "--out writes one source: choose it"},
+      {{"separate", "-", "--directions", "40", "--out", "o.wav", "--source", "3"}, 2, "--source 3 is not a source"},
+      {{"separate", "-", "--directions", "40", "--out-dir", "d", "--source", "0"}, 2, "--source chooses what --out"},
+      {{"separate", "MIX", "--directions", "40", "--out", "MIX"}, 2, "is the same file as the input recording"},
+      {{"localize", "-", "--json", "-"}, 1, "standard input is not a WAV stream this program reads: it is empty"},
+  };
+  for (Contradiction c : cases) {
+    for (std::string& a : c.args)
+      if (a == "MIX") a = mix;
+    const RunResult r = runTool(c.args);
+    std::string command;
+    for (const std::string& a : c.args) command += a + " ";
+    EXPECT_EQ(r.exitCode, c.exitCode) << command << r.err;
+    EXPECT_EQ(r.err.find("velk-binaural: "), 0u) << command << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << command << r.err;
+    EXPECT_NE(r.err.find(c.expected), std::string::npos) << command << r.err;
+    EXPECT_EQ(r.out, "") << command;
+  }
+}
+
 }  // namespace
 }  // namespace e2e
