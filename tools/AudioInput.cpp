@@ -5,6 +5,8 @@
 #include "OptionChecks.h"
 #include "ToolSupport.h"
 #include "fd/AudioStream.h"
+#include "fd/Exception.h"
+#include "fd/StopRequest.h"
 #include "fd/Values.h"
 
 namespace velktool {
@@ -49,6 +51,24 @@ void checkInput(const AudioInput& input, int samplingRateHz) {
                      "SAMPLING_RATE=" + std::to_string(input.rateHz));
 }
 
+namespace {
+
+// A stream source waits for the stream's header as it is made. Ctrl-C while it waits ends the
+// stream before any sound came: the run is abandoned, as a run over recordings is, rather than
+// failing on a header cut short.
+void addLiveSource(FD::Network& network, const std::string& type, const std::string& name,
+                   const FD::ParameterSet& params) {
+  try {
+    network.addNode(type, name, params);
+  } catch (FD::BaseException* e) {
+    if (!FD::stopRequested()) throw;
+    delete e;
+    throw Interrupted();
+  }
+}
+
+}  // namespace
+
 void addSourceNode(FD::Network& network, const std::string& name, const AudioInput& input, int samplingRateHz,
                    int advance, int length, const std::string& command) {
   FD::ParameterSet source;
@@ -58,11 +78,11 @@ void addSourceNode(FD::Network& network, const std::string& name, const AudioInp
   source.add("ADVANCE", intValue(advance));
   if (!input.device.empty()) {
     source.add("DEVICE", textValue(input.device));
-    network.addNode("AudioDeviceSource", name, source);
+    addLiveSource(network, "AudioDeviceSource", name, source);
   } else if (input.path == "-") {
     source.add("FILENAME", textValue("-"));
     source.add("FORMAT", textValue(input.raw.empty() ? "WAV" : input.raw));
-    network.addNode("AudioStreamSource", name, source);
+    addLiveSource(network, "AudioStreamSource", name, source);
   } else {
     const std::string problem = recordingProblem(input.path, samplingRateHz, command);
     if (!problem.empty()) throw std::runtime_error(problem);

@@ -35,7 +35,8 @@ void checkInput(const AudioInput& input, int samplingRateHz);
 // Adds the source node `name` that reads `input` into frames of `length` samples every `advance`
 // samples at `samplingRateHz`, 2 channels: AudioFileSource, AudioStreamSource or
 // AudioDeviceSource. A file is checked first (recordingProblem: readable, 2 channels, the rate)
-// so that its problem is said plainly; std::runtime_error then.
+// so that its problem is said plainly; std::runtime_error then. Interrupted when a stop (Ctrl-C
+// under StopOnSignals) ends a stream before its header arrived.
 void addSourceNode(FD::Network& network, const std::string& name, const AudioInput& input, int samplingRateHz,
                    int advance, int length, const std::string& command);
 

@@ -109,6 +109,8 @@ LocalizeRunInfo runLocalization(const LocalizeSettings& settings, const std::str
   const int fs = intParameter(localizer, "SAMPLING_RATE");
   const int advance = intParameter(localizer, "ADVANCE");
   checkInput(settings.input, fs);
+  // From here on Ctrl-C ends a stream, even one whose header has not arrived yet.
+  StopOnSignals signals;
 
   InputWarnings warnings(settings.diagnostics.strict);
   std::unique_ptr<ScratchFile> scratch;

@@ -382,6 +382,8 @@ SeparationRun runSeparation(const SeparateOptions& options) {
   const NetworkParameters params = nodeParameters(options);
   const Timing timing = networkTiming(options, params);
   checkInput(options.input, timing.samplingRate);
+  // From here on Ctrl-C ends a stream, even one whose header has not arrived yet.
+  StopOnSignals signals;
   // Made here, removed again if the run fails.
   std::unique_ptr<CreatedFolder> folder;
   if (!options.outDir.empty()) folder = std::make_unique<CreatedFolder>(options.outDir);

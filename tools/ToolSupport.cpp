@@ -217,9 +217,13 @@ constexpr size_t kStopSignalCount = 2;  // saved_ holds their handlers, then SIG
 
 void onStopSignal(int) { FD::requestStop(); }
 
+// Nested guards leave the handlers, and a stop requested meanwhile, to the outermost one.
+int gStopGuards = 0;
+
 }  // namespace
 
 StopOnSignals::StopOnSignals() {
+  if (gStopGuards++ > 0) return;
   FD::clearStop();
   FD::stopDescriptor();  // made before a handler may need it
   struct sigaction stop {};
@@ -236,6 +240,7 @@ StopOnSignals::StopOnSignals() {
 }
 
 StopOnSignals::~StopOnSignals() {
+  if (--gStopGuards > 0) return;
   for (size_t i = 0; i < kStopSignalCount; ++i) sigaction(kStopSignals[i], &saved_[i], nullptr);
   sigaction(SIGPIPE, &saved_[kStopSignalCount], nullptr);
 }

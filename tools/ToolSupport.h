@@ -162,7 +162,8 @@ struct Interrupted : std::runtime_error {
 // process: a stream or a device then ends where it is, and the run finishes its outputs as at the
 // end of a recording. A second signal ends the process as usual. SIGPIPE is ignored, so that a
 // reader of standard output that goes away makes a write fail (and the run with it, leaving no
-// half-written file) instead of killing the process.
+// half-written file) instead of killing the process. Guards may nest: the outermost one sets the
+// handlers up and takes them down.
 class StopOnSignals {
  public:
   StopOnSignals();

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -92,6 +93,17 @@ class LiveTool {
     }
   }
   void signal(int number) { kill(pid_, number); }
+  // Waits until the tool catches `number` (instead of dying of it); false after 60 s.
+  bool catches(int number) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(60);
+    while (Clock::now() < deadline) {
+      std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+      for (std::string line; std::getline(status, line);)
+        if (line.rfind("SigCgt:", 0) == 0 && (std::stoull(line.substr(7), nullptr, 16) >> (number - 1)) & 1) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
   // The exit status; -1 when the tool did not exit by itself.
   int wait() {
     int status = 0;
@@ -225,6 +237,21 @@ TEST(LiveStream, InterruptedLocalisationLeavesCompleteLines) {
       << slurp(dir.file("err"));
 }
 
+// A capture device runs until Ctrl-C and then ends as a stream does. ALSA's null device, which
+// captures silence as fast as it is read, stands in for a sound card.
+TEST(LiveStream, InterruptedCaptureLeavesCompleteLines) {
+  TempDir dir;
+  LiveTool tool({"localize", "--device", "null", "--json", "-"}, dir.file("err"));
+  std::vector<std::string> got;
+  for (std::string line; got.size() < 50 && tool.readLine(line);) got.push_back(line);
+  if (got.empty()) GTEST_SKIP() << "ALSA's null device cannot be opened here: " << slurp(dir.file("err"));
+  tool.signal(SIGINT);
+  for (std::string line; tool.readLine(line);) got.push_back(line);
+  EXPECT_EQ(tool.wait(), 0) << slurp(dir.file("err"));
+  EXPECT_EQ(checkCompleteLines(got), static_cast<long>(got.size()));
+  EXPECT_NE(slurp(dir.file("err")).find("ALSA device null: "), std::string::npos) << slurp(dir.file("err"));
+}
+
 // Frames of a WAV file as libsndfile reads it; -1 when it cannot. A header whose lengths disagree
 // with the file's size reads as a different length (or not at all).
 long wavFrames(const std::string& path, long long* bytesOnDisk = nullptr) {
@@ -263,6 +290,23 @@ TEST(LiveStream, TerminatedSeparationLeavesValidWavs) {
   nlohmann::json list;
   EXPECT_NO_THROW(list = nlohmann::json::parse(slurp(dir.file("out/sources.json"))));
   EXPECT_EQ(list.size(), 1u) << list.dump();
+}
+
+// Ctrl-C before the stream's header came: no sound was heard, so the run is abandoned (status
+// 130) and leaves nothing behind, neither the output folder nor a file beside --out.
+TEST(LiveStream, InterruptedBeforeAnySoundLeavesNothing) {
+  TempDir dir;
+  LiveTool tool({"separate", "-", "--directions", "40", "--out-dir", dir.file("out"), "--out", dir.file("one.wav")},
+                dir.file("err"));
+  ASSERT_TRUE(tool.write("RIFF", 4));
+  ASSERT_TRUE(tool.catches(SIGINT));
+  tool.signal(SIGINT);
+  EXPECT_EQ(tool.wait(), 130) << slurp(dir.file("err"));
+  EXPECT_EQ(slurp(dir.file("err")), "velk-binaural: interrupted; no output was written\n");
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    if (entry.path().filename() != "err") left.push_back(entry.path().filename());
+  EXPECT_TRUE(left.empty()) << left.front();
 }
 
 struct Contradiction {
