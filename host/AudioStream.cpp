@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "fd/StopRequest.h"
+#include "fileio/ChunkId.h"
 
 namespace FD {
 
@@ -41,21 +42,6 @@ void putU16(std::uint8_t* p, std::uint32_t v) {
 void putU32(std::uint8_t* p, std::uint32_t v) {
   putU16(p, v);
   putU16(p + 2, v >> 16);
-}
-
-// The four bytes of a chunk identifier as text, bytes outside printable ASCII as \xHH.
-std::string printableId(const std::uint8_t* id) {
-  std::string text;
-  for (int i = 0; i < 4; ++i) {
-    if (id[i] >= 0x20 && id[i] < 0x7f && id[i] != '\\') {
-      text += static_cast<char>(id[i]);
-    } else {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", id[i]);
-      text += escaped;
-    }
-  }
-  return "\"" + text + "\"";
 }
 
 // Reads a WAV header from a stream front to back, counting the bytes taken.
@@ -264,8 +250,8 @@ WavStreamHeader readWavStreamHeader(ByteStream& in) {
   header.take(riff, sizeof riff, "the RIFF header");
   const bool rf64 = std::memcmp(riff, "RF64", 4) == 0;
   if ((!rf64 && std::memcmp(riff, "RIFF", 4) != 0) || std::memcmp(riff + 8, "WAVE", 4) != 0)
-    header.fail("it starts with " + printableId(riff) + " and " + printableId(riff + 8) +
-                "; expected \"RIFF\" (or \"RF64\") and \"WAVE\"");
+    header.fail("it starts with \"" + fileio::printableId(riff) + "\" and \"" + fileio::printableId(riff + 8) +
+                "\"; expected \"RIFF\" (or \"RF64\") and \"WAVE\"");
   WavStreamHeader result;
   bool haveFormat = false;
   std::uint64_t rf64DataBytes = 0;

@@ -156,6 +156,18 @@ constexpr size_t kFrameBytes = 4;       // 2 channels of 16 bits
 constexpr size_t kBlockFrames = 160;    // written every 10 ms
 constexpr int kSampleRate = 16000;
 
+// A scene's recording and the WAV stream sox makes of it; the test is skipped without them.
+class SceneStream : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    mix = sceneMix();
+    if (mix.empty()) GTEST_SKIP() << "no scenes in " << VELK_SCENES_DIR;
+    stream = soxStream(mix);
+    if (stream.empty()) GTEST_SKIP() << "sox is not installed";
+  }
+  std::string mix, stream;
+};
+
 // Frames whose lines are consecutive, complete JSON objects from frame 0; the count.
 long checkCompleteLines(const std::vector<std::string>& all) {
   long frame = 0;
@@ -173,11 +185,7 @@ long checkCompleteLines(const std::vector<std::string>& all) {
 // A consumer of `localize - --json -` hears the first talker while the recording is still being
 // made (here: written at the pace it was recorded), and the whole run gives exactly the lines of
 // the run over the file.
-TEST(LiveStream, ThrottledToRealTimeIsLocalisedAsItArrivesAndAsTheFileIs) {
-  const std::string mix = sceneMix();
-  if (mix.empty()) GTEST_SKIP() << "no scenes in " << VELK_SCENES_DIR;
-  const std::string stream = soxStream(mix);
-  if (stream.empty()) GTEST_SKIP() << "sox is not installed";
+TEST_F(SceneStream, ThrottledToRealTimeIsLocalisedAsItArrivesAndAsTheFileIs) {
   TempDir dir;
   const RunResult fromFile = runTool({"localize", mix, "--json", dir.file("file.jsonl")});
   ASSERT_EQ(fromFile.exitCode, 0) << fromFile.err;
@@ -214,11 +222,7 @@ TEST(LiveStream, ThrottledToRealTimeIsLocalisedAsItArrivesAndAsTheFileIs) {
 
 // Ctrl-C in the middle of a stream: the lines written so far are whole and consecutive, and the
 // run ends with status 0, its summary counting exactly those frames.
-TEST(LiveStream, InterruptedLocalisationLeavesCompleteLines) {
-  const std::string mix = sceneMix();
-  if (mix.empty()) GTEST_SKIP() << "no scenes in " << VELK_SCENES_DIR;
-  const std::string stream = soxStream(mix);
-  if (stream.empty()) GTEST_SKIP() << "sox is not installed";
+TEST_F(SceneStream, InterruptedLocalisationLeavesCompleteLines) {
   TempDir dir;
   LiveTool tool({"localize", "-", "--json", "-"}, dir.file("err"));
   // Two seconds of sound, and the stream is kept open: only the signal can end the run.
@@ -265,11 +269,7 @@ long wavFrames(const std::string& path, long long* bytesOnDisk = nullptr) {
 
 // SIGTERM in the middle of a separation: the files per source, the source list and the sound on
 // standard output (a file here, so its header can be completed) are all whole and equally long.
-TEST(LiveStream, TerminatedSeparationLeavesValidWavs) {
-  const std::string mix = sceneMix();
-  if (mix.empty()) GTEST_SKIP() << "no scenes in " << VELK_SCENES_DIR;
-  const std::string stream = soxStream(mix);
-  if (stream.empty()) GTEST_SKIP() << "sox is not installed";
+TEST_F(SceneStream, TerminatedSeparationLeavesValidWavs) {
   TempDir dir;
   LiveTool tool({"separate", "-", "--directions", "40", "--out-dir", dir.file("out"), "--out", "-"}, dir.file("err"),
                 dir.file("stdout.wav"));
