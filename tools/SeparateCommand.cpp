@@ -435,7 +435,8 @@ void addSeparateCommands(CLI::App& app, Status& status) {
   CLI::App* cmd = app.add_subcommand(
       "separate",
       "Separate the talkers of a 2-channel recording (channel 0 = left ear): writes one WAV per source, "
-      "DIR/source_<id>.wav, aligned with the input, and DIR/sources.json (id, azimuth, file).");
+      "DIR/source_<id>.wav, aligned with the input, and DIR/sources.json (id, azimuth, file), and/or one source's "
+      "sound as it is made (--out). IN - (or --device) is heard as it arrives.");
   addInputOptions(*cmd, options->input);
   cmd->add_option("--out-dir,-o", options->outDir, "folder for the separated WAVs and sources.json (made if missing)");
   cmd->add_option("--out", options->out,
