@@ -4,6 +4,7 @@ DEBIAN_PACKAGES := cmake g++ make pkg-config \
 	libsndfile1-dev libfftw3-dev libmysofa-dev libmysofa1 \
 	nlohmann-json3-dev libcli11-dev \
 	python3-dev pybind11-dev python3-numpy \
+	libasound2-dev \
 	sox espeak-ng alsa-utils \
 	clang libclang-rt-14-dev
 JOBS ?= $(shell nproc)
@@ -42,7 +43,7 @@ test-asan: deps build-asan/CMakeCache.txt
 # report fails; the input is left in build-fuzz/ (keep it in tests/fuzz/corpus/<target> once
 # fixed), and the inputs a fuzzer finds worth keeping in build-fuzz/corpus-<target>.
 FUZZ_SECONDS ?= 20
-FUZZ_TARGETS := velkio network audio
+FUZZ_TARGETS := velkio network audio stream
 
 build-fuzz/CMakeCache.txt:
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_FUZZ=ON -DVELK_SANITIZE=ON \

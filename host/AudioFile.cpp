@@ -48,6 +48,31 @@ long decodableSamples(const std::string& path, long announced) {
 }
 }  // namespace
 
+// ---- non-finite samples -----------------------------------------------------------------------
+
+void NonFiniteSamples::zero(float* interleaved, long frames, int channels, long firstFrame) {
+  for (long n = 0; n < frames; ++n) {
+    float* sample = interleaved + static_cast<size_t>(n) * channels;
+    for (int c = 0; c < channels; ++c) {
+      if (std::isfinite(sample[c])) continue;
+      sample[c] = 0.0f;
+      if (count_++ == 0) {
+        first_ = firstFrame + n;
+        firstChannel_ = c;
+      }
+    }
+  }
+}
+
+std::string NonFiniteSamples::report(const std::string& source, int sampleRate) const {
+  if (count_ == 0) return "";
+  char where[96];
+  std::snprintf(where, sizeof where, "sample %ld (%.3f s) of channel %d", first_,
+                sampleRate > 0 ? static_cast<double>(first_) / sampleRate : 0.0, firstChannel_);
+  return source + " holds " + std::to_string(count_) + " sample" + (count_ == 1 ? "" : "s") +
+         " that are not finite numbers (NaN or infinite), the first at " + where + "; they were read as 0";
+}
+
 // ---- reader -----------------------------------------------------------------------------------
 
 AudioFileReader::AudioFileReader(const std::string& path) : path_(path), input_(path) {
@@ -78,34 +103,14 @@ void AudioFileReader::fill(long first, long minCount) {
                              samplesAndSeconds(samples(), sampleRate()));
   cacheStart_ = first;
   cacheSamples_ = count;
-  zeroNonFinite(first, count);
-}
-
-void AudioFileReader::zeroNonFinite(long first, long count) {
-  const int ch = channels();
+  // Samples read before are not counted twice.
   const long from = std::max(first, checkedUpTo_);
-  for (long n = from; n < first + count; ++n) {
-    float* sample = cache_.data() + static_cast<size_t>(n - first) * ch;
-    for (int c = 0; c < ch; ++c) {
-      if (std::isfinite(sample[c])) continue;
-      sample[c] = 0.0f;
-      if (nonFinite_++ == 0) {
-        firstNonFinite_ = n;
-        firstNonFiniteChannel_ = c;
-      }
-    }
-  }
+  if (from < first + count)
+    nonFinite_.zero(cache_.data() + static_cast<size_t>(from - first) * channels(), first + count - from, channels(), from);
   checkedUpTo_ = std::max(checkedUpTo_, first + count);
 }
 
-std::string AudioFileReader::nonFiniteReport() const {
-  if (nonFinite_ == 0) return "";
-  char where[96];
-  std::snprintf(where, sizeof where, "sample %ld (%.3f s) of channel %d", firstNonFinite_,
-                static_cast<double>(firstNonFinite_) / sampleRate(), firstNonFiniteChannel_);
-  return quoted(path_) + " holds " + std::to_string(nonFinite_) + " sample" + (nonFinite_ == 1 ? "" : "s") +
-         " that are not finite numbers (NaN or infinite), the first at " + where + "; they were read as 0";
-}
+std::string AudioFileReader::nonFiniteReport() const { return nonFinite_.report(quoted(path_), sampleRate()); }
 
 void AudioFileReader::read(long first, int count, float* out) {
   const int ch = channels();
@@ -119,6 +124,19 @@ void AudioFileReader::read(long first, int count, float* out) {
 }
 
 // ---- writer -----------------------------------------------------------------------------------
+
+// Converted here rather than by libsndfile, whose float-to-16-bit path scales by 32767 (not the
+// 32768 it reads with) and wraps loud samples round instead of clipping them. Rounded to the
+// nearest integer, ties to even, as lrint does, but without a call per sample: adding and taking
+// away 1.5 * 2^23 leaves a float of magnitude below 2^22 rounded so, and the loop vectorises.
+void toPcm16(const float* in, size_t count, short* out) {
+  constexpr float kRounder = 12582912.0f;
+  for (size_t i = 0; i < count; ++i) {
+    const float x = in[i];
+    const float scaled = std::isnan(x) ? 0.0f : std::clamp(x * 32768.0f, -32768.0f, 32767.0f);
+    out[i] = static_cast<short>((scaled + kRounder) - kRounder);
+  }
+}
 
 const std::vector<std::string>& sampleFormatNames() {
   static const std::vector<std::string> names{"PCM16", "FLOAT"};
@@ -171,20 +189,9 @@ void AudioFileWriter::write(const float* interleaved, long count) {
   if (format_ == SampleFormat::Float) {
     floats_.insert(floats_.end(), interleaved, interleaved + values);
   } else {
-    // Converted here rather than by libsndfile, whose float-to-16-bit path scales by 32767
-    // (not the 32768 it reads with) and wraps loud samples round instead of clipping them.
-    // Rounded to the nearest integer, ties to even, as lrint does, but without a call per sample:
-    // adding and taking away 1.5 * 2^23 leaves a float of magnitude below 2^22 rounded so, and
-    // the loop vectorises.
-    constexpr float kRounder = 12582912.0f;
     const size_t start = pcm_.size();
     pcm_.resize(start + values);
-    short* out = pcm_.data() + start;
-    for (size_t i = 0; i < values; ++i) {
-      const float x = interleaved[i];
-      const float scaled = std::isnan(x) ? 0.0f : std::clamp(x * 32768.0f, -32768.0f, 32767.0f);
-      out[i] = static_cast<short>((scaled + kRounder) - kRounder);
-    }
+    toPcm16(interleaved, values, pcm_.data() + start);
   }
   written_ += count;
   if (collected() >= kWriteBlock) writeCollected();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <set>
 
 namespace FD {
@@ -160,18 +161,35 @@ long Network::run(long maxFrames, const std::function<void(long, long)>& progres
   return frames;
 }
 
+bool Network::ends() const {
+  for (const auto& kv : nodes_)
+    if (kv.second->streamEnds()) return true;
+  return false;
+}
+
+bool Network::frameAvailable(long count) {
+  for (const std::string& name : order_)
+    if (!nodes_.at(name)->frameAvailable(count)) return false;
+  return true;
+}
+
 long Network::runUncommitted(long maxFrames, const std::function<void(long, long)>& progress) {
   if (!initialized_) initialize();
-  long total = length();
-  if (maxFrames >= 0 && (total < 0 || maxFrames < total)) total = maxFrames;
-  if (total < 0)
+  if (maxFrames < 0 && !ends())
     throw new GeneralException("the network has no source with an end; give a frame count", __FILE__, __LINE__);
-  for (long count = 0; count < total; ++count) {
+  long count = 0;
+  for (; (maxFrames < 0 || count < maxFrames) && frameAvailable(count); ++count) {
+    if (count > std::numeric_limits<int>::max())
+      throw new GeneralException("the input is too long for frame numbers", __FILE__, __LINE__);
     process(static_cast<int>(count));
-    if (progress) progress(count + 1, total);
+    if (progress) {
+      long total = length();
+      if (maxFrames >= 0 && (total < 0 || maxFrames < total)) total = maxFrames;
+      progress(count + 1, total);
+    }
   }
   finish();
-  return total;
+  return count;
 }
 
 std::vector<Node*> Network::feedOrder() const {

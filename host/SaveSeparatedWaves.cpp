@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "NodeParameters.h"
+#include "SeparatedSpectra.h"
 #include "fd/AudioFile.h"
 #include "velkdsp/ShortTime.h"
 
@@ -75,23 +76,12 @@ SaveSeparatedWaves::Track& SaveSeparatedWaves::track(int id, int count) {
 }
 
 void SaveSeparatedWaves::addSources(int frame, int count) {
-  ObjectRef in = getInput(inputId_, frame);
-  if (in.isNil()) return;
-  auto* sources = dynamic_cast<Map<int, ObjectRef>*>(in.get());
-  if (!sources) throw inputError(*this, "INPUT", frame, "expected a Map<int, ObjectRef>, got " + in->className());
+  const Map<int, ObjectRef>* sources = separatedSources(*this, "INPUT", frame, getInput(inputId_, frame));
+  if (!sources) return;
   for (const auto& [id, value] : *sources) {
-    auto* spectrum = dynamic_cast<Vector<std::complex<float>>*>(value.get());
-    const std::string what = "source id " + std::to_string(id) + ": ";
-    if (!spectrum)
-      throw inputError(*this, "INPUT", frame,
-                       what + "expected a Vector<complex<float>>, got " +
-                           (value.isNil() ? std::string("nil") : value->className()));
-    if (static_cast<int>(spectrum->size()) != synthesis_->bins())
-      throw inputError(*this, "INPUT", frame,
-                       what + "the spectrum has " + std::to_string(spectrum->size()) + " bins but LENGTH " +
-                           std::to_string(length_) + " needs " + std::to_string(synthesis_->bins()));
+    const auto& spectrum = separatedSpectrum(*this, "INPUT", frame, id, value, synthesis_->bins(), length_);
     Track& t = track(id, count);
-    synthesis_->add(t.synthesis, frame, spectrum->data());
+    synthesis_->add(t.synthesis, frame, spectrum.data());
   }
 }
 

@@ -1,5 +1,7 @@
 #include "fd/SourceRecorder.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -32,7 +34,7 @@ NodeInfo SourceRecorder::describe() {
   info.outputs = {{"OUTPUT", "Vector<ObjectRef>", "the input list, unchanged"}};
   info.parameters = {
       velkparam::Spec::Text("FILENAME", "sources.jsonl",
-                            "path of the JSON-lines file to write, relative to the working directory"),
+                            "path of the JSON-lines file to write, relative to the working directory; \"-\" for standard output"),
       param::samplingRate("sampling rate of the network, for the frame time"),
       param::advance("frame shift, for the frame time"),
   };
@@ -47,6 +49,11 @@ SourceRecorder::SourceRecorder(std::string nodeName, const ParameterSet& params)
   samplingRate_ = param::integer(*this, parameters, "SAMPLING_RATE");
   advance_ = param::integer(*this, parameters, "ADVANCE");
   checkDeclaredParameters(*this, parameters, describe().parameters);
+  inOrder = true;  // one line per frame, in frame order
+  if (path_ == "-") {
+    lineByLine_ = true;
+    return;
+  }
   try {
     output_ = std::make_unique<fileio::OutputFile>(path_);
   } catch (const std::runtime_error& e) {
@@ -54,7 +61,7 @@ SourceRecorder::SourceRecorder(std::string nodeName, const ParameterSet& params)
   }
   file_.open(output_->writePath(), std::ios::out | std::ios::trunc);
   if (!file_) throw param::error(*this, "FILENAME", "cannot create \"" + path_ + "\": " + std::strerror(errno));
-  inOrder = true;  // one line per frame, in frame order
+  lineByLine_ = output_->direct();
 }
 
 SourceRecorder::~SourceRecorder() = default;
@@ -86,13 +93,33 @@ void SourceRecorder::calculate(int, int count, Buffer& out) {
     }
   }
   line_ += "]}\n";
-  file_ << line_;
-  if (!file_) throw new NodeException(this, "cannot write to \"" + path_ + "\"", "", 0);
+  if (!output_) {
+    toStandardOutput();
+  } else {
+    errno = 0;
+    file_ << line_;
+    if (lineByLine_) file_.flush();
+    if (!file_)
+      throw new NodeException(this, "cannot write to \"" + path_ + "\"" +
+                                        (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string()),
+                              "", 0);
+  }
   out[count] = in;
 }
 
+void SourceRecorder::toStandardOutput() {
+  for (size_t done = 0; done < line_.size();) {
+    const ssize_t n = ::write(STDOUT_FILENO, line_.data() + done, line_.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      throw new NodeException(this, std::string("cannot write to standard output: ") + std::strerror(n < 0 ? errno : EIO),
+                              "", 0);
+    done += static_cast<size_t>(n);
+  }
+}
+
 void SourceRecorder::finish() {
-  if (!file_.is_open()) return;
+  if (!output_ || !file_.is_open()) return;
   // The stream holds the last lines until it is flushed; a full disk shows only then.
   errno = 0;
   file_.close();
@@ -102,6 +129,7 @@ void SourceRecorder::finish() {
 }
 
 void SourceRecorder::commit() {
+  if (!output_) return;
   if (file_.is_open()) finish();
   // A stream that failed (and said so) leaves a file that must not take the destination's place.
   if (!file_) throw std::runtime_error("cannot write \"" + path_ + "\": an earlier write to it failed");

@@ -1,7 +1,9 @@
 #include "fd/StandardNodes.h"
 
 #include "fd/AudioFileSource.h"
+#include "fd/AudioStreamSource.h"
 #include "fd/MultiFFT.h"
+#include "fd/SaveSeparatedStream.h"
 #include "fd/SaveSeparatedWaves.h"
 #include "fd/SaveWave.h"
 #include "fd/SourceRecorder.h"
@@ -18,10 +20,13 @@ void add(const char* name) {
 
 void registerStandardNodes() {
   add<AudioFileSource>("AudioFileSource");
+  add<AudioStreamSource>("AudioStreamSource");
+  add<AudioDeviceSource>("AudioDeviceSource");
   add<MultiFFT>("MultiFFT");
   add<Synthesize>("Synthesize");
   add<SaveWave>("SaveWave");
   add<SaveSeparatedWaves>("SaveSeparatedWaves");
+  add<SaveSeparatedStream>("SaveSeparatedStream");
   add<SourceRecorder>("SourceRecorder");
 }
 

@@ -183,7 +183,7 @@ json reportOf(json head, const Scored<Row>& scored, const std::vector<Kind>& kin
 // The reports of every frame of a localisation run over the scene, in the scene's time.
 std::vector<velkeval::FrameReports> localizeScene(const SceneTruth& scene, const EvaluateOptions& options) {
   LocalizeSettings settings;
-  settings.input = scene.path(scene.mixtureFile);
+  settings.input.path = scene.path(scene.mixtureFile);
   settings.method = options.method;
   settings.table = options.table;
   settings.params = options.params;
@@ -196,9 +196,9 @@ std::vector<velkeval::FrameReports> localizeScene(const SceneTruth& scene, const
   if (options.trimLead) {
     shiftSec = scene.speechStartSec();
     trimmed = std::make_unique<ScratchFile>("velk-evaluate");
-    const long first = static_cast<long>(shiftSec * probeSound(settings.input).sampleRate);
-    writePcm16From(settings.input, first, trimmed->path());
-    settings.input = trimmed->path();
+    const long first = static_cast<long>(shiftSec * probeSound(settings.input.path).sampleRate);
+    writePcm16From(settings.input.path, first, trimmed->path());
+    settings.input.path = trimmed->path();
   }
   std::vector<velkeval::FrameReports> frames;
   runLocalization(settings, "", [&](const FrameSources& f) {
@@ -276,7 +276,7 @@ Sound readStereo(const std::string& path) {
 std::vector<velkeval::SeparationRow> separateScene(const SceneTruth& scene, const EvaluateOptions& options) {
   ScratchFolder outputs("velk-evaluate");
   SeparateOptions separate;
-  separate.input = scene.path(scene.mixtureFile);
+  separate.input.path = scene.path(scene.mixtureFile);
   separate.outDir = outputs.path();
   separate.localize = options.localize;
   if (!options.localize)
@@ -290,7 +290,7 @@ std::vector<velkeval::SeparationRow> separateScene(const SceneTruth& scene, cons
 
   std::vector<double> outputAzimuths;
   for (const SeparatedSource& s : run.sources) outputAzimuths.push_back(s.azimuthDeg);
-  const Sound mixture = readStereo(separate.input);
+  const Sound mixture = readStereo(separate.input.path);
   std::vector<velkeval::SeparationRow> rows;
   for (const velkeval::TalkerTruth& talker : scene.talkers) {
     const int chosen = velkeval::nearestOutput(outputAzimuths, talker.azimuthDeg);

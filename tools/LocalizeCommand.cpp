@@ -6,7 +6,9 @@
 // which track found each talker and how well, which talkers were not found, and which tracks
 // match no talker. The per-frame sources can be kept as JSON lines (--json) and drawn as azimuth
 // against time (--plot). Standard output carries only the summary; progress, the localiser's
-// announcements and library diagnostics go to standard error.
+// announcements and library diagnostics go to standard error. IN "-" (or --device) is heard as it
+// arrives; with --json - the JSON lines go to standard output as each frame is done, and the
+// summary to standard error.
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -97,9 +99,10 @@ void printAgainstTruth(std::ostream& out, const std::vector<Track>& tracks, cons
 
 std::string baseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
-// Why a run may have found no source, judged from the recording itself.
-std::string likelyReason(const std::string& path, double durationSec) {
-  const SoundPeak peak = scanSound(path);
+// Why a run may have found no source, judged from the recording itself (a stream is gone by now:
+// only from its length).
+std::string likelyReason(const AudioInput& input, double durationSec) {
+  const SoundPeak peak = input.live() ? SoundPeak{1.0f, false} : scanSound(input.path);
   if (peak.notANumber && peak.peak == 0.0f) return "the recording holds nothing but values that are not numbers";
   if (peak.peak == 0.0f) return "the recording is digital silence";
   char text[256];
@@ -108,6 +111,9 @@ std::string likelyReason(const std::string& path, double durationSec) {
                                      "second", durationSec);
     return text;
   }
+  if (input.live())
+    return "no voice stood out of the noise for long enough: the talkers may be too quiet, unvoiced, or drowned in "
+           "noise or reverberation";
   std::snprintf(text, sizeof text,
                 "no voice stood out of the noise for long enough (the loudest sample is %.0f dB below full scale): "
                 "the talkers may be too quiet, unvoiced, or drowned in noise or reverberation",
@@ -120,10 +126,12 @@ void checkOptions(const LocalizeOptions& options) {
   for (const char* option : {"--tf", "--channels"})
     if (options.run.given.has(option) && options.run.method != "measured")
       throw UsageError(std::string(option) + " is used only with --method measured (the head model reads no table)");
-  std::vector<NamedFile> inputs{{"input recording", options.run.input}};
+  if (options.plotOut == "-") throw UsageError("--plot -: the plot is written to a file; name one");
+  std::vector<NamedFile> inputs;
+  if (!options.run.input.live()) inputs.push_back({"input recording", options.run.input.path});
   if (!options.run.table.empty()) inputs.push_back({"table (--tf)", options.run.table});
   std::vector<NamedFile> outputs;
-  if (!options.jsonOut.empty()) outputs.push_back({"--json", options.jsonOut});
+  if (!options.jsonOut.empty() && options.jsonOut != "-") outputs.push_back({"--json", options.jsonOut});
   if (!options.plotOut.empty()) outputs.push_back({"--plot", options.plotOut});
   refuseInputsAsOutputs(outputs, inputs);
   if (options.jsonOut == options.plotOut && !options.jsonOut.empty())
@@ -148,7 +156,7 @@ int localize(const LocalizeOptions& options) {
       [&](const LocalizeRunInfo& info) {
         if (!plot) return;
         PlotOptions plotOptions;
-        plotOptions.title = "Sources in " + baseName(options.run.input) + " (" + info.method + ")";
+        plotOptions.title = "Sources in " + baseName(options.run.input.describe()) + " (" + info.method + ")";
         plotOptions.durationSec = info.durationSec;
         plotOptions.referenceAzimuthsDeg = options.truthDeg;
         plotOptions.frameStride = plotFrames.stride();
@@ -159,14 +167,17 @@ int localize(const LocalizeOptions& options) {
   if (plotFile) plotFile->commit();
 
   const std::vector<Track> tracks = summary.tracks();
-  std::printf("%s: %.2f s, %ld frames, method %s\n", options.run.input.c_str(), run.durationSec, run.frames,
-              run.method.c_str());
-  std::fflush(stdout);
-  printTracks(std::cout, tracks);
+  // Standard output carries the JSON lines when asked to; the summary then goes to standard error.
+  std::ostream& report = options.jsonOut == "-" ? std::cerr : std::cout;
+  char line[512];
+  std::snprintf(line, sizeof line, "%s: %.2f s, %ld frames, method %s\n", options.run.input.describe().c_str(),
+                run.durationSec, run.frames, run.method.c_str());
+  report << line;
+  printTracks(report, tracks);
   if (tracks.empty() && !options.run.diagnostics.quiet)
     std::cerr << "no source found: " << likelyReason(options.run.input, run.durationSec) << "\n";
-  if (!options.truthDeg.empty()) printAgainstTruth(std::cout, tracks, options.truthDeg);
-  std::cout.flush();
+  if (!options.truthDeg.empty()) printAgainstTruth(report, tracks, options.truthDeg);
+  report.flush();
   return 0;
 }
 
@@ -178,7 +189,7 @@ void addLocalizeCommands(CLI::App& app, Status& status) {
       "localize",
       "Find the talkers of a 2-channel recording (channel 0 = left ear): prints each source id with its median "
       "azimuth (degrees, positive to the left) and when it was heard.");
-  cmd->add_option("IN", options->run.input, "2-channel recording (WAV, FLAC, ...)")->required();
+  addInputOptions(*cmd, options->run.input);
   cmd->add_option("--method", options->run.method, "direction method: head model or measured tables")
       ->check(CLI::IsMember({"epipolar", "measured"}))
       ->capture_default_str();
@@ -193,7 +204,9 @@ void addLocalizeCommands(CLI::App& app, Status& status) {
   cmd->add_option("--param", options->run.params,
                   "set a LocalizeBinaural or TrackTalkers parameter, NAME=VALUE or NODE.NAME=VALUE (repeatable; see "
                   "`velk-binaural nodes`)");
-  cmd->add_option("--json", options->jsonOut, "write the sources of every frame as JSON lines to this file");
+  cmd->add_option("--json", options->jsonOut,
+                  "write the sources of every frame as JSON lines to this file, or to standard output with - (each "
+                  "line as soon as its frame is done; the summary then goes to standard error)");
   cmd->add_option("--plot", options->plotOut, "draw azimuth against time into this SVG file");
   cmd->add_option("--truth", options->truthDeg,
                   "true talker directions in degrees, e.g. 40,-30: each is matched with the track reported near it "

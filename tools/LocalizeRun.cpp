@@ -58,17 +58,12 @@ NetworkParameters nodeParameters(const LocalizeSettings& settings) {
 
 // The tracker, when there is one, is set to the localiser's frame geometry by the --param
 // assignments that reach both; the network checks that they agree.
-void buildNetwork(FD::Network& net, const std::string& input, const NetworkParameters& params, bool talkerTracks,
+void buildNetwork(FD::Network& net, const AudioInput& input, const NetworkParameters& params, bool talkerTracks,
                   const std::string& jsonPath) {
   const FD::ParameterSet& localizer = params.of(kNodeType);
   const int fs = intParameter(localizer, "SAMPLING_RATE");
   const int advance = intParameter(localizer, "ADVANCE");
-  FD::ParameterSet source;
-  source.add("FILENAME", textValue(input));
-  source.add("SAMPLING_RATE", intValue(fs));
-  source.add("CHANNELS", intValue(2));
-  source.add("LENGTH", intValue(kFrameLength));
-  source.add("ADVANCE", intValue(advance));
+  addSourceNode(net, "source", input, fs, advance, kFrameLength, "localize");
   FD::ParameterSet stft;
   stft.add("LENGTH", intValue(kFrameLength));
   stft.add("WINDOW", textValue("HANN"));
@@ -77,7 +72,6 @@ void buildNetwork(FD::Network& net, const std::string& input, const NetworkParam
   recorder.add("SAMPLING_RATE", intValue(fs));
   recorder.add("ADVANCE", intValue(advance));
 
-  net.addNode("AudioFileSource", "source", source);
   net.addNode("MultiFFT", "stft", stft);
   net.addNode(kNodeType, "localize", localizer);
   net.addNode("SourceRecorder", "recorder", recorder);
@@ -127,8 +121,9 @@ LocalizeRunInfo runLocalization(const LocalizeSettings& settings, const std::str
   const FD::ParameterSet& localizer = params.of(kNodeType);
   const int fs = intParameter(localizer, "SAMPLING_RATE");
   const int advance = intParameter(localizer, "ADVANCE");
-  const std::string problem = recordingProblem(settings.input, fs, "localize");
-  if (!problem.empty()) throw std::runtime_error(problem);
+  checkInput(settings.input, fs);
+  // From here on Ctrl-C ends a stream, even one whose header has not arrived yet.
+  StopOnSignals signals;
 
   InputWarnings warnings(settings.diagnostics.strict);
   std::unique_ptr<ScratchFile> scratch;

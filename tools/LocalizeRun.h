@@ -8,6 +8,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "AudioInput.h"
 #include "SourceTracks.h"
 #include "ToolSupport.h"
 
@@ -23,7 +24,7 @@ extern const char* const kTalkerTracker;
 
 // What the localiser is run on and how.
 struct LocalizeSettings {
-  std::string input;
+  AudioInput input;
   std::string method = "epipolar";  // or "measured"
   std::string table;                // empty: the default measured table
   std::vector<int> channels{0, 1};  // the table's channels used as left and right ear
@@ -42,15 +43,16 @@ struct LocalizeRunInfo {
 // Adds --tracks talkers|events to `command`, read into `tracks` (LocalizeSettings::tracks).
 void addTracksOption(CLI::App& command, std::string& tracks);
 
-// Builds the standard localisation network in code (audio file -> STFT -> LocalizeBinaural ->
-// TrackTalkers -> source recorder; without the tracker for --tracks events), with the command-line
-// defaults, the method and the overrides, and runs it
-// over the recording. Every frame's sources are written as JSON lines to `jsonPath` (a scratch
-// file when empty) and handed to `onFrame` as the frame completes. The JSON lines take their
-// place only once the run succeeded and `beforeCommit` (when given: the caller stages its own
-// outputs there) returned. Throws std::runtime_error for a recording that cannot be localised,
-// UsageError for a --param that contradicts an option given, and what the parameters and the
-// network throw.
+// Builds the standard localisation network in code (audio source -> STFT -> LocalizeBinaural ->
+// TrackTalkers -> source recorder; without the tracker for --tracks events), with the
+// command-line defaults, the method and the overrides, and runs it over the recording, or over a
+// stream or a device as its sound arrives. Every frame's sources are written as JSON lines to
+// `jsonPath` (a scratch file when empty; "-" is standard output, each line written as soon as its
+// frame is done) and handed to `onFrame` as the frame completes. The JSON lines take their place
+// only once the run succeeded and `beforeCommit` (when given: the caller stages its own outputs
+// there) returned. Throws std::runtime_error for a recording that cannot be localised, UsageError
+// for a --param that contradicts an option given or input options that contradict each other, and
+// what the parameters and the network throw.
 LocalizeRunInfo runLocalization(const LocalizeSettings& settings, const std::string& jsonPath,
                                 const std::function<void(const FrameSources&)>& onFrame,
                                 const std::function<void(const LocalizeRunInfo&)>& beforeCommit = {});

@@ -1,7 +1,8 @@
 // A progress bar on standard error for the commands that run a network over a whole recording.
 //
 // Drawn only when standard error is a terminal, once the run has lasted long enough to be worth
-// watching (half a second), and at most ten times a second. Lines that other code writes to the
+// watching (half a second), and at most ten times a second; a run over a stream whose end is not
+// known shows the frames done. Lines that other code writes to the
 // terminal meanwhile should go through LineClearingBuffer, which wipes the bar first so that the
 // line starts clean; the bar is drawn again on its next update.
 #pragma once
@@ -26,10 +27,16 @@ class ProgressBar {
     if (!enabled_) return;
     const auto now = Clock::now();
     if (now - start_ < std::chrono::milliseconds(500) ||
-        (drawn_ && now - last_ < std::chrono::milliseconds(100) && done < total))
+        (drawn_ && now - last_ < std::chrono::milliseconds(100) && (total < 0 || done < total)))
       return;
     last_ = now;
     drawn_ = true;
+    if (total < 0) {
+      // A stream whose end is not known yet: how far it has come.
+      std::fprintf(stderr, "\r\033[K%ld frames", done);
+      std::fflush(stderr);
+      return;
+    }
     const int width = 40;
     const int filled = total > 0 ? static_cast<int>(width * done / total) : width;
     std::fprintf(stderr, "\r[%s%s] %3ld%% %ld/%ld frames", std::string(filled, '#').c_str(),

@@ -7,8 +7,12 @@
 // masks over the whole band, or the pass band that keeps the bins whose interaural differences
 // fit the direction) gives the spectrum of the ear on the source's side, and the result is
 // written as DIR/source_<id>.wav, aligned with the input (silence where the source was absent).
-// DIR/sources.json says which id is which direction. Standard output carries a short summary;
-// progress, the localiser's announcements and library diagnostics go to standard error.
+// DIR/sources.json says which id is which direction. One source's sound can also be written as it
+// is made (--out FILE, or - for standard output). Standard output carries a short summary
+// (standard error when the sound goes to standard output); progress, the localiser's
+// announcements and library diagnostics go to standard error.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -34,6 +38,8 @@
 #include "SourceTracks.h"
 #include "ToolSupport.h"
 #include "fd/Network.h"
+#include "fd/SaveSeparatedStream.h"
+#include "fd/Warning.h"
 #include "fd/Plugin.h"
 #include "fd/Values.h"
 
@@ -162,34 +168,32 @@ const char* const kSourceNode = "source";
 const char* const kStftNode = "stft";
 const char* const kSeparatorNode = "separate";
 const char* const kSaveNode = "save";
+const char* const kStreamNode = "out";
 
 // Where a network's source lists come out.
 struct Port {
   std::string node, output;
 };
 
-// audio file -> STFT -> separator -> WAV writer, with the separator's sources from the fixed
-// directions or from the localiser -> talker tracker (-> look-ahead filter). Returns the port of
-// the source lists, which is a network output when the localiser finds the sources.
+// The source id --out writes: --source, or the only direction given.
+int chosenSource(const SeparateOptions& options) { return options.sourceId >= 0 ? options.sourceId : 0; }
+
+// audio source -> STFT -> separator -> WAV writer and/or the writer of one source's sound, with the
+// separator's sources from the fixed directions or from the localiser -> talker tracker
+// (-> look-ahead filter). Returns the port of the source lists, which is a network output when the
+// localiser finds the sources.
 Port buildNetwork(FD::Network& net, const SeparateOptions& options, const NetworkParameters& params,
                   const Timing& timing) {
-  FD::ParameterSet source;
-  source.add("FILENAME", textValue(options.input));
-  source.add("SAMPLING_RATE", intValue(timing.samplingRate));
-  source.add("CHANNELS", intValue(2));
-  source.add("LENGTH", intValue(kFrameLength));
-  source.add("ADVANCE", intValue(timing.advance));
+  addSourceNode(net, kSourceNode, options.input, timing.samplingRate, timing.advance, kFrameLength, "separate");
   FD::ParameterSet stft;
   stft.add("LENGTH", intValue(kFrameLength));
   stft.add("WINDOW", textValue("HANN"));
   FD::ParameterSet save;
-  save.add("PREFIX", textValue(options.outDir + "/source"));
   save.add("SAMPLING_RATE", intValue(timing.samplingRate));
   save.add("LENGTH", intValue(kFrameLength));
   save.add("ADVANCE", intValue(timing.advance));
   save.add("WINDOW", textValue("HANN"));
 
-  net.addNode("AudioFileSource", kSourceNode, source);
   net.addNode("MultiFFT", kStftNode, stft);
   net.connect(kSourceNode, "AUDIO", kStftNode, "INPUT");
 
@@ -215,9 +219,23 @@ Port buildNetwork(FD::Network& net, const SeparateOptions& options, const Networ
   net.addNode(separatorNode(options), kSeparatorNode, params.of(separatorNode(options)));
   net.connect(kStftNode, "OUTPUT", kSeparatorNode, "SPECTRUM");
   net.connect(sourcesNode, sourcesOutput, kSeparatorNode, "SOURCES");
-  net.addNode("SaveSeparatedWaves", kSaveNode, save);
-  net.connect(kSeparatorNode, "OUTPUT", kSaveNode, "INPUT");
-  net.addOutput(kSaveNode, "OUTPUT");
+  if (!options.outDir.empty()) {
+    FD::ParameterSet files = save;
+    files.add("PREFIX", textValue(options.outDir + "/source"));
+    net.addNode("SaveSeparatedWaves", kSaveNode, files);
+    net.connect(kSeparatorNode, "OUTPUT", kSaveNode, "INPUT");
+    net.addOutput(kSaveNode, "OUTPUT");
+  }
+  if (!options.out.empty()) {
+    FD::ParameterSet stream = save;
+    stream.add("FILENAME", textValue(options.out));
+    stream.add("SOURCE_ID", intValue(chosenSource(options)));
+    stream.add("CONTAINER", textValue(options.outFormat == "WAV" ? "WAV" : "RAW"));
+    stream.add("SAMPLE_FORMAT", textValue(options.outFormat == "F32_LE" ? "FLOAT" : "PCM16"));
+    net.addNode("SaveSeparatedStream", kStreamNode, stream);
+    net.connect(kSeparatorNode, "OUTPUT", kStreamNode, "INPUT");
+    net.addOutput(kStreamNode, "OUTPUT");
+  }
   if (options.localize) net.addOutput(sourcesNode, sourcesOutput);
   return Port{sourcesNode, sourcesOutput};
 }
@@ -300,29 +318,55 @@ std::string sourcesJson(const std::vector<SeparatedSource>& sources, double maxF
 
 void printSummary(std::ostream& out, const SeparateOptions& options, long frames, double durationSec,
                   const std::vector<SeparatedSource>& sources) {
-  char line[256];
-  std::snprintf(line, sizeof line, "%s: %.2f s, %ld frames, separator %s, method %s, %s\n", options.input.c_str(),
-                durationSec, frames, options.separator.c_str(), options.method.c_str(),
-                options.localize ? "localised sources" : "given directions");
+  char line[512];
+  std::snprintf(line, sizeof line, "%s: %.2f s, %ld frames, separator %s, method %s, %s\n",
+                options.input.describe().c_str(), durationSec, frames, options.separator.c_str(),
+                options.method.c_str(), options.localize ? "localised sources" : "given directions");
   out << line;
   if (sources.empty()) {
     out << "no source found\n";
   } else {
-    std::snprintf(line, sizeof line, "%4s %9s %8s %8s %7s  %s\n", "id", "azimuth", "from_s", "to_s", "frames", "file");
+    const bool files = !options.outDir.empty();
+    std::snprintf(line, sizeof line, "%4s %9s %8s %8s %7s  %s\n", "id", "azimuth", "from_s", "to_s", "frames",
+                  files ? "file" : "");
     out << line;
     for (const SeparatedSource& s : sources) {
-      std::snprintf(line, sizeof line, "%4d %+9.1f %8.2f %8.2f %7ld  %s/%s\n", s.id, s.azimuthDeg, s.firstSec, s.lastSec,
-                    s.frames, options.outDir.c_str(), s.file.c_str());
+      const std::string file = files ? options.outDir + "/" + s.file : "";
+      std::snprintf(line, sizeof line, "%4d %+9.1f %8.2f %8.2f %7ld  %s\n", s.id, s.azimuthDeg, s.firstSec, s.lastSec,
+                    s.frames, file.c_str());
       out << line;
     }
   }
-  out << "sources: " << options.outDir << "/sources.json\n";
+  if (!options.outDir.empty()) out << "sources: " << options.outDir << "/sources.json\n";
+  if (!options.out.empty())
+    out << "source " << chosenSource(options) << ": " << (options.out == "-" ? "standard output" : options.out) << "\n";
 }
 
 // Whether `name` is one of the files a run writes into the output folder.
 bool isOutputName(const std::string& name) {
   static const std::regex pattern("source_-?[0-9]+\\.wav|sources\\.json");
   return std::regex_match(name, pattern);
+}
+
+// What --out, --source and --out-format need.
+void checkStreamOptions(const SeparateOptions& options) {
+  if (options.outDir.empty() && options.out.empty())
+    throw UsageError("give --out-dir DIR (a file per source), --out FILE or - (one source's sound), or both");
+  if (options.out.empty()) {
+    for (const char* option : {"--source", "--out-format"})
+      if (options.given.has(option)) throw UsageError(std::string(option) + " chooses what --out writes; give --out");
+    return;
+  }
+  if (options.sourceId < 0 && (options.localize || options.directionsDeg.size() != 1))
+    throw UsageError("--out writes one source: choose it with --source ID" +
+                     std::string(options.localize ? " (an id of the localiser; the first talker found gets 1)"
+                                                  : " (0 for the first of --directions)") +
+                     ", or give exactly one direction");
+  if (!options.localize && options.sourceId >= static_cast<int>(options.directionsDeg.size()))
+    throw UsageError("--source " + std::to_string(options.sourceId) + " is not a source: --directions gives ids 0 to " +
+                     std::to_string(options.directionsDeg.size() - 1));
+  if (options.out == "-" && isatty(STDOUT_FILENO))
+    throw UsageError("--out - writes sound to standard output, which is a terminal; redirect it to a file or a pipe");
 }
 
 // The options that contradict each other or the files, before anything is run.
@@ -337,8 +381,15 @@ void checkOptions(const SeparateOptions& options) {
     throw UsageError("--range-min " + plainNumber(options.rangeMinDeg) + " is above --range-max " +
                      plainNumber(options.rangeMaxDeg) + (options.given.has("--range-max") ? "" : " (the default)") +
                      ": the pass band straight ahead may be at most as wide as at the sides");
-  std::vector<NamedFile> inputs{{"input recording", options.input}};
+  checkStreamOptions(options);
+  std::vector<NamedFile> inputs;
+  if (!options.input.live()) inputs.push_back({"input recording", options.input.path});
   if (!options.table.empty()) inputs.push_back({"table (--tf)", options.table});
+  if (!options.out.empty() && options.out != "-") {
+    refuseInputsAsOutputs({{"--out", options.out}}, inputs);
+    refuseUnwritable({{"--out", options.out}});
+  }
+  if (options.outDir.empty()) return;
   // An input inside the output folder under a name the run writes would be replaced.
   const std::optional<fileio::FileId> folder = fileio::fileId(options.outDir);
   for (const NamedFile& in : inputs) {
@@ -354,8 +405,10 @@ void checkOptions(const SeparateOptions& options) {
 int separate(const SeparateOptions& options) {
   checkOptions(options);
   const SeparationRun run = runSeparation(options);
-  printSummary(std::cout, options, run.frames, run.durationSec, run.sources);
-  std::cout.flush();
+  // Standard output carries the sound when asked to; the summary then goes to standard error.
+  std::ostream& report = options.out == "-" ? std::cerr : std::cout;
+  printSummary(report, options, run.frames, run.durationSec, run.sources);
+  report.flush();
   return 0;
 }
 
@@ -365,10 +418,12 @@ SeparationRun runSeparation(const SeparateOptions& options) {
   FD::loadPlugin("velk_binaural");
   const NetworkParameters params = nodeParameters(options);
   const Timing timing = networkTiming(options, params);
-  const std::string problem = recordingProblem(options.input, timing.samplingRate, "separate");
-  if (!problem.empty()) throw std::runtime_error(problem);
+  checkInput(options.input, timing.samplingRate);
+  // From here on Ctrl-C ends a stream, even one whose header has not arrived yet.
+  StopOnSignals signals;
   // Made here, removed again if the run fails.
-  CreatedFolder folder(options.outDir);
+  std::unique_ptr<CreatedFolder> folder;
+  if (!options.outDir.empty()) folder = std::make_unique<CreatedFolder>(options.outDir);
   InputWarnings warnings(options.diagnostics.strict);
 
   const double frameSec = static_cast<double>(timing.advance) / timing.samplingRate;
@@ -378,7 +433,8 @@ SeparationRun runSeparation(const SeparateOptions& options) {
   const Port lists = buildNetwork(net, options, params, timing);
   run.frames = runWithProgress(net, options.diagnostics, [&](long count) {
     const int frame = static_cast<int>(count);
-    const FD::ObjectRef separated = net.output(kSaveNode, "OUTPUT", frame);
+    // Both writers pass the separated spectra on.
+    const FD::ObjectRef separated = net.output(options.outDir.empty() ? kStreamNode : kSaveNode, "OUTPUT", frame);
     const auto* map = dynamic_cast<const FD::Map<int, FD::ObjectRef>*>(separated.get());
     if (!options.localize) {
       tally.add(count, map, nullptr);
@@ -389,7 +445,7 @@ SeparationRun runSeparation(const SeparateOptions& options) {
     tally.add(count, map, &list);
   });
   if (passBand(options) && !options.localize && tally.empty())
-    throw std::runtime_error(options.input + " is too short to separate: its first " +
+    throw std::runtime_error(options.input.describe() + " is too short to separate: its first " +
                              std::to_string(kNoiseLearningFrames) + " frames (" + decimal(kNoiseLearningFrames * frameSec) +
                              " s) only teach the separator the background noise");
   run.durationSec = run.frames * frameSec;
@@ -397,11 +453,18 @@ SeparationRun runSeparation(const SeparateOptions& options) {
   const bool lowBandOnly = passBand(options) && options.method != "measured";
   const double maxFrequencyHz =
       lowBandOnly ? std::min(kHeadModelMaxFrequencyHz, timing.samplingRate / 2.0) : timing.samplingRate / 2.0;
+  if (!options.out.empty()) {
+    const auto* stream = dynamic_cast<const FD::SaveSeparatedStream*>(net.node(kStreamNode));
+    if (stream && stream->framesHeard() == 0)
+      FD::warn("source " + std::to_string(chosenSource(options)) + " was never separated: --out " + options.out +
+               " holds silence");
+  }
   // The separated files and the list take their places together, once all of them are written.
-  StagedText list(options.outDir + "/sources.json", sourcesJson(run.sources, maxFrequencyHz));
+  std::unique_ptr<StagedText> list;
+  if (folder) list = std::make_unique<StagedText>(options.outDir + "/sources.json", sourcesJson(run.sources, maxFrequencyHz));
   net.commit();
-  list.commit();
-  folder.keep();
+  if (list) list->commit();
+  if (folder) folder->keep();
   return run;
 }
 
@@ -410,10 +473,19 @@ void addSeparateCommands(CLI::App& app, Status& status) {
   CLI::App* cmd = app.add_subcommand(
       "separate",
       "Separate the talkers of a 2-channel recording (channel 0 = left ear): writes one WAV per source, "
-      "DIR/source_<id>.wav, aligned with the input, and DIR/sources.json (id, azimuth, file).");
-  cmd->add_option("IN", options->input, "2-channel recording (WAV, FLAC, ...)")->required();
-  cmd->add_option("--out-dir,-o", options->outDir, "folder for the separated WAVs and sources.json (made if missing)")
-      ->required();
+      "DIR/source_<id>.wav, aligned with the input, and DIR/sources.json (id, azimuth, file), and/or one source's "
+      "sound as it is made (--out). IN - (or --device) is heard as it arrives.");
+  addInputOptions(*cmd, options->input);
+  cmd->add_option("--out-dir,-o", options->outDir, "folder for the separated WAVs and sources.json (made if missing)");
+  cmd->add_option("--out", options->out,
+                  "write one source's sound to this file, or to standard output with -, as it is made (the summary "
+                  "then goes to standard error)");
+  cmd->add_option("--source", options->sourceId, "the source --out writes (default: the only one of --directions)")
+      ->check(WholeNumber({0, 1e9}, "a source id"));
+  cmd->add_option("--out-format", options->outFormat,
+                  "what --out writes: WAV (16-bit, a streaming header on a pipe), or headerless S16_LE or F32_LE")
+      ->check(CLI::IsMember({"WAV", "S16_LE", "F32_LE"}))
+      ->capture_default_str();
   CLI::Option* directions =
       cmd->add_option("--directions", options->directionsDeg,
                       "the talkers' azimuths in degrees, positive to the left, e.g. 30,-30 (ids 0, 1, ... in this order)")

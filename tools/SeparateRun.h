@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "AudioInput.h"
 #include "ToolSupport.h"
 
 namespace velktool {
@@ -21,7 +22,11 @@ constexpr const char* kMaskSeparator = "mask";
 constexpr const char* kPassBandSeparator = "passband";
 
 struct SeparateOptions {
-  std::string input, outDir;
+  AudioInput input;
+  std::string outDir;  // empty: no files per source
+  std::string out;     // one source's sound to this file or, with "-", to standard output; empty: none
+  int sourceId = -1;   // the source written to `out`; < 0: the only given direction
+  std::string outFormat = "WAV";  // of `out`: "WAV" or headerless "S16_LE", "F32_LE"
   std::vector<double> directionsDeg;
   bool localize = false;
   int delay = -1;  // < 0: no look-ahead filter
@@ -49,11 +54,13 @@ struct SeparationRun {
   std::vector<SeparatedSource> sources;  // by id
 };
 
-// Runs the separation network over options.input and leaves outDir/source_<id>.wav per source
-// and outDir/sources.json, all of them taking their places only when the run succeeds (a failed
-// run leaves the folder as it was, and removes it if it made it). Throws std::runtime_error for a
-// recording that cannot be separated or an output folder that cannot be made, and what the
-// parameters and the network throw.
+// Runs the separation network over options.input (a recording, or a stream or a device as its
+// sound arrives) and leaves outDir/source_<id>.wav per source and outDir/sources.json, all of them
+// taking their places only when the run succeeds (a failed run leaves the folder as it was, and
+// removes it if it made it); and writes the chosen source's sound to `out` as it is made. Throws
+// std::runtime_error for a recording that cannot be separated or an output folder that cannot be
+// made, UsageError for input options that contradict each other, and what the parameters and the
+// network throw.
 SeparationRun runSeparation(const SeparateOptions& options);
 
 }  // namespace velktool

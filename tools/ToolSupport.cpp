@@ -1,5 +1,6 @@
 #include "ToolSupport.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include "Outputs.h"
 #include "SoundFile.h"
 #include "fd/Node.h"
+#include "fd/StopRequest.h"
 #include "fd/Values.h"
 
 namespace velktool {
@@ -109,6 +111,9 @@ int reportFailures(const std::function<int()>& body, bool withSource) {
   } catch (const UsageError& e) {
     fail(e.what());
     return 2;
+  } catch (const Interrupted& e) {
+    fail(e.what());
+    return 130;
   } catch (const std::exception& e) {
     return fail(e.what());
   }
@@ -205,11 +210,51 @@ ScratchFolder::~ScratchFolder() {
 
 void writeTextFile(const std::string& path, const std::string& text) { StagedText(path, text).commit(); }
 
+namespace {
+
+const int kStopSignals[] = {SIGINT, SIGTERM};
+constexpr size_t kStopSignalCount = 2;  // saved_ holds their handlers, then SIGPIPE's
+
+void onStopSignal(int) { FD::requestStop(); }
+
+// Nested guards leave the handlers, and a stop requested meanwhile, to the outermost one.
+int gStopGuards = 0;
+
+}  // namespace
+
+StopOnSignals::StopOnSignals() {
+  if (gStopGuards++ > 0) return;
+  FD::clearStop();
+  FD::stopDescriptor();  // made before a handler may need it
+  struct sigaction stop {};
+  stop.sa_handler = onStopSignal;
+  sigemptyset(&stop.sa_mask);
+  // The first signal asks for a stop; the second one ends the process. Reads and writes of
+  // pipes go on after it: the stream readers wait for the stop itself (FD::stopDescriptor).
+  stop.sa_flags = SA_RESETHAND | SA_RESTART;
+  for (size_t i = 0; i < kStopSignalCount; ++i) sigaction(kStopSignals[i], &stop, &saved_[i]);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, &saved_[kStopSignalCount]);
+}
+
+StopOnSignals::~StopOnSignals() {
+  if (--gStopGuards > 0) return;
+  for (size_t i = 0; i < kStopSignalCount; ++i) sigaction(kStopSignals[i], &saved_[i], nullptr);
+  sigaction(SIGPIPE, &saved_[kStopSignalCount], nullptr);
+}
+
 long runWithProgress(FD::Network& network, const Diagnostics& diagnostics, const std::function<void(long)>& afterFrame) {
+  StopOnSignals signals;
+  // A network whose length is known before it runs reads recordings only: nothing there ends on a
+  // stop, so a stop abandons the run.
+  const bool recordingsOnly = network.length() >= 0;
   ProgressBar progress(!diagnostics.quiet);
   StdoutDiversion diversion(diagnostics.verbose, progress);
   const long frames = network.runUncommitted(-1, [&](long done, long total) {
     if (afterFrame) afterFrame(done - 1);
+    if (recordingsOnly && FD::stopRequested()) throw Interrupted();
     progress.update(done, total);
   });
   progress.finish();

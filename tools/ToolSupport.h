@@ -5,6 +5,8 @@
 // `--param NAME=VALUE` for networks of several plug-in nodes.
 #pragma once
 
+#include <signal.h>
+
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -150,10 +152,35 @@ class ScratchFolder {
 // write leaves no half-written file. Throws std::runtime_error naming the path.
 void writeTextFile(const std::string& path, const std::string& text);
 
+// A run over recordings stopped by Ctrl-C (SIGINT) or SIGTERM: nothing it was writing takes the
+// place of its destination. reportFailures() gives exit status 130 for it.
+struct Interrupted : std::runtime_error {
+  Interrupted() : std::runtime_error("interrupted; no output was written") {}
+};
+
+// While it lives, SIGINT and SIGTERM request a stop (FD::requestStop) instead of ending the
+// process: a stream or a device then ends where it is, and the run finishes its outputs as at the
+// end of a recording. A second signal ends the process as usual. SIGPIPE is ignored, so that a
+// reader of standard output that goes away makes a write fail (and the run with it, leaving no
+// half-written file) instead of killing the process. Guards may nest: the outermost one sets the
+// handlers up and takes them down.
+class StopOnSignals {
+ public:
+  StopOnSignals();
+  ~StopOnSignals();
+  StopOnSignals(const StopOnSignals&) = delete;
+  StopOnSignals& operator=(const StopOnSignals&) = delete;
+
+ private:
+  struct sigaction saved_[3];  // SIGINT, SIGTERM, SIGPIPE
+};
+
 // Runs the network to the end of its input with a progress bar (unless quiet) and the library's
-// standard output diverted; `afterFrame(count)` is called once frame `count` is done. The
-// network's files are left uncommitted: the caller commits them (FD::Network::commit) with its
-// own outputs once everything is ready. Returns the number of frames.
+// standard output diverted; `afterFrame(count)` is called once frame `count` is done. A stream or
+// a device is processed as its sound arrives; Ctrl-C ends it there and the run completes, while a
+// run over recordings only is abandoned (Interrupted). The network's files are left uncommitted:
+// the caller commits them (FD::Network::commit) with its own outputs once everything is ready.
+// Returns the number of frames.
 long runWithProgress(FD::Network& network, const Diagnostics& diagnostics,
                      const std::function<void(long)>& afterFrame = {});
 

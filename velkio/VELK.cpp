@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "TableCheck.h"
+#include "fileio/ChunkId.h"
 #include "fileio/OutputFile.h"
 
 namespace velkio {
@@ -23,21 +24,6 @@ constexpr std::size_t kFmtBodyBytes = 20;     // the fields of version 1.0
 constexpr std::size_t kPositionBytes = 12;    // three floats
 constexpr std::size_t kBinBytes = 8;          // real and imaginary float
 constexpr std::uint64_t kMaxBodyBytes = std::numeric_limits<std::uint32_t>::max();
-
-// The four identifier bytes as text, with bytes outside printable ASCII written as \xHH.
-std::string printableId(const std::uint8_t* id) {
-  std::string text;
-  for (int i = 0; i < 4; ++i) {
-    if (id[i] >= 0x20 && id[i] < 0x7f && id[i] != '\\') {
-      text += static_cast<char>(id[i]);
-    } else {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", id[i]);
-      text += escaped;
-    }
-  }
-  return text;
-}
 
 [[noreturn]] void raise(const std::string& message, const char* function, int line) {
   Error::getInstance().setWhat(message, "VELK", function, line);
@@ -233,7 +219,7 @@ Parsed parse(const std::uint8_t* data, std::size_t size, const std::string& name
   if (size < kFileHeaderBytes)
     file.fail("too short to be a transfer-function file (" + std::to_string(size) + " bytes)");
   if (std::memcmp(data, kSignature, sizeof kSignature) != 0)
-    file.fail("not a transfer-function file (signature \"" + printableId(data) + "\")");
+    file.fail("not a transfer-function file (signature \"" + fileio::printableId(data) + "\")");
   file.skip(4);
   std::uint32_t declared = file.u32("size");
   if (declared != file.remaining())
@@ -246,7 +232,7 @@ Parsed parse(const std::uint8_t* data, std::size_t size, const std::string& name
     const std::uint64_t chunkOffset = file.offset();
     if (file.remaining() < kChunkHeaderBytes)
       file.fail("incomplete chunk header (" + std::to_string(file.remaining()) + " bytes left)");
-    const std::string id = printableId(file.here());
+    const std::string id = fileio::printableId(file.here());
     file.skip(4);
     std::uint32_t bodySize = file.u32("chunk size");
     const std::string place = "chunk \"" + id + "\" at byte " + std::to_string(chunkOffset);

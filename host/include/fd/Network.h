@@ -35,11 +35,17 @@ class Network {
   void initialize();
   // Computes frame `count` of every driven output.
   void process(int count);
-  // Frames the sources can deliver: the shortest finite stream, or -1 when none ends.
+  // Frames the sources can deliver: the shortest finite stream, or -1 when none ends or where a
+  // stream ends is not known yet.
   long length() const;
+  // Whether some source ends (a file, a stream that will end).
+  bool ends() const;
+  // Whether every source can deliver frame `count`; a stream source waits until it knows.
+  bool frameAvailable(long count);
   // Processes frames 0, 1, ... until the sources end (or `maxFrames` when >= 0 and shorter),
-  // then finishes the network and commits its outputs. `progress(done, total)` is called after
-  // every frame when given. Returns the frames processed.
+  // then finishes the network and commits its outputs. A stream source's end is learnt as it is
+  // read: the frames are processed as its samples arrive. `progress(done, total)` is called after
+  // every frame when given (`total` -1 while the end is not known). Returns the frames processed.
   long run(long maxFrames = -1, const std::function<void(long, long)>& progress = {});
   // The same as run() but without the commit: the files the nodes wrote stay beside their
   // destinations until the caller calls commit(), once whatever else it writes is ready too.

@@ -62,9 +62,18 @@ class Node : public Object {
   // The object of output `outputId` at frame `count` (may be nil).
   virtual ObjectRef getOutput(int outputId, int count) = 0;
 
-  // Number of frames this node can produce, or -1 when it has no end of its own. The network
-  // runs until the shortest finite stream ends.
+  // Number of frames this node can produce, or -1 when it has no end of its own or the end is not
+  // known yet. The network runs until the shortest finite stream ends.
   virtual long streamLength() const { return -1; }
+  // Whether the node's frames end: by default when streamLength() is known. A source of live
+  // sound ends where its stream does, which it learns only as it reads.
+  virtual bool streamEnds() const { return streamLength() >= 0; }
+  // Whether frame `count` exists. A source that learns its end as it reads waits until it knows;
+  // by default, whether `count` is below streamLength() (always, when that is not known).
+  virtual bool frameAvailable(long count) {
+    const long length = streamLength();
+    return length < 0 || count < length;
+  }
 
   // Samples per channel of the recording this node's frames come from, or -1 when that is not
   // known. By default, what the node feeding its first connected input says; a source that reads

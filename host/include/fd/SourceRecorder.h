@@ -5,7 +5,8 @@
 // written as an empty one. The list is passed on unchanged. The file is written beside its
 // destination, complete when the network finishes the node (a write error then fails the run),
 // and takes the destination's place when the network commits it; a run that fails leaves the
-// destination as it was.
+// destination as it was. FILENAME "-" is standard output, and there, as on a pipe or a device,
+// each line is handed over as soon as its frame is done, so that a reader follows a live run.
 #pragma once
 
 #include <fstream>
@@ -35,8 +36,12 @@ class SourceRecorder : public BufferedNode {
   int inputId_, outputId_;
   std::string path_;
   int samplingRate_, advance_;
-  std::unique_ptr<fileio::OutputFile> output_;
+  // Writes a line to standard output at once; a NodeException when it cannot.
+  void toStandardOutput();
+
+  std::unique_ptr<fileio::OutputFile> output_;  // none for standard output
   std::ofstream file_;
+  bool lineByLine_ = false;  // each line flushed as it is written
   std::string line_;  // the line being written, kept to reuse its storage
 };
 
