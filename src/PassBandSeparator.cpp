@@ -16,6 +16,7 @@ using velkparam::Spec;
 namespace {
 
 const char* const kMeasured = "HRTFMESURED";  // spelled so by every network that uses it
+const char* const kMeasuredSpelledOut = "HRTFMEASURED";  // accepted beside it
 
 // The defaults 20 / 40 were chosen by a sweep over the two- and three-talker test scenes (mean /
 // worst gain in dB): 10/20 gave 2.16 / -4.44 (head model) and 4.64 / 0.16 (measured); 20/30 gave
@@ -30,8 +31,8 @@ std::vector<Spec> MakeTable() {
           .AtLeast(0),
       Spec::Text("SEPARATE_METHOD", "EPIPOLAR",
                  "EPIPOLAR judges bins below 1500 Hz with a spherical head model (0.09 m); HRTFMESURED judges every "
-                 "bin with the tables of VELK_DAT and keeps only bins 10 dB above the noise in both ears")
-          .Keywords({"EPIPOLAR", kMeasured}, "EPIPOLAR"),
+                 "bin (HRTFMEASURED is the same) with the tables of VELK_DAT and keeps only bins 10 dB above the noise in both ears")
+          .Keywords({"EPIPOLAR", kMeasured, kMeasuredSpelledOut}),
       Spec::Text("VELK_DAT", "examples/kemar_front_16k_512.velk",
                  "transfer-function file of the head, read on the first frame with either method; for HRTFMESURED "
                  "it must be made for SAMPLING_RATE and the spectrum's transform length"),
@@ -58,8 +59,8 @@ PassBandSeparatorConfig PassBandSeparatorConfig::FromParameters(const velkparam:
   c.samplingRateHz = velkparam::IntOf(table, values, "SAMPLING_RATE");
   c.rangeMinDeg = velkparam::FloatOf(table, values, "RANGE_MIN");
   c.rangeMaxDeg = velkparam::FloatOf(table, values, "RANGE_MAX");
-  c.method = velkparam::KeywordOf(table, values, "SEPARATE_METHOD") == kMeasured ? Method::MeasuredTables
-                                                                                : Method::HeadModel;
+  c.method = velkparam::KeywordOf(table, values, "SEPARATE_METHOD") == "EPIPOLAR" ? Method::HeadModel
+                                                                                 : Method::MeasuredTables;
   c.noiseFrames = 10;
   c.noiseMarginDb = 10.0f;
   c.tables.path = velkparam::TextOf(table, values, "VELK_DAT");

@@ -13,8 +13,10 @@ using velkparam::Spec;
 namespace {
 
 const char* const kEpipolar = "EPIPOLAR";
-const char* const kMeasured = "HRTFMESURED";  // spelled as the other nodes' method keyword
-const char* const kNeededForTables = "with SEPARATE_METHOD HRTFMESURED";
+// The measured method as the other nodes and stored networks spell it, and spelled out.
+const char* const kMeasured = "HRTFMESURED";
+const char* const kMeasuredSpelledOut = "HRTFMEASURED";
+const char* const kNeededForTables = "with SEPARATE_METHOD HRTFMESURED or HRTFMEASURED";
 
 // The defaults were chosen on the simulated two- and three-talker scenes with the true directions
 // and the measured tables, in free field (24 scenes, 20 dB, 10 dB SNR and clean) and in a room
@@ -45,8 +47,8 @@ std::vector<Spec> MakeTable() {
       Spec::Int("ADVANCE", 160, "samples", "frame shift; turns the times below into frames").AtLeast(1).Optional(),
       Spec::Text("SEPARATE_METHOD", kEpipolar,
                  "where the interaural cues expected of a direction come from: EPIPOLAR a rigid spherical head "
-                 "(HEAD_RADIUS, SOURCE_DISTANCE), HRTFMESURED the measured responses of VELK_DAT")
-          .Keywords({kEpipolar, kMeasured})
+                 "(HEAD_RADIUS, SOURCE_DISTANCE), HRTFMESURED (or HRTFMEASURED) the measured responses of VELK_DAT")
+          .Keywords({kEpipolar, kMeasured, kMeasuredSpelledOut})
           .Optional(),
       Spec::Text("VELK_DAT", "examples/kemar_front_16k_512.velk",
                  "transfer-function file of the head, read on the first frame; made for SAMPLING_RATE and the "
@@ -142,7 +144,7 @@ SoftMaskSeparatorConfig SoftMaskSeparatorConfig::FromParameters(const velkparam:
   SoftMaskSeparatorConfig c(Uninitialised{});
   c.sampleRate = whole("SAMPLING_RATE");
   c.frameShift = whole("ADVANCE");
-  c.cues = velkparam::KeywordOf(table, values, "SEPARATE_METHOD") == kMeasured ? Cues::MeasuredTables : Cues::HeadModel;
+  c.cues = velkparam::KeywordOf(table, values, "SEPARATE_METHOD") == kEpipolar ? Cues::HeadModel : Cues::MeasuredTables;
   c.tables.path = velkparam::TextOf(table, values, "VELK_DAT");
   const std::vector<int> channels = velkparam::IntsOf(table, values, "VELK_DAT_CHANNELS");
   c.tables.leftChannel = channels.at(0);

@@ -8,6 +8,7 @@
 
 #include "velk_binaural/Localizer.h"
 #include "velk_binaural/PassBandSeparator.h"
+#include "velk_binaural/SoftMaskSeparator.h"
 #include "velk_binaural/TalkerTracker.h"
 #include "velkparam/Parameter.h"
 
@@ -103,7 +104,6 @@ TEST(ParameterSpec, ValuesAreWrittenAsInANetworkFile) {
 // that decides it: a text is compared exactly, case included.
 TEST(ParameterSpec, TextsThatMatchNoKeywordSelectTheFallbackBranch) {
   const auto& localizer = NSVelkBinaural::LocalizerConfig::Parameters();
-  const auto& separator = NSVelkBinaural::PassBandSeparatorConfig::Parameters();
   auto selected = [](const std::vector<Spec>& table, const char* name, const char* text) {
     return velkparam::SelectedKeyword(*velkparam::Find(table, name), text);
   };
@@ -111,9 +111,32 @@ TEST(ParameterSpec, TextsThatMatchNoKeywordSelectTheFallbackBranch) {
   EXPECT_EQ(selected(localizer, "BGNOISE_METHOD", "internal"), "EXTERNAL");
   EXPECT_EQ(selected(localizer, "LOCALIZE_CHANNEL", "LEFT"), "LEFT");
   EXPECT_EQ(selected(localizer, "LOCALIZE_CHANNEL", "Left"), "RIGHT");
-  EXPECT_EQ(selected(separator, "SEPARATE_METHOD", "HRTFMESURED"), "HRTFMESURED");
-  EXPECT_EQ(selected(separator, "SEPARATE_METHOD", ""), "EPIPOLAR");
   EXPECT_THROW(velkparam::SelectedKeyword(Spec::Text("S", "A", "").Keywords({"A"}), "B"), velkparam::ParameterError);
+}
+
+// The methods of both separators take the measured method in both spellings; any other text is
+// refused with the accepted ones listed, not run as the head model.
+TEST(ParameterSpec, SeparatorMethodsTakeBothSpellingsOfTheMeasuredMethodAndRefuseOthers) {
+  using NSVelkBinaural::PassBandSeparatorConfig;
+  using NSVelkBinaural::SoftMaskSeparatorConfig;
+  for (const char* text : {"HRTFMESURED", "HRTFMEASURED"}) {
+    EXPECT_EQ(PassBandSeparatorConfig::FromParameters({{"SEPARATE_METHOD", std::string(text)}}).method,
+              PassBandSeparatorConfig::Method::MeasuredTables)
+        << text;
+    EXPECT_EQ(SoftMaskSeparatorConfig::FromParameters({{"SEPARATE_METHOD", std::string(text)}}).cues,
+              SoftMaskSeparatorConfig::Cues::MeasuredTables)
+        << text;
+  }
+  for (const std::vector<Spec>* table : {&PassBandSeparatorConfig::Parameters(), &SoftMaskSeparatorConfig::Parameters()}) {
+    for (const char* text : {"", "hrtfmesured", "MEASURED"}) {
+      try {
+        velkparam::SelectedKeyword(*velkparam::Find(*table, "SEPARATE_METHOD"), text);
+        ADD_FAILURE() << "accepted \"" << text << "\"";
+      } catch (const velkparam::ParameterError& e) {
+        EXPECT_NE(std::string(e.what()).find("\"HRTFMEASURED\""), std::string::npos) << e.what();
+      }
+    }
+  }
 }
 
 // ---- configurations from the tables ---------------------------------------------------------------

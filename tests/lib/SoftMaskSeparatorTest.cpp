@@ -327,7 +327,9 @@ TEST(SoftMaskSeparator, GivesNoOutputForNoTalkersAndTakesEachFrameAlone) {
 // A value the entry accepts other than its default: another text, or the first of its limits and
 // of a few numbers near the default that it accepts.
 velkparam::Value OtherValue(const velkparam::Spec& spec) {
-  if (spec.type == velkparam::Type::String) return spec.keywords.empty() ? "other.velk" : spec.keywords.back();
+  // A keyword parameter's second keyword: the first is the default, later ones may spell the second
+  // another way (and come back as it).
+  if (spec.type == velkparam::Type::String) return spec.keywords.empty() ? "other.velk" : spec.keywords.at(1);
   if (spec.type == velkparam::Type::IntList) return std::vector<int>{3, 2};
   std::vector<double> candidates;
   if (spec.max) candidates.push_back(spec.max->value);
