@@ -393,7 +393,7 @@ void addSeparateCommands(CLI::App& app, Status& status) {
       ->check(CLI::IsMember({"epipolar", "measured"}))
       ->capture_default_str();
   cmd->add_option("--tf", options->table,
-                  "transfer-function table (default: " + std::string(kDefaultTablePath) + "); read with either method");
+                  "transfer-function table (default: " + defaultTable() + "); read with either method");
   cmd->add_option("--range-min", options->rangeMinDeg, "pass-band half-width for a talker straight ahead, degrees")
       ->check(RealNumber({0, 90}, "a pass-band half-width in degrees"))
       ->capture_default_str();

@@ -11,9 +11,11 @@
 #include <cstddef>
 #include <vector>
 
+#include "velk_binaural/Export.h"
+
 namespace NSVelkBinaural {
 
-class NoiseFloorTracker {
+class VELK_API NoiseFloorTracker {
  public:
   // `bins` powers per frame; the minimum spans about `windowFrames` frames, kept in
   // `subWindows` steps; the smoothing keeps `smoothing` of the previous smoothed power per frame

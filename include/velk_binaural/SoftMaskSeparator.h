@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "velk_binaural/ExpectedCues.h"
+#include "velk_binaural/Export.h"
 #include "velk_binaural/NoiseFloorTracker.h"
 #include "velk_binaural/StereoSpectrum.h"
 
@@ -54,7 +55,7 @@ namespace NSVelkBinaural {
 // its own and the cues must be learnt. The defaults favour rooms, where recordings are made;
 // decayTimeS 0.45 s is the reverberation time of an ordinary office (set it to the room's when
 // known, 0 in free field), and demix suits free field and close talkers.
-struct SoftMaskSeparatorConfig {
+struct VELK_API SoftMaskSeparatorConfig {
   int sampleRate = 16000;      // Hz; with frameShift converts the times below into frames
   int frameShift = 160;        // samples from one frame to the next
   float cueSpread = 0.02f;     // how far a talker's cues may stray from the expected ones
@@ -72,7 +73,7 @@ struct SoftMaskSeparatorConfig {
 
 // One entry of the parameter table: name, unit, allowed range (inclusive), meaning and access.
 // Defaults are those of a default-constructed SoftMaskSeparatorConfig.
-struct SoftMaskParameter {
+struct VELK_API SoftMaskParameter {
   const char* name;
   const char* unit;  // "" for pure numbers
   double min, max;
@@ -82,22 +83,22 @@ struct SoftMaskParameter {
   void (*set)(SoftMaskSeparatorConfig&, double);  // unchecked: use SetParameter
 };
 // Every field of SoftMaskSeparatorConfig, in declaration order.
-const std::vector<SoftMaskParameter>& SoftMaskParameters();
+VELK_API const std::vector<SoftMaskParameter>& SoftMaskParameters();
 // Throws std::invalid_argument naming the first field outside its range, its value and the range.
-void Validate(const SoftMaskSeparatorConfig& config);
+VELK_API void Validate(const SoftMaskSeparatorConfig& config);
 // Sets the field called `name` (as in the table) to `value`. Throws std::invalid_argument naming
 // the field, the value and its range when the value is outside it or not whole where it must be,
 // and listing the accepted names when there is no such field; the configuration is then unchanged.
-void SetParameter(SoftMaskSeparatorConfig& config, const std::string& name, double value);
+VELK_API void SetParameter(SoftMaskSeparatorConfig& config, const std::string& name, double value);
 
 // A talker to separate on a frame: an id that stays with it from frame to frame, and its
 // direction (degrees, positive to the left, 0 straight ahead).
-struct TalkerDirection {
+struct VELK_API TalkerDirection {
   int id = 0;
   double azimuthDeg = 0.0;
 };
 
-class SoftMaskSeparator {
+class VELK_API SoftMaskSeparator {
  public:
   // Throws std::invalid_argument for a configuration outside its ranges (Validate), null cues,
   // or cues made for another sampling rate than the configuration's.

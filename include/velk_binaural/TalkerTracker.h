@@ -17,6 +17,7 @@
 #include <tuple>
 #include <vector>
 
+#include "velk_binaural/Export.h"
 #include "velk_binaural/SourceReport.h"
 
 namespace NSVelkBinaural {
@@ -37,7 +38,7 @@ namespace NSVelkBinaural {
 //   shadowRatio 0.75      0: 1.67 ids per single talker (2.33 with the head model); 1.0: 92%
 //                         of the talkers of mixtures within 10 degrees.
 // reuseSec (10 s) and the sizes are choices, not measurements: the scenes are 4-15 s long.
-struct TalkerTrackerConfig {
+struct VELK_API TalkerTrackerConfig {
   // A report joins the nearest track within this azimuth distance, degrees (0 .. 90].
   double gateDeg = 10.0;
   // Time constant with which a track's evidence fades, seconds (> 0).
@@ -72,7 +73,7 @@ struct TalkerTrackerConfig {
   unsigned maxRemembered = 16; // ended talkers remembered for their ids, the latest kept
 };
 
-struct TalkerTrack {
+struct VELK_API TalkerTrack {
   int id = 0;                 // 1, 2, ... in order of first appearance; given back on resumption
   double azimuthDeg = 0.0;    // positive to the left
   double evidence = 0.0;      // faded sum of the strengths of its reports
@@ -80,7 +81,7 @@ struct TalkerTrack {
   double lastHeardSec = 0.0;  // when its latest report came
 };
 
-class TalkerTracker {
+class VELK_API TalkerTracker {
  public:
   // std::invalid_argument for a configuration outside the ranges above.
   explicit TalkerTracker(const TalkerTrackerConfig& config = TalkerTrackerConfig());

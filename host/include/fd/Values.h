@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "fd/Export.h"
 #include "fd/Object.h"
 
 namespace FD {
@@ -61,7 +62,7 @@ class Map : public Object, public std::map<K, V> {
   std::string className() const override { return "Map"; }
 };
 
-class String : public Object, public std::string {
+class FD_API String : public Object, public std::string {
  public:
   String() = default;
   String(const std::string& s) : std::string(s) {}

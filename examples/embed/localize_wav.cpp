@@ -1,6 +1,8 @@
 // Localises the talkers of a two-ear recording with the library alone (no host, no plug-in):
 //   localize_wav recording.wav
 // prints, per source id, its median azimuth and the frames it was heard on.
+// Built against an installed velk-binaural by the CMakeLists.txt beside it, or by
+//   g++ -std=c++17 -O2 localize_wav.cpp -o localize_wav $(pkg-config --cflags --libs velk-binaural sndfile)
 #include <sndfile.h>
 
 #include <algorithm>
@@ -20,6 +22,7 @@ int main(int argc, char** argv) {
   SNDFILE* file = sf_open(argv[1], SFM_READ, &info);
   if (!file || info.channels != 2) {
     std::fprintf(stderr, "%s: not a readable 2-channel recording\n", argv[1]);
+    if (file) sf_close(file);
     return 1;
   }
   // Every parameter at its declared default but the rate, which is checked like any parameter.
