@@ -112,8 +112,10 @@ check_tool() {  # the tool to run; from /, default table, talkers found
 }
 step "the staged tool, run from /"
 check_tool "$tool"
+# With the measured tables, which the network file names beside itself (${NETWORK_DIR}).
 (cd / && "$tool" run "$usr/share/velk-binaural/localize.json" --set INPUT="$recording" \
-  --set OUTPUT="$work/sources.jsonl" --quiet) || fail "running the installed network file"
+  --set OUTPUT="$work/sources.jsonl" --set localize.LOCALIZE_METHOD=HRTFMESURED --quiet >"$work/run.log") ||
+  fail "running the installed network file"
 [ -s "$work/sources.jsonl" ] || fail "the installed network file wrote nothing"
 
 # ---- 5. the package ------------------------------------------------------------------------------

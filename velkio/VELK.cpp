@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "TableCheck.h"
-#include "fileio/OutputFile.h"
+#include "velkfileio/OutputFile.h"
 
 namespace velkio {
 namespace {

@@ -9,7 +9,7 @@
 #include <sndfile.h>
 
 #include "fd/Export.h"
-#include "fileio/OutputFile.h"
+#include "velkfileio/OutputFile.h"
 
 namespace FD {
 

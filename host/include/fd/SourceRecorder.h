@@ -14,7 +14,7 @@
 
 #include "fd/Export.h"
 #include "fd/Node.h"
-#include "fileio/OutputFile.h"
+#include "velkfileio/OutputFile.h"
 
 namespace FD {
 

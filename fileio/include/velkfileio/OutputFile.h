@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "fileio/Export.h"
+#include "velkfileio/Export.h"
 
 namespace fileio {
 
