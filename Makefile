@@ -6,12 +6,13 @@ DEBIAN_PACKAGES := cmake g++ make pkg-config \
 	python3-dev pybind11-dev python3-numpy \
 	libasound2-dev \
 	sox espeak-ng alsa-utils \
-	clang libclang-rt-14-dev
+	clang libclang-rt-14-dev \
+	dpkg-dev binutils
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps build test test-asan fuzz bench demo clean
+.PHONY: deps build test test-asan fuzz bench demo install stage deb install-check clean
 
 deps:
 	@missing=""; for p in $(DEBIAN_PACKAGES); do \
@@ -59,6 +60,31 @@ fuzz: deps build-fuzz/CMakeCache.txt
 		else tail -40 build-fuzz/$$t.log; echo "fuzz $$t: FAILED (log: build-fuzz/$$t.log)"; exit 1; fi; \
 	done
 
+# Installs the build into PREFIX (DESTDIR=... stages it); see "Install" in the README.
+PREFIX ?= /usr/local
+install: build
+	cmake --install build --prefix $(PREFIX)
+
+# The installed programs and libraries as packaged: built in build-install/ without tests or
+# benchmarks, for the /usr prefix, and staged in build-install/stage.
+INSTALL_BUILD := build-install
+build-install/CMakeCache.txt:
+	cmake -S . -B $(INSTALL_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+		-DVELK_BUILD_TESTS=OFF -DVELK_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+
+stage: deps build-install/CMakeCache.txt
+	cmake --build $(INSTALL_BUILD) -j $(JOBS)
+	rm -rf $(INSTALL_BUILD)/stage
+	DESTDIR=$(CURDIR)/$(INSTALL_BUILD)/stage cmake --install $(INSTALL_BUILD) --strip
+
+# A Debian package of the staged tree: build-install/velk-binaural_<version>_<arch>.deb.
+deb: stage
+	bash scripts/make-deb.sh $(INSTALL_BUILD) $(INSTALL_BUILD)/stage $(INSTALL_BUILD)
+
+# Checks the staged tree and the package as their users would (scripts/install-check.sh).
+install-check: deb
+	bash scripts/install-check.sh $(INSTALL_BUILD)/stage $(INSTALL_BUILD)/velk-binaural_*.deb
+
 bench: build
 	./build/bin/velk-bench
 
@@ -67,4 +93,4 @@ demo:
 	bash scripts/demo.sh
 
 clean:
-	rm -rf build build-asan build-fuzz demo-output
+	rm -rf build build-asan build-fuzz build-install demo-output

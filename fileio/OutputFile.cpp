@@ -1,4 +1,4 @@
-#include "fileio/OutputFile.h"
+#include "velkfileio/OutputFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

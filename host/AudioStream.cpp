@@ -12,7 +12,7 @@
 #include <stdexcept>
 
 #include "fd/StopRequest.h"
-#include "fileio/ChunkId.h"
+#include "velkfileio/ChunkId.h"
 
 namespace FD {
 

@@ -4,7 +4,7 @@
 
 #include "NodeParameters.h"
 #include "fd/AudioFile.h"
-#include "fileio/OutputFile.h"
+#include "velkfileio/OutputFile.h"
 
 namespace FD {
 

@@ -1,5 +1,7 @@
-// Registration of the plug-in with the host, run by the loader when the library is loaded:
-// the module record first, then one factory (and no picture) per node class.
+// The plug-in's entry point: its module record and its node types, registered by the host once it
+// has checked the plug-in's ABI version. Nothing runs when the library is loaded.
+#include <iterator>
+
 #include "DelaySourceFilter.h"
 #include "LocalizeBinaural.h"
 #include "LoggerInitializer.h"
@@ -7,28 +9,25 @@
 #include "SeparateSoftMask.h"
 #include "SourceMaker.h"
 #include "TrackTalkers.h"
+#include "fd/Plugin.h"
 
 namespace {
 
-template <class NodeClass>
-void registerNode(const char* name) {
-  FD::Node::addFactory(name, new FD::NodeFactory<NodeClass>(name));
-  FD::Node::addXPM(name, nullptr);
-}
-
-struct ModuleRegistration {
-  ModuleRegistration() {
-    FD::Object::setModuleVersion("VELK_BINAURAL", "8326", "2.3.0");
-    registerNode<SeparateBinaural>("SeparateBinaural");
-    registerNode<SourceMaker>("SourceMaker");
-    registerNode<LocalizeBinaural>("LocalizeBinaural");
-    registerNode<LoggerInitializer>("LoggerInitializer");
-    registerNode<DelaySourceFilter>("DelaySourceFilter");
-    registerNode<TrackTalkers>("TrackTalkers");
-    registerNode<SeparateSoftMask>("SeparateSoftMask");
-  }
+// The node types, registered in this order; a new node is one more line.
+constexpr FD::PluginNode kNodes[] = {
+    FD::pluginNode<SeparateBinaural>("SeparateBinaural"),
+    FD::pluginNode<SourceMaker>("SourceMaker"),
+    FD::pluginNode<LocalizeBinaural>("LocalizeBinaural"),
+    FD::pluginNode<LoggerInitializer>("LoggerInitializer"),
+    FD::pluginNode<DelaySourceFilter>("DelaySourceFilter"),
+    FD::pluginNode<TrackTalkers>("TrackTalkers"),
+    FD::pluginNode<SeparateSoftMask>("SeparateSoftMask"),
 };
 
-const ModuleRegistration registration;
+// The version is the project's (VELK_MODULE_VERSION, from the build); the revision is the module's own.
+constexpr FD::PluginDescriptor kDescriptor{FD_PLUGIN_ABI_VERSION, "VELK_BINAURAL", VELK_MODULE_VERSION, "8326",
+                                           kNodes, std::size(kNodes)};
 
 }  // namespace
+
+FD_PLUGIN_ENTRY const FD::PluginDescriptor* fd_plugin_descriptor() { return &kDescriptor; }

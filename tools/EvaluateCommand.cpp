@@ -356,7 +356,7 @@ void addCommonOptions(CLI::App* cmd, EvaluateOptions& options, const std::vector
   cmd->add_option("--method", options.method, "direction model: spherical head (epipolar) or measured tables")
       ->check(CLI::IsMember({"epipolar", "measured"}))
       ->capture_default_str();
-  cmd->add_option("--tf", options.table, "transfer-function table (default: " + std::string(kDefaultTablePath) + ")");
+  cmd->add_option("--tf", options.table, "transfer-function table (default: " + defaultTable() + ")");
   cmd->add_option("--kind", options.kind, "only the scenes of this kind (by number of talkers)")
       ->check(CLI::IsMember(kinds));
   cmd->add_option("--json", options.jsonOut, "also write the rows, kinds and summary as one JSON object to this file");

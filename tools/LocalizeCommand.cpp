@@ -194,7 +194,7 @@ void addLocalizeCommands(CLI::App& app, Status& status) {
       ->check(CLI::IsMember({"epipolar", "measured"}))
       ->capture_default_str();
   cmd->add_option("--tf", options->run.table, "transfer-function table for --method measured (default: " +
-                                              std::string(kDefaultTablePath) + ")");
+                                              defaultTable() + ")");
   cmd->add_option("--channels", options->run.channels, "channels of the table used as left and right ear")
       ->delimiter(',')
       ->expected(2)

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "fileio/OutputFile.h"
+#include "velkfileio/OutputFile.h"
 
 namespace velktool {
 

@@ -507,7 +507,7 @@ void addSeparateCommands(CLI::App& app, Status& status) {
       ->check(CLI::IsMember({"epipolar", "measured"}))
       ->capture_default_str();
   cmd->add_option("--tf", options->table,
-                  "transfer-function table (default: " + std::string(kDefaultTablePath) +
+                  "transfer-function table (default: " + defaultTable() +
                       "); read with the measured method, and by the pass band with either");
   cmd->add_option("--range-min", options->rangeMinDeg,
                   "with --separator passband: pass-band half-width for a talker straight ahead, degrees")

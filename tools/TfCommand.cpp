@@ -16,7 +16,7 @@
 
 #include "Commands.h"
 #include "OptionChecks.h"
-#include "fileio/OutputFile.h"
+#include "velkfileio/OutputFile.h"
 #include "velkio/HeadFit.h"
 #include "velkio/HeadModel.h"
 #include "velkio/SofaImport.h"

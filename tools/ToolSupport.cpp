@@ -20,9 +20,9 @@
 
 namespace velktool {
 
-const char* const kDefaultTablePath = "examples/kemar_front_16k_512.velk";
-
 namespace {
+
+const char* const kDefaultTableName = "kemar_front_16k_512.velk";
 
 std::string executableDir() {
   char path[PATH_MAX];
@@ -32,17 +32,18 @@ std::string executableDir() {
   return exe.substr(0, exe.find_last_of('/'));
 }
 
-bool readable(const std::string& path) { return access(path.c_str(), R_OK) == 0; }
+// Whether this program is the one of the build tree it was built in (not an installed copy).
+bool inBuildTree(const std::string& executableDir) {
+  std::error_code error;
+  return std::filesystem::equivalent(executableDir, VELK_BUILD_BIN_DIR, error);
+}
 
 }  // namespace
 
 std::string defaultTable() {
   const std::string dir = executableDir();
-  const std::string table = kDefaultTablePath;
-  for (const std::string& candidate : {dir + "/../../" + table, dir + "/../share/velk-binaural/" + table,
-                                       std::string(VELK_SOURCE_DIR) + "/" + table})
-    if (readable(candidate)) return candidate;
-  return std::string(VELK_SOURCE_DIR) + "/" + table;
+  if (inBuildTree(dir)) return std::string(VELK_SOURCE_DIR) + "/examples/" + kDefaultTableName;
+  return (std::filesystem::path(dir) / VELK_DATA_DIR_FROM_BINDIR / kDefaultTableName).lexically_normal().string();
 }
 
 std::string recordingProblem(const std::string& path, int samplingRate, const std::string& command) {

@@ -28,12 +28,9 @@
 
 namespace velktool {
 
-// The committed example table (KEMAR head, front half-plane, 16 kHz, 512 points), relative to
-// the source tree.
-extern const char* const kDefaultTablePath;
-
-// Where the example table is: next to the tool's build tree first (build/bin/../../examples),
-// then where an installation keeps it, then in the source tree the tool was built from.
+// The example table of the KEMAR head (front half-plane, 16 kHz, 512 points): in the installed
+// data folder (<prefix>/share/velk-binaural) of an installed tool, in the source tree's examples/
+// for the tool of a build tree.
 std::string defaultTable();
 
 // A clear reason why `path` cannot be processed by `command`, or "" when it can: unreadable,

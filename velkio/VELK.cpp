@@ -11,8 +11,8 @@
 #include <utility>
 
 #include "TableCheck.h"
-#include "fileio/ChunkId.h"
-#include "fileio/OutputFile.h"
+#include "velkfileio/ChunkId.h"
+#include "velkfileio/OutputFile.h"
 
 namespace velkio {
 namespace {

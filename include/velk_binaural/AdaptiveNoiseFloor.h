@@ -18,11 +18,12 @@
 #include <cstddef>
 #include <vector>
 
+#include "velk_binaural/Export.h"
 #include "velk_binaural/StereoSpectrum.h"
 
 namespace NSVelkBinaural {
 
-struct AdaptiveNoiseFloorConfig {
+struct VELK_API AdaptiveNoiseFloorConfig {
   // Weight of the past in each bin's smoothed power, per frame, in [0, 1): `smoothing` while the
   // power rises above the smoothed value, `fallSmoothing` while it lies below. 0.8 averages about
   // five frames, enough to steady the minimum; 0.5 lets a bin fall 30 dB in ten frames, so a
@@ -45,7 +46,7 @@ struct AdaptiveNoiseFloorConfig {
   unsigned settleFrames = 4;
 };
 
-class AdaptiveNoiseFloor {
+class VELK_API AdaptiveNoiseFloor {
  public:
   // std::invalid_argument for a configuration outside the ranges above.
   explicit AdaptiveNoiseFloor(const AdaptiveNoiseFloorConfig& config = AdaptiveNoiseFloorConfig());

@@ -7,11 +7,12 @@
 
 #include <cstdint>
 
+#include "velk_binaural/Export.h"
 #include "velk_binaural/Signal.h"
 
 namespace NSVelkBinaural {
 
-class BGNEstimator {
+class VELK_API BGNEstimator {
  public:
   // `estimateLength` is the number of frames to average; it must be at least 1.
   explicit BGNEstimator(unsigned int estimateLength);

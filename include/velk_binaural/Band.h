@@ -8,13 +8,14 @@
 #include <boost/shared_ptr.hpp>
 
 #include "velk_binaural/DimensionPromise.h"
+#include "velk_binaural/Export.h"
 
 namespace NSVelkBinaural {
 
 class BandInformation;
 
 // A bin index tied to the transform that made it; (-1, null) is the invalid band.
-class Band {
+class VELK_API Band {
  public:
   Band() = default;
   Band(int index, const BandInformation* info) : index(index), info(info) {}
@@ -26,7 +27,7 @@ class Band {
 };
 
 // Sampling rate and transform length; converts between frequencies and band indices.
-class BandInformation {
+class VELK_API BandInformation {
  public:
   BandInformation(NSDimensionPromise::FrequencyBase<double> samplingRate, unsigned int fftLength);
   // The band of index `index`, or the invalid band outside 0 .. fftLength / 2.
@@ -40,12 +41,12 @@ class BandInformation {
   std::uint32_t fftLength;
 };
 
-struct BandAndPower {
+struct VELK_API BandAndPower {
   Band band;
   double power;
 };
 
-struct BandAndHarmonicRatio {
+struct VELK_API BandAndHarmonicRatio {
   Band band;
   int ratio;  // 1 for the fundamental, 2 for the second harmonic, ...
 };
@@ -53,7 +54,7 @@ struct BandAndHarmonicRatio {
 namespace BandUtils {
 using HarmonicList = boost::shared_ptr<std::vector<BandAndHarmonicRatio>>;
 // Splits a list sorted by band at `boundary`: the leading run at or below it, then the rest.
-std::pair<HarmonicList, HarmonicList> DivideBands(const std::vector<BandAndHarmonicRatio>& bands, Band boundary);
+VELK_API std::pair<HarmonicList, HarmonicList> DivideBands(const std::vector<BandAndHarmonicRatio>& bands, Band boundary);
 }  // namespace BandUtils
 
 }  // namespace NSVelkBinaural

@@ -23,6 +23,7 @@
 #include <memory>
 #include <vector>
 
+#include "velk_binaural/Export.h"
 #include "velk_binaural/InterauralPhaseTable.h"
 #include "velk_binaural/SourceReport.h"
 #include "velk_binaural/StereoSpectrum.h"
@@ -47,7 +48,7 @@ namespace NSVelkBinaural {
 //   minMatch 0.3          0.25: the same; 0.4: 20% spurious.
 //   explainedMatch 0.7    0.6: the same; 0.8: 92% of the talkers of mixtures within 10 degrees.
 //   minShare 0.15         0.1: the same; 0.25: hit 0.80 against 0.81 and otherwise the same.
-struct BroadbandDirectionConfig {
+struct VELK_API BroadbandDirectionConfig {
   double minFrequencyHz = 100.0;   // lowest bin that takes part, Hz (in [0, maxFrequencyHz))
   double maxFrequencyHz = 5000.0;  // highest bin that takes part, Hz (up to half the sampling rate)
   // How far above the noise floor a bin must stand in both ears to take part, dB (0 .. 60).
@@ -74,7 +75,7 @@ struct BroadbandDirectionConfig {
   unsigned maxDirections = 3;
 };
 
-class BroadbandDirectionFinder {
+class VELK_API BroadbandDirectionFinder {
  public:
   // std::invalid_argument for a configuration outside the ranges above, a null table, or a
   // frequency range that holds no bin of the table.

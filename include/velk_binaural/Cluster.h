@@ -6,10 +6,11 @@
 #include <boost/shared_ptr.hpp>
 
 #include "velk_binaural/Band.h"
+#include "velk_binaural/Export.h"
 
 namespace NSVelkBinaural {
 
-class Cluster {
+class VELK_API Cluster {
  public:
   Cluster() = default;
   // A cluster of the single peak (band, power).

@@ -11,6 +11,7 @@
 
 #include "velk_binaural/Band.h"
 #include "velk_binaural/Cluster.h"
+#include "velk_binaural/Export.h"
 #include "velk_binaural/Peak.h"
 #include "velk_binaural/Signal.h"
 
@@ -18,7 +19,7 @@ namespace NSVelkBinaural {
 
 // The cheapest pair of adjacent clusters: its cost and the positions of its two members
 // (second == first + 1). The empty pair has the largest finite double as cost and -1, -1.
-struct ClusterPair {
+struct VELK_API ClusterPair {
   static ClusterPair Empty();
   bool IsEmpty() const { return first < 0; }
 
@@ -33,22 +34,22 @@ namespace Clustering {
 using ProxyList = boost::shared_ptr<std::vector<Band>>;
 
 // One cluster per peak, in peak order; null (after a WARNING) for a null peak list.
-ClusterList MakeInitClusters(const PeakList& peaks);
+VELK_API ClusterList MakeInitClusters(const PeakList& peaks);
 
 // The cheapest adjacent pair; the lowest positions win ties. The empty pair for a null list
 // (after a WARNING), an empty list or a single cluster. A pair with a null member is reported
 // and skipped.
-ClusterPair GetClosestDst(const ClusterList& clusters);
+VELK_API ClusterPair GetClosestDst(const ClusterList& clusters);
 
 // Clusters the peaks: merges the cheapest adjacent pair while its cost is below `threshold`.
 // Always returns a list; a null peak list gives an empty one.
-ClusterList Execute(const PeakList& peaks, double threshold);
+VELK_API ClusterList Execute(const PeakList& peaks, double threshold);
 
 // The proxy of every cluster: the band whose power stands highest above `bgnoise` (the lowest
 // such band on ties). A null or empty cluster gives the invalid band at its position (after a
 // SEVERE). Null (after a WARNING) when either argument is null. A band beyond the noise signal
 // throws std::out_of_range.
-ProxyList GetProxy(const ClusterList& clusters, const FloatSignalPtr& bgnoise);
+VELK_API ProxyList GetProxy(const ClusterList& clusters, const FloatSignalPtr& bgnoise);
 
 }  // namespace Clustering
 }  // namespace NSVelkBinaural

@@ -1,9 +1,11 @@
 // Mapping between azimuths in whole degrees and direction indices of a regular grid.
 #pragma once
 
+#include "velk_binaural/Export.h"
+
 namespace NSVelkBinaural {
 
-class DirectionConverter {
+class VELK_API DirectionConverter {
  public:
   DirectionConverter(int step, int origin) : step(step), origin(origin) {}
   // (degree - origin) / step, truncated toward zero. A step of 0 (the placeholder a measured
@@ -19,6 +21,6 @@ class DirectionConverter {
 // The process-wide converter: step -5, origin 90 at load (index 0 = +90, index 36 = -90).
 // Nothing in the library reads it (each pipeline owns its grid); localiser nodes set it to their
 // pipeline's grid for whoever reads it from outside.
-extern DirectionConverter gDirConv;
+extern VELK_API DirectionConverter gDirConv;
 
 }  // namespace NSVelkBinaural

@@ -23,6 +23,7 @@
 #include "velk_binaural/Band.h"
 #include "velk_binaural/DimensionPromise.h"
 #include "velk_binaural/DirectionConverter.h"
+#include "velk_binaural/Export.h"
 #include "velk_binaural/HarmonicSound.h"
 #include "velk_binaural/InterauralDifference.h"
 #include "velk_binaural/Probability.h"
@@ -33,7 +34,7 @@ struct IIPDS;
 
 // Free-field path-difference model of two microphones at +-90 degrees on a spherical head of
 // radius r, for a source at distance D from the head centre.
-class Epipolar {
+class VELK_API Epipolar {
  public:
   using Angle = NSDimensionPromise::AngleBase<double>;
   using Length = NSDimensionPromise::LengthBase<double>;
@@ -50,7 +51,7 @@ class Epipolar {
 };
 
 // The value equivalent to `input` modulo 2 pi that lies within pi of `model`; traced at FINEST.
-NSDimensionPromise::AngleBase<double> CalibrateDirection(NSDimensionPromise::AngleBase<double> input,
+VELK_API NSDimensionPromise::AngleBase<double> CalibrateDirection(NSDimensionPromise::AngleBase<double> input,
                                                          NSDimensionPromise::AngleBase<double> model);
 
 // CalibrateDirection's arithmetic, for per-bin and per-direction loops (which trace it themselves):
@@ -91,21 +92,21 @@ namespace DirectionProbability {
 // Probability per direction from its distance: the normal distribution function at
 // (mean - d) / s, with s the square root of (sum of squared distances - squared mean). Every
 // direction gets 0.5 when that spread is (nearly) zero. A NaN distance gives NaN probabilities.
-std::vector<Probability> CalculateProbability(const std::vector<double>& distances);
+VELK_API std::vector<Probability> CalculateProbability(const std::vector<double>& distances);
 
 // Mean over the harmonics of (observed - model)^2 / band index.
-double CalculateIPDDistance(const std::vector<double>& observed, const std::vector<double>& model,
+VELK_API double CalculateIPDDistance(const std::vector<double>& observed, const std::vector<double>& model,
                             const std::vector<BandAndHarmonicRatio>& harmonics);
 
 // Mean over the harmonics of (observed - table)^2 * band index, reading both at each harmonic's
 // band; std::out_of_range "index out of range" for a band outside either.
-double CalculateIIDDistance(const InterauralIntensityDifference& observed, const std::vector<double>& table,
+VELK_API double CalculateIIDDistance(const InterauralIntensityDifference& observed, const std::vector<double>& table,
                             const std::vector<BandAndHarmonicRatio>& harmonics);
 
 // Combines the cues chosen by mflag (a + b - ab when both are present), pairs each probability
 // with its direction index and, if asked, sorts the pairs with the most probable first. NaN
 // probabilities always come after every number.
-JudgeResult Combine(const std::vector<Probability>& pipd, const std::vector<Probability>& piid,
+VELK_API JudgeResult Combine(const std::vector<Probability>& pipd, const std::vector<Probability>& piid,
                     MethodFlag::Kind mflag, bool sort);
 
 // Strict weak ordering for "a is more probable than b" that puts NaN after every number.
@@ -119,7 +120,7 @@ inline bool MoreProbable(const std::pair<unsigned int, Probability>& a, const st
 
 }  // namespace DirectionProbability
 
-class DirectionJudge {
+class VELK_API DirectionJudge {
  public:
   virtual ~DirectionJudge() = default;
   // Probabilities of every direction for one sound. Either list may be empty; a null list is
@@ -130,7 +131,7 @@ class DirectionJudge {
 
 // Compares observed phase differences with the head model; the intensity difference only tells
 // left from right.
-class JudgeEpipolar : public DirectionJudge {
+class VELK_API JudgeEpipolar : public DirectionJudge {
  public:
   // `grid` is the direction grid judged over; the judge keeps a reference to it, so it must
   // outlive the judge, and a change of it is followed on the next call.
@@ -166,7 +167,7 @@ class JudgeEpipolar : public DirectionJudge {
 };
 
 // Compares both differences with the per-direction tables measured for the head.
-class JudgeHRTFMeasured : public DirectionJudge {
+class VELK_API JudgeHRTFMeasured : public DirectionJudge {
  public:
   // std::invalid_argument for a null table.
   explicit JudgeHRTFMeasured(boost::shared_ptr<IIPDS> iipds);

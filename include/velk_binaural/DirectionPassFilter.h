@@ -20,6 +20,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include "velk_binaural/DimensionPromise.h"
+#include "velk_binaural/Export.h"
 #include "velk_binaural/Signal.h"
 
 namespace NSVelkBinaural {
@@ -44,7 +45,7 @@ enum Kind {
 };
 }  // namespace PassBandSetMode
 
-class PassBandFlag {
+class VELK_API PassBandFlag {
  public:
   enum Kind { CUTOFF = 0, PASS = 1 };
 
@@ -64,7 +65,7 @@ class PassBandFlag {
 };
 
 // Transform length and sampling rate of the spectra being separated; bin i lies at i * fs / nfft Hz.
-struct SeparationSetting {
+struct VELK_API SeparationSetting {
   SeparationSetting(int nfft, double fs) : nfft(nfft), fs(fs) {}
   int nfft;
   double fs;  // Hz
@@ -73,7 +74,7 @@ struct SeparationSetting {
 // Per bin, the span [lo, hi] of a measured table's values over a band of directions: phases up to
 // the 1500 Hz bin, levels above it. A NaN in the table makes that bin's span NaN, which no value
 // fits.
-struct TableSpans {
+struct VELK_API TableSpans {
   std::vector<double> lo, hi;
 };
 
@@ -86,7 +87,7 @@ struct TableSpans {
 // another one; a table changed in place (or freed and another made at the same address) is not
 // noticed, so whoever replaces the table calls Clear(). It keeps at most kMaxBands bands and starts
 // afresh when that is exceeded (a moving talker can ask for many).
-class TableSpanCache {
+class VELK_API TableSpanCache {
  public:
   static constexpr std::size_t kMaxBands = 256;
 
@@ -115,7 +116,7 @@ class TableSpanCache {
   const void* owner = nullptr;
 };
 
-class PassBand {
+class VELK_API PassBand {
  public:
   using Angle = NSDimensionPromise::AngleBase<double>;
   using Length = NSDimensionPromise::LengthBase<double>;
@@ -147,20 +148,20 @@ class PassBand {
 
 // Half-width of the band of directions for a source at `direction`: rangeMin straight ahead,
 // growing linearly to rangeMax at +-pi/2 (and on beyond, unclamped).
-NSDimensionPromise::AngleBase<double> getPermissibleDirectionRange(NSDimensionPromise::AngleBase<double> direction,
+VELK_API NSDimensionPromise::AngleBase<double> getPermissibleDirectionRange(NSDimensionPromise::AngleBase<double> direction,
                                                                    NSDimensionPromise::AngleBase<double> rangeMin,
                                                                    NSDimensionPromise::AngleBase<double> rangeMax);
 
 // Writes the band of directions [direction - range, direction + range], folded into the front
 // half-plane, into `band`.
-void CalculateMaxMin(NSDimensionPromise::AngleBase<double> direction, NSDimensionPromise::AngleBase<double> range,
+VELK_API void CalculateMaxMin(NSDimensionPromise::AngleBase<double> direction, NSDimensionPromise::AngleBase<double> range,
                      MaxMin<NSDimensionPromise::AngleBase<double>>& band);
 
 // Overwrites every flag of `band` with `value`.
-void SetPassBandFlags(const boost::shared_ptr<PassBand>& band, PassBandFlag::Kind value);
+VELK_API void SetPassBandFlags(const boost::shared_ptr<PassBand>& band, PassBandFlag::Kind value);
 
 // Keeps the passing bins of a two-ear spectrum.
-class BandExtractor {
+class VELK_API BandExtractor {
  public:
   explicit BandExtractor(ComplexPairPtr spectra) : spectra(std::move(spectra)) {}
 

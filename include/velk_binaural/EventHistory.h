@@ -9,6 +9,7 @@
 
 #include "velk_binaural/Band.h"
 #include "velk_binaural/DimensionPromise.h"
+#include "velk_binaural/Export.h"
 #include "velk_binaural/Logger.h"
 
 namespace NSVelkBinaural {
@@ -16,7 +17,7 @@ namespace NSVelkBinaural {
 // Event identifier: 1, 2, 3, ... in order of creation; -1 means no event.
 using EventID = int;
 
-class EventHistory {
+class VELK_API EventHistory {
  public:
   using Angle = NSDimensionPromise::AngleBase<double>;
 

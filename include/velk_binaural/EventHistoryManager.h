@@ -17,6 +17,7 @@
 #include "velk_binaural/DimensionPromise.h"
 #include "velk_binaural/DirectionConverter.h"
 #include "velk_binaural/EventHistory.h"
+#include "velk_binaural/Export.h"
 #include "velk_binaural/HarmonicSound.h"
 #include "velk_binaural/Logger.h"
 
@@ -25,7 +26,7 @@ namespace NSVelkBinaural {
 // (matched event or -1, the sound's band, the sound's direction in radians)
 using EventUpdateRecord = boost::tuples::tuple<EventID, Band, NSDimensionPromise::AngleBase<double>>;
 
-class EventHistoryManager {
+class VELK_API EventHistoryManager {
  public:
   using Angle = NSDimensionPromise::AngleBase<double>;
 
@@ -63,9 +64,9 @@ class EventHistoryManager {
 };
 
 // First element from `start` on with identifier `id`, or the end.
-std::list<EventHistory>::iterator Search(std::list<EventHistory>& events, EventID id,
+VELK_API std::list<EventHistory>::iterator Search(std::list<EventHistory>& events, EventID id,
                                          std::list<EventHistory>::iterator start);
-std::vector<EventUpdateRecord>::iterator Search(std::vector<EventUpdateRecord>& records, EventID id,
+VELK_API std::vector<EventUpdateRecord>::iterator Search(std::vector<EventUpdateRecord>& records, EventID id,
                                                 std::vector<EventUpdateRecord>::iterator start);
 
 }  // namespace NSVelkBinaural

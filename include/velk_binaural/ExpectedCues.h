@@ -15,24 +15,25 @@
 #include <mutex>
 #include <vector>
 
+#include "velk_binaural/Export.h"
 #include "velkio/VELK.h"
 
 namespace NSVelkBinaural {
 
 // A rigid spherical head with the ears at +-90 degrees, and the distance of the talkers.
-struct SphereHead {
+struct VELK_API SphereHead {
   double radiusM = 0.09;          // head radius, metres
   double distanceM = 1.0;         // talker distance from the head centre, metres; above the radius
   double speedOfSoundMs = 340.0;  // metres per second
 };
 
 // One bin of a unit-trace 2 x 2 Hermitian covariance [[a, b], [conj(b), 1 - a]].
-struct CueCovariance {
+struct VELK_API CueCovariance {
   float a = 0.5f;         // share of the left ear, 0 .. 1
   std::complex<float> b;  // left times conj(right), relative to the sum of both powers
 };
 
-class ExpectedCues {
+class VELK_API ExpectedCues {
  public:
   // The responses of a transfer-function file already read, channel `leftChannel` being the left
   // ear and `rightChannel` the right one. Measured files place each direction at the azimuth of its first position;
@@ -84,6 +85,6 @@ class ExpectedCues {
 
 // The unit-trace covariance of one bin's two-ear value (left, right); equal shares and no
 // correlation when both are zero.
-CueCovariance NormalisedCovariance(std::complex<float> left, std::complex<float> right);
+VELK_API CueCovariance NormalisedCovariance(std::complex<float> left, std::complex<float> right);
 
 }  // namespace NSVelkBinaural

@@ -8,12 +8,13 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "velk_binaural/Export.h"
 #include "velkio/VELK.h"
 
 namespace NSVelkBinaural {
 
 // One direction's table: one value per frequency bin (bin k = k-th bin of the file's response).
-struct IIPD {
+struct VELK_API IIPD {
   std::vector<double> values;
 
   std::size_t size() const { return values.size(); }
@@ -21,7 +22,7 @@ struct IIPD {
   double at(std::size_t bin) const { return values.at(bin); }
 };
 
-struct IIPDS {
+struct VELK_API IIPDS {
   int fs = 0;        // sampling rate, Hz
   int nfft = 0;      // transform length
   int nfreq = 0;     // the file's impulse-response length value, unchanged
@@ -37,6 +38,6 @@ struct IIPDS {
 // or with source directions off a whole-degree regular grid; std::range_error when a channel
 // index is not below a direction's channel count; std::length_error when the two channels hold
 // different numbers of bins.
-boost::shared_ptr<IIPDS> HRTFToIIPDS(velkio::VELK& file, unsigned chA, unsigned chB);
+VELK_API boost::shared_ptr<IIPDS> HRTFToIIPDS(velkio::VELK& file, unsigned chA, unsigned chB);
 
 }  // namespace NSVelkBinaural

@@ -8,6 +8,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include "velk_binaural/Band.h"
+#include "velk_binaural/Export.h"
 #include "velk_binaural/Probability.h"
 
 namespace NSVelkBinaural {
@@ -16,7 +17,7 @@ namespace NSVelkBinaural {
 using DirectionCandidates = std::vector<std::pair<unsigned int, ProbabilityBase<double>>>;
 using DirectionCandidatesPtr = boost::shared_ptr<DirectionCandidates>;
 
-class HarmonicSound {
+class VELK_API HarmonicSound {
  public:
   HarmonicSound()
       : directions(boost::make_shared<DirectionCandidates>()),

@@ -13,13 +13,14 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "velk_binaural/Export.h"
 #include "velk_binaural/Logger.h"
 #include "velk_binaural/Signal.h"
 
 namespace NSVelkBinaural {
 
 template <class T>
-class InterauralDifference {
+class VELK_API InterauralDifference {
  public:
   explicit InterauralDifference(Channel::Kind kind);
   virtual ~InterauralDifference();
@@ -43,13 +44,13 @@ class InterauralDifference {
   void Allocate(size_t n);
 };
 
-class InterauralIntensityDifference : public InterauralDifference<float> {
+class VELK_API InterauralIntensityDifference : public InterauralDifference<float> {
  public:
   InterauralIntensityDifference(const ComplexPairPtr& spectra, Channel::Kind kind);
   ~InterauralIntensityDifference() override = default;
 };
 
-class InterauralPhaseDifference : public InterauralDifference<float> {
+class VELK_API InterauralPhaseDifference : public InterauralDifference<float> {
  public:
   InterauralPhaseDifference(const ComplexPairPtr& spectra, Channel::Kind kind);
   ~InterauralPhaseDifference() override;

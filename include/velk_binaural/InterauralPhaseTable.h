@@ -9,9 +9,11 @@
 #include <cstddef>
 #include <vector>
 
+#include "velk_binaural/Export.h"
+
 namespace NSVelkBinaural {
 
-class InterauralPhaseTable {
+class VELK_API InterauralPhaseTable {
  public:
   // phases[d][k]: the phase difference in radians of direction d (azimuthsDeg[d], degrees,
   // positive to the left) at bin k, k = 0 .. bins - 1, bin k at k * sampleRateHz / (2 (bins - 1)).

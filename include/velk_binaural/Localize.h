@@ -8,12 +8,13 @@
 
 #include "velk_binaural/Band.h"
 #include "velk_binaural/DirectionJudge.h"
+#include "velk_binaural/Export.h"
 #include "velk_binaural/HarmonicSound.h"
 #include "velk_binaural/InterauralDifference.h"
 
 namespace NSVelkBinaural {
 
-struct Localize {
+struct VELK_API Localize {
   // One candidate list per sound, in the order of the sounds.
   using DirectionLists = boost::shared_ptr<std::vector<JudgeResult>>;
 

@@ -36,6 +36,7 @@
 #include "velk_binaural/DirectionConverter.h"
 #include "velk_binaural/DirectionJudge.h"
 #include "velk_binaural/EventHistoryManager.h"
+#include "velk_binaural/Export.h"
 #include "velk_binaural/HRTF.h"
 #include "velk_binaural/HarmonicSound.h"
 #include "velk_binaural/Logger.h"
@@ -49,13 +50,13 @@
 namespace NSVelkBinaural {
 
 // A per-bin level of both ears in dB (the scale of the localiser's power spectra), not owned.
-struct StereoLevelsView {
+struct VELK_API StereoLevelsView {
   const float* left = nullptr;
   const float* right = nullptr;
   std::size_t bins = 0;
 };
 
-struct LocalizerConfig {
+struct VELK_API LocalizerConfig {
   enum class Noise { Internal, External };
   enum class Method { HeadModel, MeasuredTables };
   enum class NoiseFloor { FirstFrames, Adaptive };
@@ -98,7 +99,7 @@ struct LocalizerConfig {
   explicit LocalizerConfig(Uninitialised) {}
 };
 
-class Localizer {
+class VELK_API Localizer {
  public:
   // `tables` are needed with Method::MeasuredTables (std::invalid_argument without them); they
   // set the direction grid. The head model judges directions -90 .. 90 degrees in 5-degree steps.
@@ -170,6 +171,6 @@ class Localizer {
 // One-line description of a harmonic sound for diagnostics: its id, fundamental frequency, number
 // of harmonics, best direction (on `grid`) and its probability, and the band of every harmonic
 // number up to the highest (0 where that harmonic is missing).
-std::string HarmonicSoundToString(const HarmonicSound& sound, const DirectionConverter& grid);
+VELK_API std::string HarmonicSoundToString(const HarmonicSound& sound, const DirectionConverter& grid);
 
 }  // namespace NSVelkBinaural

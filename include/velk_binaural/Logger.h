@@ -16,9 +16,11 @@
 #include <boost/format.hpp>
 #include <boost/shared_ptr.hpp>
 
+#include "velk_binaural/Export.h"
+
 namespace NSVelkBinaural {
 
-class LogLevel {
+class VELK_API LogLevel {
  public:
   static const int ALL;  // INT_MIN: every message is written
   static const int OFF;  // INT_MAX: nothing but messages at OFF itself
@@ -37,7 +39,7 @@ class LogLevel {
   int value;
 };
 
-class Logger {
+class VELK_API Logger {
  public:
   // A stream and whether the logger owns (and deletes) it.
   using OstreamPtr = std::pair<std::ostream*, bool>;

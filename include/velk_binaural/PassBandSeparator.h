@@ -15,6 +15,7 @@
 
 #include "velk_binaural/BGNEstimator.h"
 #include "velk_binaural/DirectionPassFilter.h"
+#include "velk_binaural/Export.h"
 #include "velk_binaural/HRTF.h"
 #include "velk_binaural/Logger.h"
 #include "velk_binaural/Signal.h"
@@ -26,7 +27,7 @@ namespace NSVelkBinaural {
 
 class Separation;
 
-struct PassBandSeparatorConfig {
+struct VELK_API PassBandSeparatorConfig {
   enum class Method { HeadModel, MeasuredTables };
 
   // Every parameter at its declared default.
@@ -51,12 +52,12 @@ struct PassBandSeparatorConfig {
 };
 
 // A source to separate: its id and direction (radians, positive to the left).
-struct SeparationTarget {
+struct VELK_API SeparationTarget {
   int id;
   double azimuthRad;
 };
 
-struct SeparatedSpectrum {
+struct VELK_API SeparatedSpectrum {
   int id;
   double azimuthRad;
   double halfWidthRad;      // of the band of directions whose bins were kept
@@ -64,7 +65,7 @@ struct SeparatedSpectrum {
   ComplexSignalPtr spectrum;  // that ear's nfft/2 + 1 bins, the others zeroed; the caller's to keep
 };
 
-class PassBandSeparator {
+class VELK_API PassBandSeparator {
  public:
   // `tables` are needed with Method::MeasuredTables (std::invalid_argument without them) and
   // must fit the spectra (see CheckTablesFit).

@@ -7,6 +7,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include "velk_binaural/Band.h"
+#include "velk_binaural/Export.h"
 #include "velk_binaural/Signal.h"
 
 namespace NSVelkBinaural {
@@ -24,7 +25,7 @@ namespace Peak {
 // Returns null, after a WARNING, when the window is empty or upper is invalid, when either pair
 // is missing a channel or has channels of different lengths, or when either is shorter than
 // upper.index. An invalid lower band examines nothing and gives two empty lists.
-PeakPairPtr GetPeaks(const FloatPairPtr& bgnoise, const FloatPairPtr& lrpower, const Band& lower, const Band& upper,
+VELK_API PeakPairPtr GetPeaks(const FloatPairPtr& bgnoise, const FloatPairPtr& lrpower, const Band& lower, const Band& upper,
                      const BandInformation& info, float threshold);
 
 }  // namespace Peak

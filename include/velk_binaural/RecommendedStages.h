@@ -5,12 +5,13 @@
 // and are themselves checked by the localiser's parameter table like any given value.
 #pragma once
 
+#include "velk_binaural/Export.h"
 #include "velkparam/Parameter.h"
 
 namespace NSVelkBinaural {
 
 // Parameter values named as in LocalizerConfig::Parameters(); the measurements behind each are
 // written with their definition.
-const velkparam::Values& RecommendedLocalizerStages();
+VELK_API const velkparam::Values& RecommendedLocalizerStages();
 
 }  // namespace NSVelkBinaural

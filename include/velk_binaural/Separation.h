@@ -12,6 +12,7 @@
 
 #include "velk_binaural/DimensionPromise.h"
 #include "velk_binaural/DirectionPassFilter.h"
+#include "velk_binaural/Export.h"
 #include "velk_binaural/Logger.h"
 #include "velk_binaural/Signal.h"
 
@@ -21,7 +22,7 @@ struct IIPDS;
 class InterauralPhaseDifference;
 class InterauralIntensityDifference;
 
-class Separation {
+class VELK_API Separation {
  public:
   using Angle = NSDimensionPromise::AngleBase<double>;
 
@@ -44,7 +45,7 @@ class Separation {
 
 // Judges bins below 1500 Hz by their phase difference against a spherical head model (source at
 // 1 m, head radius 0.09 m); every other bin is dropped.
-class EpipolarSeparation : public Separation {
+class VELK_API EpipolarSeparation : public Separation {
  public:
   EpipolarSeparation(const ComplexPairPtr& spectra, const boost::shared_ptr<SeparationSetting>& setting);
   ~EpipolarSeparation() override;
@@ -56,7 +57,7 @@ class EpipolarSeparation : public Separation {
 
 // Judges bins against the head's measured interaural tables (phase up to 1500 Hz, level above)
 // and keeps only bins that both ears hear more than `threshold` dB above their background noise.
-class HRTFSeparation : public Separation {
+class VELK_API HRTFSeparation : public Separation {
  public:
   // `table` must outlive the separator, and so must `spans` when given: a cache of the table's
   // spans kept across frames by the caller (see TableSpanCache), so that each frame only compares.

@@ -28,6 +28,7 @@
 
 #include "velk_binaural/ExpectedCues.h"
 #include "velk_binaural/AdaptiveNoiseFloor.h"
+#include "velk_binaural/Export.h"
 #include "velk_binaural/StereoSpectrum.h"
 #include "velk_binaural/TableLoader.h"
 #include "velkparam/Parameter.h"
@@ -38,7 +39,7 @@ namespace NSVelkBinaural {
 // default, accepted values, unit and meaning): the node, the command-line tool and embedding code
 // read, check and document the configuration from it. Where the defaults come from is written
 // with the table (src/SoftMaskSeparatorConfig.cpp).
-struct SoftMaskSeparatorConfig {
+struct VELK_API SoftMaskSeparatorConfig {
   // Where the cues expected of each direction come from (see ExpectedCues).
   enum class Cues { HeadModel, MeasuredTables };
 
@@ -76,21 +77,21 @@ struct SoftMaskSeparatorConfig {
 
 // Throws velkparam::ParameterError naming the first field (by its parameter) whose value the
 // table refuses, with the value and what is accepted.
-void Validate(const SoftMaskSeparatorConfig& config);
+VELK_API void Validate(const SoftMaskSeparatorConfig& config);
 
 // The cues the configuration names, for spectra of an `nfft`-point transform: the rigid sphere,
 // or the measured tables of its file. TableError naming the file when it cannot be read, does
 // not hold the two channels, or is made for another sampling rate or transform length.
-std::shared_ptr<const ExpectedCues> LoadExpectedCues(const SoftMaskSeparatorConfig& config, int nfft);
+VELK_API std::shared_ptr<const ExpectedCues> LoadExpectedCues(const SoftMaskSeparatorConfig& config, int nfft);
 
 // A talker to separate on a frame: an id that stays with it from frame to frame, and its
 // direction (degrees, positive to the left, 0 straight ahead).
-struct TalkerDirection {
+struct VELK_API TalkerDirection {
   int id = 0;
   double azimuthDeg = 0.0;
 };
 
-class SoftMaskSeparator {
+class VELK_API SoftMaskSeparator {
  public:
   // Throws std::invalid_argument for a configuration outside its ranges (Validate), null cues,
   // or cues made for another sampling rate than the configuration's.

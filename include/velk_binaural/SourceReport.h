@@ -2,9 +2,11 @@
 // and what the talker tracker takes.
 #pragma once
 
+#include "velk_binaural/Export.h"
+
 namespace NSVelkBinaural {
 
-struct SourceReport {
+struct VELK_API SourceReport {
   double azimuthDeg = 0.0;  // degrees, positive to the left, 0 straight ahead
   // The evidence the report carries, in [0, 1]: for the broadband stage the share of the frame's
   // bins its direction explains; for the localiser's sound events the probability of the

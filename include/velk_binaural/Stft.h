@@ -13,12 +13,13 @@
 #include <memory>
 #include <vector>
 
+#include "velk_binaural/Export.h"
 #include "velk_binaural/StereoSpectrum.h"
 #include "velkdsp/ShortTime.h"
 
 namespace NSVelkBinaural {
 
-struct StftConfig {
+struct VELK_API StftConfig {
   int length = 512;   // frame length and transform length, samples; even
   int advance = 160;  // frame shift, samples
   int channels = 2;   // channel 0 is the left ear
@@ -26,7 +27,7 @@ struct StftConfig {
 };
 
 // The spectra of one frame, channel after channel.
-struct StftFrame {
+struct VELK_API StftFrame {
   long index = 0;   // frame k is centred on sample k x advance
   int channels = 0;
   std::size_t bins = 0;  // length / 2 + 1
@@ -37,7 +38,7 @@ struct StftFrame {
   StereoSpectrumView Stereo() const { return StereoSpectrumView{Channel(0), Channel(1), bins}; }
 };
 
-class Stft {
+class VELK_API Stft {
  public:
   // std::invalid_argument for a length below 2 or odd, an advance below 1 or above the length, or
   // no channel.
@@ -73,7 +74,7 @@ class Stft {
 // overlap-add, as the host's Synthesize node does it: unchanged spectra give the signal back
 // exactly (to float rounding). The output comes in blocks of `advance` samples; block k
 // (samples [k x advance, (k + 1) x advance)) is complete once frame k + LookAhead() is pushed.
-class Istft {
+class VELK_API Istft {
  public:
   // The configuration of the analysis the spectra came from. std::invalid_argument as Stft, or
   // when the advance leaves some sample without weight.

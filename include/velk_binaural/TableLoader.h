@@ -9,17 +9,18 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "velk_binaural/Export.h"
 #include "velk_binaural/HRTF.h"
 
 namespace NSVelkBinaural {
 
-class TableError : public std::runtime_error {
+class VELK_API TableError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
 // Which file, and which two of its channels are the left and the right ear.
-struct TableRequest {
+struct VELK_API TableRequest {
   std::string path;
   int leftChannel = 0;
   int rightChannel = 1;
@@ -28,13 +29,13 @@ struct TableRequest {
 // Reads the file and builds the tables of the channel pair (channel B minus channel A, with A the
 // left ear). Refuses a file that cannot be read or is not a transfer-function file, and a channel
 // pair that is not two different channels of the file.
-boost::shared_ptr<IIPDS> ReadInterauralTables(const TableRequest& request);
+VELK_API boost::shared_ptr<IIPDS> ReadInterauralTables(const TableRequest& request);
 
 // Refuses tables made for another sampling rate or transform length than the spectra's, and
 // tables that are empty or lack a direction or a bin of the spectra. `path` names the file in messages.
-void CheckTablesFit(const IIPDS& tables, const std::string& path, int samplingRateHz, int nfft);
+VELK_API void CheckTablesFit(const IIPDS& tables, const std::string& path, int samplingRateHz, int nfft);
 
 // ReadInterauralTables followed by CheckTablesFit.
-boost::shared_ptr<IIPDS> LoadInterauralTables(const TableRequest& request, int samplingRateHz, int nfft);
+VELK_API boost::shared_ptr<IIPDS> LoadInterauralTables(const TableRequest& request, int samplingRateHz, int nfft);
 
 }  // namespace NSVelkBinaural

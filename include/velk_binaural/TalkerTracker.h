@@ -17,6 +17,7 @@
 #include <tuple>
 #include <vector>
 
+#include "velk_binaural/Export.h"
 #include "velk_binaural/SourceReport.h"
 #include "velkparam/Parameter.h"
 
@@ -42,7 +43,7 @@ namespace NSVelkBinaural {
 //   shadowRatio 0.75      0: 1.67 ids per single talker (2.33 with the head model); 1.0: 92%
 //                         of the talkers of mixtures within 10 degrees.
 // reuseSec (10 s) and the sizes are choices, not measurements: the scenes are 4-15 s long.
-struct TalkerTrackerConfig {
+struct VELK_API TalkerTrackerConfig {
   // Every parameter at its declared default.
   TalkerTrackerConfig();
   // The tracker's parameters: name, type, default, accepted values, unit and meaning.
@@ -90,7 +91,7 @@ struct TalkerTrackerConfig {
   explicit TalkerTrackerConfig(Uninitialised) {}
 };
 
-struct TalkerTrack {
+struct VELK_API TalkerTrack {
   int id = 0;                 // 1, 2, ... in order of first appearance; given back on resumption
   double azimuthDeg = 0.0;    // positive to the left
   double evidence = 0.0;      // faded sum of the strengths of its reports
@@ -99,7 +100,7 @@ struct TalkerTrack {
   double strength = 0.0;      // the strength of its latest report, in [0, 1]
 };
 
-class TalkerTracker {
+class VELK_API TalkerTracker {
  public:
   // std::invalid_argument for a configuration outside the ranges above.
   explicit TalkerTracker(const TalkerTrackerConfig& config = TalkerTrackerConfig());

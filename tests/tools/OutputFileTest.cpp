@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "TestSupport.h"
-#include "fileio/OutputFile.h"
+#include "velkfileio/OutputFile.h"
 
 namespace hostio {
 namespace {

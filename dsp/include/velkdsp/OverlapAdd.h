@@ -15,9 +15,11 @@
 
 #include <vector>
 
+#include "velkdsp/Export.h"
+
 namespace velkdsp {
 
-class OverlapAdd {
+class VELKDSP_API OverlapAdd {
  public:
   // `window` is the analysis window (its size is the frame length); blocks start at `firstBlock`
   // (earlier blocks count as already taken). Throws std::invalid_argument when shift is not in

@@ -6,9 +6,11 @@
 #include <complex>
 #include <memory>
 
+#include "velkdsp/Export.h"
+
 namespace velkdsp {
 
-class RealFFT {
+class VELKDSP_API RealFFT {
  public:
   // Throws std::invalid_argument for a size below 2 and std::runtime_error when FFTW cannot plan.
   explicit RealFFT(int size);

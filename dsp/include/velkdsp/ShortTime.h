@@ -10,6 +10,7 @@
 #include <complex>
 #include <vector>
 
+#include "velkdsp/Export.h"
 #include "velkdsp/OverlapAdd.h"
 #include "velkdsp/RealFFT.h"
 #include "velkdsp/Window.h"
@@ -22,7 +23,7 @@ inline long frameStart(long k, int advance, int length) { return k * advance - l
 inline long frameCount(long samples, int advance) { return (samples + advance - 1) / advance; }
 
 // The windowed transform of one frame.
-class FrameAnalysis {
+class VELKDSP_API FrameAnalysis {
  public:
   // Throws std::invalid_argument for a length below 2.
   FrameAnalysis(WindowShape shape, int length);
@@ -39,7 +40,7 @@ class FrameAnalysis {
 // The inverse transform and the weights of a weighted overlap-add synthesis matching a
 // FrameAnalysis of the same window, length and advance. One instance serves any number of
 // channels, each an OverlapAdd made by channel().
-class FrameSynthesis {
+class VELKDSP_API FrameSynthesis {
  public:
   // Throws std::invalid_argument for a length below 2, or an advance at which the window leaves
   // some sample without weight.

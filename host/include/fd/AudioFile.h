@@ -8,11 +8,12 @@
 
 #include <sndfile.h>
 
-#include "fileio/OutputFile.h"
+#include "fd/Export.h"
+#include "velkfileio/OutputFile.h"
 
 namespace FD {
 
-struct SndFileCloser {
+struct FD_API SndFileCloser {
   void operator()(SNDFILE* file) const { sf_close(file); }
 };
 using SndFileHandle = std::unique_ptr<SNDFILE, SndFileCloser>;
@@ -51,7 +52,7 @@ void toPcm16(const float* in, size_t count, short* out);
 // infinities; only float files can hold them) are read as 0 and counted, so that one bad value
 // cannot spread through every spectrum it touches; nonFiniteReport() describes them. While the
 // reader lives the file counts as an input (fileio::InputFile), which no output may replace.
-class AudioFileReader {
+class FD_API AudioFileReader {
  public:
   // Throws std::runtime_error naming the file and libsndfile's reason when it cannot be opened,
   // is not seekable, or holds no samples; and whatever the warning handler throws for a file
@@ -96,16 +97,16 @@ class AudioFileReader {
 enum class SampleFormat { Pcm16, Float };
 
 // The names of the formats, in the order of SampleFormat.
-const std::vector<std::string>& sampleFormatNames();
+FD_API const std::vector<std::string>& sampleFormatNames();
 // "PCM16" or "FLOAT"; throws std::invalid_argument naming the accepted texts.
-SampleFormat sampleFormatFromName(const std::string& name);
+FD_API SampleFormat sampleFormatFromName(const std::string& name);
 
 // Writes a WAV file. Samples are collected and handed to the file in large blocks: one system
 // call per block instead of one per frame. The file is written beside its destination
 // (fileio::OutputFile) and takes its place only on commit(): close() writes what is left and
 // closes it, so that every write error is known, and commit() then moves it into place. A writer
 // destroyed without commit() leaves the destination as it was.
-class AudioFileWriter {
+class FD_API AudioFileWriter {
  public:
   // Samples per channel collected before they are written.
   static constexpr long kWriteBlock = 1L << 16;

@@ -14,13 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "fd/Export.h"
 #include "fd/Node.h"
 
 namespace FD {
 
 class AudioFileReader;
 
-class AudioFileSource : public BufferedNode {
+class FD_API AudioFileSource : public BufferedNode {
  public:
   // Opens the file; fails (NodeException) when it is missing or unreadable, or when its sampling
   // rate or channel count differs from SAMPLING_RATE or CHANNELS (there is no resampling).

@@ -14,27 +14,28 @@
 #include <vector>
 
 #include "fd/AudioFile.h"
-#include "fileio/OutputFile.h"
+#include "fd/Export.h"
+#include "velkfileio/OutputFile.h"
 
 namespace FD {
 
 // How one sample is stored: unsigned 8-bit, signed 16, 24 (three bytes), 32-bit integers, or
 // 32- and 64-bit floats; little-endian.
 enum class PcmEncoding { U8, S16, S24, S32, F32, F64 };
-int bytesPerSample(PcmEncoding encoding);
+FD_API int bytesPerSample(PcmEncoding encoding);
 
 // The headerless formats a stream may be given in, by their usual names ("S16_LE", "S32_LE",
 // "F32_LE"), and the encodings they name; std::invalid_argument listing the names for another.
-const std::vector<std::string>& rawFormatNames();
-PcmEncoding rawFormatFromName(const std::string& name);
+FD_API const std::vector<std::string>& rawFormatNames();
+FD_API PcmEncoding rawFormatFromName(const std::string& name);
 
 // Converts `values` samples of `encoding` to floats at full scale +-1, scaled as libsndfile scales
 // them when it reads a file (16-bit values are divided by 32768, and so on), so that a stream and
 // a file of the same samples give the same floats.
-void decodePcm(PcmEncoding encoding, const std::uint8_t* in, std::size_t values, float* out);
+FD_API void decodePcm(PcmEncoding encoding, const std::uint8_t* in, std::size_t values, float* out);
 
 // Bytes as they arrive.
-class ByteStream {
+class FD_API ByteStream {
  public:
   virtual ~ByteStream() = default;
   // Reads up to `max` bytes into `out`, waiting until at least one is there. Returns 0 at the end
@@ -47,7 +48,7 @@ class ByteStream {
 
 // Bytes from a file descriptor (standard input, a pipe, a FIFO, a file), waited for with poll()
 // together with FD::stopDescriptor(), so that a stop request ends the wait.
-class DescriptorStream : public ByteStream {
+class FD_API DescriptorStream : public ByteStream {
  public:
   // Reads `fd`; closes it at the end when `owned`.
   DescriptorStream(int fd, std::string name, bool owned);
@@ -68,7 +69,7 @@ class DescriptorStream : public ByteStream {
 };
 
 // Bytes held in memory, handed out at most `chunk` at a time (as a pipe might deliver them).
-class MemoryStream : public ByteStream {
+class FD_API MemoryStream : public ByteStream {
  public:
   MemoryStream(const std::uint8_t* data, std::size_t size, std::size_t chunk = SIZE_MAX, std::string name = "memory");
   std::size_t read(std::uint8_t* out, std::size_t max) override;
@@ -81,7 +82,7 @@ class MemoryStream : public ByteStream {
 };
 
 // What the header of a WAV stream says.
-struct WavStreamHeader {
+struct FD_API WavStreamHeader {
   PcmEncoding encoding = PcmEncoding::S16;
   int channels = 0;
   int sampleRate = 0;
@@ -94,10 +95,10 @@ struct WavStreamHeader {
 // the first byte of the samples. Throws std::runtime_error naming the stream, the field and what
 // was expected for a stream that is not WAV, a format that is not plain PCM or float, and a stream
 // that ends inside the header.
-WavStreamHeader readWavStreamHeader(ByteStream& in);
+FD_API WavStreamHeader readWavStreamHeader(ByteStream& in);
 
 // Samples from a stream, as floats at full scale +-1.
-class SampleStream {
+class FD_API SampleStream {
  public:
   virtual ~SampleStream() = default;
   virtual int channels() const = 0;
@@ -118,7 +119,7 @@ class SampleStream {
 // ends inside a sample frame loses that frame, and one that ends before the length its header
 // announced is reported (unless it ended on a stop request). The placeholder lengths of writers
 // that stream are taken as open.
-class PcmStreamReader : public SampleStream {
+class FD_API PcmStreamReader : public SampleStream {
  public:
   // Reads the WAV header from `in` (see readWavStreamHeader).
   static std::unique_ptr<PcmStreamReader> wav(std::unique_ptr<ByteStream> in);
@@ -155,7 +156,7 @@ class PcmStreamReader : public SampleStream {
 // the end when the destination can be rewound (a file, standard output redirected to a file);
 // readers of a pipe take the open lengths as "until the end". Each write() is handed to the
 // destination at once, so that a reader hears it without delay.
-class AudioStreamWriter {
+class FD_API AudioStreamWriter {
  public:
   // `path` "-" is standard output; a path is written as fileio::OutputFile writes it (beside the
   // destination, into its place on commit(); a FIFO directly). With `wavHeader` false the samples
@@ -194,6 +195,6 @@ class AudioStreamWriter {
 
 // The 44-byte header of a WAV stream of PCM16 or float samples; `dataBytes` -1 leaves the lengths
 // open (0xFFFFFFFF), as for a stream whose end is not known yet.
-std::vector<std::uint8_t> wavStreamHeader(int sampleRate, int channels, SampleFormat format, long long dataBytes);
+FD_API std::vector<std::uint8_t> wavStreamHeader(int sampleRate, int channels, SampleFormat format, long long dataBytes);
 
 }  // namespace FD

@@ -14,12 +14,13 @@
 #include <vector>
 
 #include "fd/AudioStream.h"
+#include "fd/Export.h"
 #include "fd/Node.h"
 
 namespace FD {
 
 // What both stream sources share: the framing of a SampleStream and its end.
-class SampleStreamSource : public BufferedNode {
+class FD_API SampleStreamSource : public BufferedNode {
  public:
   ~SampleStreamSource() override;
 
@@ -59,7 +60,7 @@ class SampleStreamSource : public BufferedNode {
   bool ended_ = false;
 };
 
-class AudioStreamSource : public SampleStreamSource {
+class FD_API AudioStreamSource : public SampleStreamSource {
  public:
   // Opens the stream and, for a WAV stream, waits for its header; fails (NodeException) when it
   // cannot be read, is not a WAV stream this program reads, or its rate or channel count differs
@@ -68,7 +69,7 @@ class AudioStreamSource : public SampleStreamSource {
   static NodeInfo describe();
 };
 
-class AudioDeviceSource : public SampleStreamSource {
+class FD_API AudioDeviceSource : public SampleStreamSource {
  public:
   // Opens the capture device at SAMPLING_RATE with CHANNELS channels; fails (NodeException naming
   // the device and what it refused) when it cannot.

@@ -7,11 +7,12 @@
 
 #include <vector>
 
+#include "fd/Export.h"
 #include "fd/Object.h"
 
 namespace FD {
 
-class Buffer : public Object {
+class FD_API Buffer : public Object {
  public:
   explicit Buffer(int capacity);
 

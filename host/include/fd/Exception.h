@@ -8,11 +8,13 @@
 #include <typeinfo>
 #include <vector>
 
+#include "fd/Export.h"
+
 namespace FD {
 
 class Node;
 
-class BaseException {
+class FD_API BaseException {
  public:
   virtual ~BaseException() = default;
   virtual void print(std::ostream& out = std::cerr) = 0;
@@ -25,7 +27,7 @@ class BaseException {
   virtual std::string source() const { return ""; }
 };
 
-class ExceptionStack : public BaseException {
+class FD_API ExceptionStack : public BaseException {
  public:
   ExceptionStack() = default;
   ExceptionStack(const ExceptionStack&) = delete;
@@ -40,7 +42,7 @@ class ExceptionStack : public BaseException {
 };
 
 // Any host failure that belongs to no node (plug-in loading, network files, casts that went wrong).
-class GeneralException : public BaseException {
+class FD_API GeneralException : public BaseException {
  public:
   GeneralException(std::string message, std::string file = "", int line = 0);
   void print(std::ostream& out = std::cerr) override;
@@ -54,7 +56,7 @@ class GeneralException : public BaseException {
 
 // A failure raised by (or about) one node: the node's name is part of the printed form, the
 // source file and line are not (see source()).
-class NodeException : public BaseException {
+class FD_API NodeException : public BaseException {
  public:
   NodeException(const Node* node, std::string message, std::string file, int line);
   void print(std::ostream& out = std::cerr) override;
@@ -68,7 +70,7 @@ class NodeException : public BaseException {
 };
 
 // A parameter the node asked for is not in its parameter set.
-class ParameterException : public BaseException {
+class FD_API ParameterException : public BaseException {
  public:
   ParameterException(std::string nodeName, std::string parameter);
   void print(std::ostream& out = std::cerr) override;
@@ -79,7 +81,7 @@ class ParameterException : public BaseException {
 };
 
 class Buffer;
-class BufferException : public BaseException {
+class FD_API BufferException : public BaseException {
  public:
   BufferException(std::string message, const Buffer* buffer, int index);
   void print(std::ostream& out = std::cerr) override;

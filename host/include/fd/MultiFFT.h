@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "fd/Export.h"
 #include "fd/Node.h"
 
 namespace velkdsp {
@@ -16,7 +17,7 @@ class FrameAnalysis;
 
 namespace FD {
 
-class MultiFFT : public BufferedNode {
+class FD_API MultiFFT : public BufferedNode {
  public:
   MultiFFT(std::string nodeName, const ParameterSet& params);
   ~MultiFFT() override;

@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "fd/Export.h"
 #include "fd/Node.h"
 
 namespace FD {
 
-class Network {
+class FD_API Network {
  public:
   Network() = default;
   Network(const Network&) = delete;

@@ -33,21 +33,22 @@
 #include <utility>
 #include <vector>
 
+#include "fd/Export.h"
 #include "fd/Network.h"
 
 namespace FD {
 
-struct PortReference {
+struct FD_API PortReference {
   std::string node, port;
 };
 
-struct NetworkNodeSpec {
+struct FD_API NetworkNodeSpec {
   std::string name, type;
   ParameterSet parameters;
   std::vector<std::pair<std::string, PortReference>> inputs;  // input port -> upstream output
 };
 
-struct NetworkSpec {
+struct FD_API NetworkSpec {
   std::string source;                // the file name, for messages
   std::string directory;             // the file's directory
   std::vector<std::string> plugins;  // as they are to be loaded
@@ -62,15 +63,15 @@ constexpr size_t kMaxNetworkFileBytes = 4u << 20;
 // ${NETWORK_DIR} stands for. Each override is "NAME=VALUE" (a network parameter declared in the
 // file) or "NODE.PARAMETER=VALUE" (a parameter of one node, added or replaced); VALUE is read as
 // a JSON value when it is one (512, 10.0, [0, 1], "\"512\""), otherwise as a plain string.
-NetworkSpec parseNetwork(const std::string& text, const std::string& source, const std::string& directory,
-                         const std::vector<std::string>& overrides = {});
+FD_API NetworkSpec parseNetwork(const std::string& text, const std::string& source, const std::string& directory,
+                                const std::vector<std::string>& overrides = {});
 // Reads the file at `path` (at most kMaxNetworkFileBytes) and parses it.
-NetworkSpec readNetworkFile(const std::string& path, const std::vector<std::string>& overrides = {});
+FD_API NetworkSpec readNetworkFile(const std::string& path, const std::vector<std::string>& overrides = {});
 
 // Loads the plug-ins, then creates the nodes in order, connects their inputs and declares the
 // outputs. Parameters that a node type does not declare are refused, so that a misspelt optional
 // parameter cannot go unnoticed; the others are typed by their declarations (an int given for a
 // float parameter becomes a float; a float that is not a whole number is refused for an int one).
-void buildNetwork(const NetworkSpec& plan, Network& network);
+FD_API void buildNetwork(const NetworkSpec& plan, Network& network);
 
 }  // namespace FD

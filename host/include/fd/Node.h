@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fd/Buffer.h"
+#include "fd/Export.h"
 #include "fd/NodeInfo.h"
 #include "fd/ParameterSet.h"
 #include "fd/Values.h"
@@ -22,13 +23,13 @@ class _NodeFactory;
 // The framing a node works with, as far as it declares one: frame length (LENGTH), frame shift
 // (ADVANCE) and sampling rate (SAMPLING_RATE); 0 where it declares none. The network checks that
 // what a node declares agrees with the nodes upstream of it.
-struct FrameGeometry {
+struct FD_API FrameGeometry {
   int length = 0;
   int advance = 0;
   int samplingRate = 0;
 };
 
-class Node : public Object {
+class FD_API Node : public Object {
  public:
   Node(std::string nodeName, const ParameterSet& params);
   ~Node() override;
@@ -121,7 +122,7 @@ class Node : public Object {
 
 // A node whose outputs are kept in ring buffers: each frame is computed once per output by
 // `calculate` and served from the buffer to every reader.
-class BufferedNode : public Node {
+class FD_API BufferedNode : public Node {
  public:
   BufferedNode(std::string nodeName, const ParameterSet& params);
 
@@ -158,7 +159,7 @@ class BufferedNode : public Node {
   std::vector<InputRange> inputRange_;
 };
 
-class _NodeFactory {
+class FD_API _NodeFactory {
  public:
   explicit _NodeFactory(std::string nodeName) : name_(std::move(nodeName)) {}
   virtual ~_NodeFactory() = default;

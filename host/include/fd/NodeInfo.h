@@ -6,17 +6,18 @@
 #include <string>
 #include <vector>
 
+#include "fd/Export.h"
 #include "velkparam/Parameter.h"
 
 namespace FD {
 
-struct PortInfo {
+struct FD_API PortInfo {
   std::string name;
   std::string type;         // e.g. "Matrix<complex<float>>"
   std::string description;  // content and unit
 };
 
-struct NodeInfo {
+struct FD_API NodeInfo {
   std::string description;
   std::vector<PortInfo> inputs, outputs;
   // Name, type, default, accepted values, unit and meaning of every parameter. Nodes require their

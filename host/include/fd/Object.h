@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fd/Exception.h"
+#include "fd/Export.h"
 
 namespace FD {
 
@@ -23,11 +24,11 @@ class RCPtr;
 class Object;
 using ObjectRef = RCPtr<Object>;
 
-struct ModuleRecord {
+struct FD_API ModuleRecord {
   std::string name, revision, version;
 };
 
-class Object {
+class FD_API Object {
  public:
   Object() = default;
   Object(const Object&) : refCount_(1) {}
@@ -58,7 +59,7 @@ class Object {
 
 // Conversions that a typed view (RCPtr<T>(ref)) may apply when the object is not a T:
 // table[source type][target type] makes a new object of the target type.
-class Conversion {
+class FD_API Conversion {
  public:
   using Function = std::function<ObjectRef(const ObjectRef&)>;
   using Table = std::map<std::type_index, std::map<std::type_index, Function>>;
@@ -70,9 +71,9 @@ class Conversion {
 };
 
 // Converts through the table; nil when no conversion from `ref`'s type to `target` exists.
-ObjectRef convertObject(const ObjectRef& ref, const std::type_info& target);
+FD_API ObjectRef convertObject(const ObjectRef& ref, const std::type_info& target);
 // Demangled name of a type for messages.
-std::string demangle(const char* mangled);
+FD_API std::string demangle(const char* mangled);
 
 template <class T>
 class RCPtr {

@@ -6,11 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "fd/Export.h"
 #include "fd/Object.h"
 
 namespace FD {
 
-class ParameterSet {
+class FD_API ParameterSet {
  public:
   ParameterSet() = default;
   explicit ParameterSet(std::string owner) : owner_(std::move(owner)) {}

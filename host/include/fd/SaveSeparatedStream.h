@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "fd/AudioStream.h"
+#include "fd/Export.h"
 #include "fd/Node.h"
 
 namespace velkdsp {
@@ -23,7 +24,7 @@ class OverlapAdd;
 
 namespace FD {
 
-class SaveSeparatedStream : public BufferedNode {
+class FD_API SaveSeparatedStream : public BufferedNode {
  public:
   SaveSeparatedStream(std::string nodeName, const ParameterSet& params);
   ~SaveSeparatedStream() override;

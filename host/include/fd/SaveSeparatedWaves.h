@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "fd/Export.h"
 #include "fd/Node.h"
 
 namespace velkdsp {
@@ -23,7 +24,7 @@ class FrameSynthesis;
 
 namespace FD {
 
-class SaveSeparatedWaves : public BufferedNode {
+class FD_API SaveSeparatedWaves : public BufferedNode {
  public:
   SaveSeparatedWaves(std::string nodeName, const ParameterSet& params);
   ~SaveSeparatedWaves() override;

@@ -10,13 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "fd/Export.h"
 #include "fd/Node.h"
 
 namespace FD {
 
 class AudioFileWriter;
 
-class SaveWave : public BufferedNode {
+class FD_API SaveWave : public BufferedNode {
  public:
   SaveWave(std::string nodeName, const ParameterSet& params);
   ~SaveWave() override;

@@ -8,11 +8,12 @@
 #include <cstdint>
 #include <ostream>
 
+#include "fd/Export.h"
 #include "fd/Values.h"
 
 namespace FD {
 
-class Source : public Object {
+class FD_API Source : public Object {
  public:
   Source() = default;
   // A record for azimuth `radians`: the cosine and sine are computed in double and stored as floats.

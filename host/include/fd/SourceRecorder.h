@@ -13,12 +13,13 @@
 #include <memory>
 #include <string>
 
+#include "fd/Export.h"
 #include "fd/Node.h"
-#include "fileio/OutputFile.h"
+#include "velkfileio/OutputFile.h"
 
 namespace FD {
 
-class SourceRecorder : public BufferedNode {
+class FD_API SourceRecorder : public BufferedNode {
  public:
   SourceRecorder(std::string nodeName, const ParameterSet& params);
   ~SourceRecorder() override;

@@ -10,9 +10,11 @@
 //   SourceRecorder      source lists -> JSON lines
 #pragma once
 
+#include "fd/Export.h"
+
 namespace FD {
 
 // Adds the factories of the standard nodes to the registry. Called once by the registry.
-void registerStandardNodes();
+FD_API void registerStandardNodes();
 
 }  // namespace FD

@@ -6,16 +6,18 @@
 // handler (requestStop() is async-signal-safe); nothing else of the host reacts to it.
 #pragma once
 
+#include "fd/Export.h"
+
 namespace FD {
 
 // Asks every stream reader to end its input. Async-signal-safe; may be called again.
-void requestStop() noexcept;
+FD_API void requestStop() noexcept;
 // Whether a stop was requested since the process started or the last clearStop().
-bool stopRequested() noexcept;
+FD_API bool stopRequested() noexcept;
 // A descriptor that becomes readable when a stop is requested (for poll()). Made on the first
 // call; call it once before installing a signal handler that calls requestStop().
-int stopDescriptor();
+FD_API int stopDescriptor();
 // Forgets a request (a program that runs several networks, and tests).
-void clearStop();
+FD_API void clearStop();
 
 }  // namespace FD

@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "fd/Export.h"
 #include "fd/Node.h"
 
 namespace velkdsp {
@@ -22,7 +23,7 @@ class OverlapAdd;
 
 namespace FD {
 
-class Synthesize : public BufferedNode {
+class FD_API Synthesize : public BufferedNode {
  public:
   Synthesize(std::string nodeName, const ParameterSet& params);
   ~Synthesize() override;

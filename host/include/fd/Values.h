@@ -6,13 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "fd/Export.h"
 #include "fd/Object.h"
 
 namespace FD {
 
 // Row-major matrix; frames of multichannel signals and spectra (one row per channel).
 template <class T>
-class Matrix : public Object {
+class FD_API Matrix : public Object {
  public:
   Matrix() = default;
   Matrix(int rows, int cols, const T& fill = T()) { resize(rows, cols, fill); }
@@ -42,7 +43,7 @@ class Matrix : public Object {
 };
 
 template <class T>
-class Vector : public Object, public std::vector<T> {
+class FD_API Vector : public Object, public std::vector<T> {
  public:
   using std::vector<T>::vector;
   Vector() = default;
@@ -53,7 +54,7 @@ class Vector : public Object, public std::vector<T> {
 };
 
 template <class K, class V>
-class Map : public Object, public std::map<K, V> {
+class FD_API Map : public Object, public std::map<K, V> {
  public:
   Map() = default;
   void printOn(std::ostream& out = std::cout) const override;
@@ -61,7 +62,7 @@ class Map : public Object, public std::map<K, V> {
   std::string className() const override { return "Map"; }
 };
 
-class String : public Object, public std::string {
+class FD_API String : public Object, public std::string {
  public:
   String() = default;
   String(const std::string& s) : std::string(s) {}
@@ -73,7 +74,7 @@ class String : public Object, public std::string {
 };
 
 template <class T>
-class GenericType : public Object {
+class FD_API GenericType : public Object {
  public:
   GenericType() = default;
   explicit GenericType(const T& v) : value_(v) {}

@@ -6,16 +6,18 @@
 #include <functional>
 #include <string>
 
+#include "fd/Export.h"
+
 namespace FD {
 
 using WarningHandler = std::function<void(const std::string& message)>;
 
 // Hands `message` (one sentence, naming the file or node concerned) to the current handler. A
 // handler may throw to turn the warning into an error; the exception then leaves warn().
-void warn(const std::string& message);
+FD_API void warn(const std::string& message);
 
 // Installs `handler` (an empty one restores the default, which writes "warning: MESSAGE" as one
 // line on standard error) and returns the previous one.
-WarningHandler setWarningHandler(WarningHandler handler);
+FD_API WarningHandler setWarningHandler(WarningHandler handler);
 
 }  // namespace FD

@@ -16,18 +16,20 @@
 #include <variant>
 #include <vector>
 
+#include "velkparam/Export.h"
+
 namespace velkparam {
 
 enum class Type { Int, Float, String, IntList, FloatList };
 
 // "int", "float", "string", "Vector<int>", "Vector<float>".
-std::string TypeName(Type type);
+VELKPARAM_API std::string TypeName(Type type);
 
 using Value = std::variant<int, float, std::string, std::vector<int>, std::vector<float>>;
-Type TypeOf(const Value& value);
+VELKPARAM_API Type TypeOf(const Value& value);
 
 // A value as it would be written in a network file: 16000, 20.0, "LEFT", [0, 1], [30.0, -30.0].
-std::string ToText(const Value& value);
+VELKPARAM_API std::string ToText(const Value& value);
 
 // Whether an absent parameter is an error.
 enum class Need {
@@ -37,12 +39,12 @@ enum class Need {
 };
 
 // A limit on a number (on each element of a list).
-struct Bound {
+struct VELKPARAM_API Bound {
   double value;
   bool inclusive;
 };
 
-struct Spec {
+struct VELKPARAM_API Spec {
   std::string name;
   Type type = Type::String;
   Value defaultValue;  // what the tools fill in when the user gives nothing
@@ -77,34 +79,34 @@ struct Spec {
 // What the entry accepts, for messages and documentation: "an int of at least 1", "a float above
 // 0", "\"LEFT\" or \"RIGHT\" (any other text acts as \"RIGHT\")", "a list of 2 ints, each at least
 // 0", "any text".
-std::string Accepted(const Spec& spec);
+VELKPARAM_API std::string Accepted(const Spec& spec);
 
 // Empty when `value` is acceptable for the entry, else why not (ending in what is accepted).
-std::string Problem(const Spec& spec, const Value& value);
+VELKPARAM_API std::string Problem(const Spec& spec, const Value& value);
 
 // The keyword a text selects: itself when it is one of the keywords, else the fallback keyword.
 // The one place where a text that matches no keyword falls back to another branch.
 // std::invalid_argument when the entry has no fallback and the text is not a keyword.
-const std::string& SelectedKeyword(const Spec& spec, const std::string& text);
+VELKPARAM_API const std::string& SelectedKeyword(const Spec& spec, const std::string& text);
 
 // A value of another type as the entry's type, where that loses nothing: an int (or a list of
 // ints) for a float parameter, a float of whole value for an int parameter. Values of the entry's
 // type come back unchanged. Otherwise nothing, with the reason in `why`: "2.5 is not a whole
 // number", "expected an int, got a string".
-std::optional<Value> Converted(const Spec& spec, const Value& value, std::string* why);
+VELKPARAM_API std::optional<Value> Converted(const Spec& spec, const Value& value, std::string* why);
 
 // A value written as text (command line), typed by the entry: "20" or "20.5" for a float, "0,1"
 // or "[0, 1]" for a list, any text for a string. std::invalid_argument naming the parameter, the
 // text and the type expected when the text does not read as that type.
-Value Parse(const Spec& spec, const std::string& text);
+VELKPARAM_API Value Parse(const Spec& spec, const std::string& text);
 
 // The entry named `name`, or null.
-const Spec* Find(const std::vector<Spec>& table, const std::string& name);
+VELKPARAM_API const Spec* Find(const std::vector<Spec>& table, const std::string& name);
 // The names of a table, comma-separated, for messages.
-std::string Names(const std::vector<Spec>& table);
+VELKPARAM_API std::string Names(const std::vector<Spec>& table);
 
 // A value refused for a parameter: names the parameter, the value and what is accepted.
-class ParameterError : public std::invalid_argument {
+class VELKPARAM_API ParameterError : public std::invalid_argument {
  public:
   ParameterError(std::string parameter, std::string value, std::string problem);
   const std::string& parameter() const { return parameter_; }
@@ -121,17 +123,17 @@ using Values = std::map<std::string, Value>;
 // Checks every entry of `table` that `values` holds; throws ParameterError for the first value
 // (in table order) that is refused, and for a required entry that is missing. Names that are not
 // in the table are refused too.
-void Check(const std::vector<Spec>& table, const Values& values);
+VELKPARAM_API void Check(const std::vector<Spec>& table, const Values& values);
 
 // `given` over every entry's default, checked (see Check): the complete values of a configuration.
-Values Completed(const std::vector<Spec>& table, const Values& given);
+VELKPARAM_API Values Completed(const std::vector<Spec>& table, const Values& given);
 
 // Typed reads of checked values; the entry's default when the value is absent.
-int IntOf(const std::vector<Spec>& table, const Values& values, const std::string& name);
-float FloatOf(const std::vector<Spec>& table, const Values& values, const std::string& name);
-std::string TextOf(const std::vector<Spec>& table, const Values& values, const std::string& name);
-std::vector<int> IntsOf(const std::vector<Spec>& table, const Values& values, const std::string& name);
+VELKPARAM_API int IntOf(const std::vector<Spec>& table, const Values& values, const std::string& name);
+VELKPARAM_API float FloatOf(const std::vector<Spec>& table, const Values& values, const std::string& name);
+VELKPARAM_API std::string TextOf(const std::vector<Spec>& table, const Values& values, const std::string& name);
+VELKPARAM_API std::vector<int> IntsOf(const std::vector<Spec>& table, const Values& values, const std::string& name);
 // The keyword the text of keyword parameter `name` selects (see SelectedKeyword).
-const std::string& KeywordOf(const std::vector<Spec>& table, const Values& values, const std::string& name);
+VELKPARAM_API const std::string& KeywordOf(const std::vector<Spec>& table, const Values& values, const std::string& name);
 
 }  // namespace velkparam

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "velkio/Export.h"
+
 namespace velkio {
 
 // The complex response of one channel, one value per frequency bin (bin k of an nfft-point
@@ -25,7 +27,7 @@ using TransferFunctions = std::vector<ChannelResponses>;
 using TFPtr = std::shared_ptr<const TransferFunctions>;
 
 // A source position in metres, head-centred: x to the front, y to the left, z up.
-struct Position {
+struct VELKIO_API Position {
   float x = 0.0f;
   float y = 0.0f;
   float z = 0.0f;
@@ -33,7 +35,7 @@ struct Position {
 // The positions of every direction, each direction holding one or more positions.
 using PositionList = std::vector<std::vector<Position>>;
 
-class Chunk {
+class VELKIO_API Chunk {
  public:
   virtual ~Chunk() = default;
   // The four-character identifier this chunk is stored under.
@@ -45,7 +47,7 @@ using ChunkList = std::vector<ChunkPtr>;
 
 // A format version. (Named fields rather than major/minor, which some C libraries define as
 // macros.)
-struct Version {
+struct VELKIO_API Version {
   std::uint16_t majorNumber = 0;
   std::uint16_t minorNumber = 0;
 };
@@ -60,7 +62,7 @@ constexpr int kMaxSamplingRate = 1000000;       // Hz
 constexpr int kMaxTransformLength = 1 << 20;    // points
 
 // Format chunk: what the rest of the file means.
-class FMT : public Chunk {
+class VELKIO_API FMT : public Chunk {
  public:
   // Format ids.
   static constexpr int MEASURED = 1;   // source positions and responses in an M2PG chunk
@@ -97,7 +99,7 @@ class FMT : public Chunk {
 };
 
 // Measured source positions and, per direction and channel, their transfer functions.
-class M2PG : public Chunk {
+class VELKIO_API M2PG : public Chunk {
  public:
   static std::string getIdentifier() { return "M2PG"; }
 
@@ -117,7 +119,7 @@ class M2PG : public Chunk {
 
 // Transfer functions of a geometric model: a number of source directions spread evenly over
 // -90 .. +90 degrees (one source: straight ahead).
-class GTF : public Chunk {
+class VELKIO_API GTF : public Chunk {
  public:
   static std::string getIdentifier() { return "GTF "; }
 

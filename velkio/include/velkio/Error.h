@@ -4,11 +4,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "velkio/Export.h"
+
 namespace velkio {
 
 // Thrown when a file cannot be read, written or made sense of. The message names the file
 // (or the buffer's name) and what is wrong with it.
-class FileError : public std::runtime_error {
+class VELKIO_API FileError : public std::runtime_error {
  public:
   explicit FileError(const std::string& message) : std::runtime_error(message) {}
 };
@@ -16,7 +18,7 @@ class FileError : public std::runtime_error {
 // A process-wide record of the last problem the library or its callers noted (for instance a
 // version mismatch found while checking a format chunk). Not synchronised: use it from one
 // thread, like the rest of the library.
-class Error {
+class VELKIO_API Error {
  public:
   static Error& getInstance();
 

@@ -5,11 +5,12 @@
 
 #include <vector>
 
+#include "velkio/Export.h"
 #include "velkio/VELK.h"
 
 namespace velkio {
 
-struct HeadFitOptions {
+struct VELKIO_API HeadFitOptions {
   // The band compared, Hz: low enough for the interaural phase to be governed by the time
   // difference around the head, high enough for that phase to be well above the measurement's
   // noise.
@@ -26,7 +27,7 @@ struct HeadFitOptions {
   double speedOfSound = 340.0;  // m/s, as the head model uses
 };
 
-struct HeadFit {
+struct VELKIO_API HeadFit {
   double radius = 0.0;    // metres
   double distance = 0.0;  // metres; with the table's own distances, their mean
   // Measured minus model interaural phase (left minus right), wrapped to (-pi, pi], as a root
@@ -40,7 +41,7 @@ struct HeadFit {
 // The interaural time difference of one direction at low frequencies, microseconds, positive
 // when the left ear hears first: the least-squares slope (through 0 Hz) of the interaural phase,
 // unwrapped along frequency, over the band compared.
-struct InterauralDelay {
+struct VELKIO_API InterauralDelay {
   double azimuthDeg = 0.0;
   double measuredUs = 0.0;
   double modelUs = 0.0;
@@ -51,14 +52,14 @@ struct InterauralDelay {
 // of the table is taken as the left ear, channel 1 as the right. Throws std::invalid_argument for
 // unusable options, a table without two channels, a band with no bin, or a geometric table
 // without a distance given.
-HeadFit fitSphereHead(const VELK& table, const HeadFitOptions& options);
+VELKIO_API HeadFit fitSphereHead(const VELK& table, const HeadFitOptions& options);
 
 // How a given sphere compares with `table` over the same directions and band (no search);
 // `distance` 0 takes the table's own distances.
-HeadFit sphereResidual(const VELK& table, double radius, double distance, const HeadFitOptions& options);
+VELKIO_API HeadFit sphereResidual(const VELK& table, double radius, double distance, const HeadFitOptions& options);
 
 // Per direction of the table, the measured interaural time difference next to that of the sphere.
-std::vector<InterauralDelay> interauralDelays(const VELK& table, double radius, double distance,
+VELKIO_API std::vector<InterauralDelay> interauralDelays(const VELK& table, double radius, double distance,
                                               const HeadFitOptions& options);
 
 }  // namespace velkio

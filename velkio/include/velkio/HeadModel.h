@@ -3,11 +3,12 @@
 
 #include <complex>
 
+#include "velkio/Export.h"
 #include "velkio/VELK.h"
 
 namespace velkio {
 
-struct HeadModelOptions {
+struct VELKIO_API HeadModelOptions {
   double radius = 0.09;        // head radius, metres
   double distance = 1.0;       // source distance from the head centre, metres
   int directions = 37;         // spread evenly over -90 .. +90 degrees (37: every 5 degrees)
@@ -22,13 +23,13 @@ struct HeadModelOptions {
 // (Hz). Phases follow X(f) = integral x(t) e^(-j 2 pi f t) dt, so a delay makes the phase fall.
 // Throws std::invalid_argument unless 0 < radius < distance, and std::runtime_error when the
 // series does not converge (a source almost touching the sphere).
-std::complex<double> sphereResponse(double radius, double distance, double incidence,
+VELKIO_API std::complex<double> sphereResponse(double radius, double distance, double incidence,
                                     double frequency, double speedOfSound = 340.0);
 
 // A geometric file (format id 2, "GTF ") of the spherical head: channel 0 the left ear (at +90
 // degrees), channel 1 the right ear (at -90 degrees), source directions -90 + i * 180 / (N - 1)
 // for i = 0 .. N - 1 (N = 1: straight ahead). Throws std::invalid_argument for unusable options,
 // among them direction counts whose spacing is not a whole number of degrees.
-VELK makeHeadModel(const HeadModelOptions& options);
+VELKIO_API VELK makeHeadModel(const HeadModelOptions& options);
 
 }  // namespace velkio

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "velkio/Export.h"
 #include "velkio/VELK.h"
 
 namespace velkio {
@@ -13,7 +14,7 @@ enum class DirectionRange {
   FULL,   // the whole circle, -180 .. 180 - step
 };
 
-struct SofaImportOptions {
+struct VELKIO_API SofaImportOptions {
   int fs = 16000;    // sampling rate of the table, Hz
   int nfft = 512;    // transform length; the table holds nfft/2 + 1 bins
   DirectionRange range = DirectionRange::FRONT;
@@ -26,14 +27,14 @@ struct SofaImportOptions {
 // (receiver 0 is the left ear in the common sets). Throws FileError when the set cannot be read
 // or lacks a wanted direction, std::invalid_argument for unusable options. Remarks worth showing
 // the user (a truncated response, an unusual ear order) are appended to `notes` when given.
-VELK importSofa(const std::string& path, const SofaImportOptions& options,
+VELKIO_API VELK importSofa(const std::string& path, const SofaImportOptions& options,
                 std::vector<std::string>* notes = nullptr);
 
 // The azimuths (degrees, ascending) an import with these options takes.
-std::vector<int> importAzimuths(const SofaImportOptions& options);
+VELKIO_API std::vector<int> importAzimuths(const SofaImportOptions& options);
 
 // A position on the horizontal circle of radius `r` at `degrees` azimuth (positive to the left),
 // placed so that atan2(y, x) gives back the azimuth, -180 included.
-Position horizontalPosition(int degrees, double r);
+VELKIO_API Position horizontalPosition(int degrees, double r);
 
 }  // namespace velkio

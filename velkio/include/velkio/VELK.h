@@ -18,17 +18,18 @@
 
 #include "velkio/Chunk.h"
 #include "velkio/Error.h"
+#include "velkio/Export.h"
 
 namespace velkio {
 
 // A chunk the reader did not understand and left out of the chunk list.
-struct SkippedChunk {
+struct VELKIO_API SkippedChunk {
   std::string id;           // printable form of the four identifier bytes
   std::uint32_t size = 0;   // body size in bytes
   std::uint64_t offset = 0; // byte offset of the chunk header in the file
 };
 
-class VELK {
+class VELKIO_API VELK {
  public:
   VELK() = default;
   virtual ~VELK() = default;

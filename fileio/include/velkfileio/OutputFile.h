@@ -14,23 +14,25 @@
 #include <optional>
 #include <string>
 
+#include "velkfileio/Export.h"
+
 namespace fileio {
 
 // What makes a file the same file whatever name it is reached by.
-struct FileId {
+struct FILEIO_API FileId {
   dev_t device = 0;
   ino_t inode = 0;
   bool operator==(const FileId& other) const { return device == other.device && inode == other.inode; }
 };
 
 // The identity of the file at `path`, following symbolic links; none when nothing is there.
-std::optional<FileId> fileId(const std::string& path);
+FILEIO_API std::optional<FileId> fileId(const std::string& path);
 // Whether both paths name one existing file (compared by device and inode, not by name).
-bool sameFile(const std::string& a, const std::string& b);
+FILEIO_API bool sameFile(const std::string& a, const std::string& b);
 
 // While it lives, the file at `path` counts as an input of this process: an OutputFile refuses to
 // replace it. Registering a path that does not exist does nothing.
-class InputFile {
+class FILEIO_API InputFile {
  public:
   explicit InputFile(const std::string& path);
   ~InputFile();
@@ -42,12 +44,12 @@ class InputFile {
 };
 
 // The name of a registered input that is the file at `path`, or "" when there is none.
-std::string inputNamed(const std::string& path);
+FILEIO_API std::string inputNamed(const std::string& path);
 
 // How a destination is written: `target` is the file that takes the new content (the file a
 // symbolic link points to, else the path itself), written directly or replaced by a temporary
 // file that gets `mode` (none: what a new file gets under the umask).
-struct Destination {
+struct FILEIO_API Destination {
   std::string target;
   bool direct = false;
   std::optional<mode_t> mode;
@@ -55,12 +57,12 @@ struct Destination {
 
 // How `path` would be written; throws std::runtime_error "cannot write PATH: REASON" when it
 // would be refused.
-Destination destinationOf(const std::string& path);
+FILEIO_API Destination destinationOf(const std::string& path);
 // The reason `path` would be refused as an output ("cannot write PATH: REASON"), or "" when it
 // would not: to refuse an output before any work is done.
-std::string outputProblem(const std::string& path);
+FILEIO_API std::string outputProblem(const std::string& path);
 
-class OutputFile {
+class FILEIO_API OutputFile {
  public:
   // Decides how `path` is written and, for a replaceable destination, creates the temporary file
   // (empty, with the mode the destination has or a new file would get). Throws

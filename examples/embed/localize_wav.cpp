@@ -2,6 +2,8 @@
 // the command line's stages and the talker tracker after the localiser:
 //   localize_wav recording.wav
 // prints, per talker from right to left, its id, median azimuth and the frames it was output on.
+// Built against an installed velk-binaural by the CMakeLists.txt beside it, or by
+//   g++ -std=c++17 -O2 localize_wav.cpp -o localize_wav $(pkg-config --cflags --libs velk-binaural sndfile)
 #include <sndfile.h>
 
 #include <algorithm>
@@ -22,6 +24,7 @@ int main(int argc, char** argv) {
   SNDFILE* file = sf_open(argv[1], SFM_READ, &info);
   if (!file || info.channels != 2) {
     std::fprintf(stderr, "%s: not a readable 2-channel recording\n", argv[1]);
+    if (file) sf_close(file);
     return 1;
   }
   // The rate and the command line's stages; every other parameter at its declared default. Each
