@@ -25,6 +25,17 @@ std::vector<velkparam::Spec> GeometryTable() {
   return {*velkparam::Find(localizer, "SAMPLING_RATE"), *velkparam::Find(localizer, "ADVANCE")};
 }
 
+// The node's own parameter: every frame of look-ahead is kept in the buffers upstream; beyond
+// this many the value is taken for a mistake rather than allocated.
+velkparam::Spec LookaheadSpec() {
+  return velkparam::Spec::Int("LOOKAHEAD", 0, "frames",
+                              "output each frame this many frames late, and a talker from its first direction rather "
+                              "than from when it had evidence enough (0: at once)")
+      .AtLeast(0)
+      .AtMost(100000)
+      .Optional();
+}
+
 // The values of `values` that `table` declares.
 velkparam::Values Subset(const velkparam::Values& values, const std::vector<velkparam::Spec>& table) {
   velkparam::Values subset;
@@ -42,6 +53,7 @@ const std::vector<velkparam::Spec>& TrackTalkers::Parameters() {
     std::vector<velkparam::Spec> all = GeometryTable();
     const std::vector<velkparam::Spec>& tracker = TalkerTrackerConfig::Parameters();
     all.insert(all.end(), tracker.begin(), tracker.end());
+    all.push_back(LookaheadSpec());
     return all;
   }();
   return table;
@@ -59,18 +71,33 @@ TrackTalkers::TrackTalkers(const std::string& nodeName, const FD::ParameterSet& 
     advance_ = velkparam::IntOf(geometry, frame, "ADVANCE");
     tracker_ = NSVelkBinaural::TalkerTracker(
         TalkerTrackerConfig::FromParameters(Subset(values, TalkerTrackerConfig::Parameters())));
+    const std::vector<velkparam::Spec> own = {LookaheadSpec()};
+    lookaheadFrames_ = velkparam::IntOf(own, velkparam::Completed(own, Subset(values, own)), "LOOKAHEAD");
+    lookahead_ = NSVelkBinaural::TalkerLookahead(lookaheadFrames_);
   } catch (const velkparam::ParameterError& e) {
     refuse(e);
   }
+  inputsRequestLookAhead(inputID, lookaheadFrames_);
   // The tracker carries its tracks from frame to frame.
   inOrder = true;
 }
 
 void TrackTalkers::calculate(int, int count, FD::Buffer& out) {
-  const double timeSec = static_cast<double>(count) * advance_ / samplingRate_;
-  const std::vector<TalkerTrack>& talkers = tracker_.process(timeSec, reportsOf(getInput(inputID, count), count));
+  while (tracked_ <= static_cast<long>(count) + lookaheadFrames_) track(tracked_++);
+  std::vector<TalkerTrack> talkers;
+  while (output_ <= count) {
+    talkers = lookahead_.pop();
+    ++output_;
+  }
+  out[count] = sourcesOf(talkers, frameTime(count));
+}
+
+void TrackTalkers::track(long count) {
+  const double timeSec = frameTime(count);
+  const std::vector<TalkerTrack>& talkers =
+      tracker_.process(timeSec, reportsOf(getInput(inputID, static_cast<int>(count)), static_cast<int>(count)));
   announceNew(talkers, timeSec);
-  out[count] = sourcesOf(talkers, timeSec);
+  lookahead_.push(timeSec, talkers);
 }
 
 // A nil input is a frame without sources. Anything that is not a list of source records with a
@@ -137,7 +164,9 @@ FD::NodeInfo TrackTalkers::describe() {
       "Turns the sources a localiser outputs frame by frame (sound events, or the directions of each frame) into "
       "talker tracks with stable ids: directions gather evidence by direction, a talker gets an id once it has "
       "enough, is output while heard within REPORT_HOLD, lives through pauses up to HANGOVER, and gets its id back "
-      "when it resumes nearby within REUSE_TIME. The input's ids are not used. Each new talker is logged at INFO.";
+      "when it resumes nearby within REUSE_TIME. With LOOKAHEAD, each frame is output that many frames late and a "
+      "talker entering within them is also output from its first direction on. The input's ids are not used. Each "
+      "new talker is logged at INFO.";
   info.inputs = {{"INPUT", "Vector<ObjectRef> of Source",
                   "the frame's sources: x = (cos a, sin a, 0) for azimuth a, power = the evidence in [0, 1] (NaN or "
                   "another value that is not a number: not heard on the frame, ignored); nil is an empty list"}};

@@ -11,6 +11,7 @@
 #include "NodeSupport.h"
 #include "fd/NodeInfo.h"
 #include "velk_binaural/Logger.h"
+#include "velk_binaural/TalkerLookahead.h"
 #include "velk_binaural/TalkerTracker.h"
 
 class TrackTalkers : public NSVelkBinaural::ParameterReader<FD::BufferedNode> {
@@ -22,12 +23,15 @@ class TrackTalkers : public NSVelkBinaural::ParameterReader<FD::BufferedNode> {
   // nodes upstream.
   FD::FrameGeometry frameGeometry() const override { return {0, advance_, samplingRate_}; }
   static FD::NodeInfo describe();
-  // The node's parameters: the frame geometry, then the tracker's.
+  // The node's parameters: the frame geometry, the tracker's, then the look-ahead.
   static const std::vector<velkparam::Spec>& Parameters();
 
   const NSVelkBinaural::TalkerTracker& Tracker() const { return tracker_; }
 
  private:
+  double frameTime(long count) const { return static_cast<double>(count) * advance_ / samplingRate_; }
+  // Runs the tracker on input frame `count` and holds its talkers for the look-ahead.
+  void track(long count);
   // The frame's source records as the tracker's reports: direction and strength (the power).
   const std::vector<NSVelkBinaural::SourceReport>& reportsOf(const FD::ObjectRef& ref, int count);
   FD::ObjectRef sourcesOf(const std::vector<NSVelkBinaural::TalkerTrack>& talkers, double timeSec);
@@ -36,6 +40,10 @@ class TrackTalkers : public NSVelkBinaural::ParameterReader<FD::BufferedNode> {
   int inputID, outputID;
   int samplingRate_ = 0, advance_ = 0;
   NSVelkBinaural::TalkerTracker tracker_;
+  int lookaheadFrames_ = 0;
+  NSVelkBinaural::TalkerLookahead lookahead_{0};
+  long tracked_ = 0;  // input frames given to the tracker
+  long output_ = 0;   // frames taken out of the look-ahead
   std::vector<NSVelkBinaural::SourceReport> reports_;  // of the current frame, reused
   std::vector<int> announced_;                         // talker ids announced that the tracker still holds
   NSVelkBinaural::Logger* logger_;

@@ -60,10 +60,11 @@ struct Talker {
 
 using nodetest::HostError;
 
-FD::ParameterSet trackerParams(int advance = 160, std::map<std::string, float> more = {}) {
+FD::ParameterSet trackerParams(int advance = 160, std::map<std::string, float> more = {}, int lookahead = 0) {
   FD::ParameterSet p("track");
   p.add("SAMPLING_RATE", FD::ObjectRef(new FD::Int(16000)));
   p.add("ADVANCE", FD::ObjectRef(new FD::Int(advance)));
+  if (lookahead > 0) p.add("LOOKAHEAD", FD::ObjectRef(new FD::Int(lookahead)));
   for (const auto& [name, value] : more) p.add(name, FD::ObjectRef(new FD::Float(value)));
   return p;
 }
@@ -79,12 +80,12 @@ class TrackTalkersTest : public testing::Test {
   // The tracker's output over `frames` frames of `script`, a network of the scripted localiser
   // and the tracker at frame shift `advance` (both).
   std::vector<std::vector<Talker>> run(std::function<std::vector<Scripted>(int)> script, int frames,
-                                       int advance = 160) {
+                                       int advance = 160, int lookahead = 0) {
     ScriptedLocalizer::script = std::move(script);
     ScriptedLocalizer::advance = advance;
     FD::Network net;
     net.addNode("ScriptedLocalizer", "localize", FD::ParameterSet());
-    net.addNode("TrackTalkers", "track", trackerParams(advance));
+    net.addNode("TrackTalkers", "track", trackerParams(advance, {}, lookahead));
     net.connect("localize", "SOURCES", "track", "INPUT");
     net.addOutput("track", "OUTPUT");
     net.initialize();
@@ -167,6 +168,35 @@ TEST_F(TrackTalkersTest, OutputPowerIsTheStrengthWhileHeardAndNaNWhileHeld) {
   EXPECT_NEAR(out[49][0].azimuthDeg, -60.0, 1e-3);
   ASSERT_EQ(out[55].size(), 1u);
   EXPECT_TRUE(std::isnan(out[55][0].power));
+}
+
+// With look-ahead a talker is output from its first direction, not from the frame the tracker
+// had evidence enough; every other frame is output as without it, and a direction heard too
+// briefly to make a talker still makes none.
+TEST_F(TrackTalkersTest, LookAheadOutputsATalkerFromItsFirstDirection) {
+  auto script = [](int c) {
+    std::vector<Scripted> s;
+    if (c >= 50) s.push_back({-30.0, 0.6f, 1});
+    if (c >= 20 && c < 22) s.push_back({60.0, 0.6f, 2});
+    return s;
+  };
+  const auto now = run(script, 200);
+  const auto late = run(script, 200, 160, 25);
+  int firstNow = -1;
+  for (int f = 0; f < 200 && firstNow < 0; ++f)
+    if (!now[f].empty()) firstNow = f;
+  ASSERT_GT(firstNow, 50) << "the tracker needs evidence before it outputs a talker";
+  ASSERT_LE(firstNow, 50 + 25);
+  for (int f = 0; f < 200; ++f) {
+    ASSERT_EQ(late[f].size(), f >= 50 ? 1u : 0u) << f;
+    if (f >= firstNow) {
+      ASSERT_EQ(now[f].size(), 1u);
+      EXPECT_EQ(late[f][0].id, now[f][0].id);
+      EXPECT_EQ(late[f][0].azimuthDeg, now[f][0].azimuthDeg);
+    } else if (f >= 50) {
+      EXPECT_TRUE(std::isnan(late[f][0].power)) << "not heard as a talker on frame " << f;
+    }
+  }
 }
 
 TEST_F(TrackTalkersTest, EachNewTalkerIsLoggedOnce) {
