@@ -78,7 +78,7 @@ fi
 check_embed() {
   local output=$1
   for deg in ${truth//,/ }; do
-    awk -v want="$deg" '/^source/ { a = $3 + 0; if (a - want <= 5 && want - a <= 5) found = 1 } END { exit !found }' \
+    awk -v want="$deg" '$1 == "talker" { a = $3 + 0; if (a - want <= 5 && want - a <= 5) found = 1 } END { exit !found }' \
       <<<"$output" || fail "the embedding example did not find the talker at $deg degrees:\n$output"
   done
 }
