@@ -20,9 +20,9 @@ NodeInfo AudioFileSource::describe() {
   info.outputs = {{"AUDIO", "Matrix<float>",
                    "channels x LENGTH samples of frame k, full scale +-1 (row 0 = channel 0 = left ear)"}};
   info.parameters = {
-      velkparam::Spec::Text("FILENAME", "input.wav", "path of the audio file, relative to the working directory"),
+      velkparam::Declaration::Text("FILENAME", "input.wav", "path of the audio file, relative to the working directory"),
       param::samplingRate("sampling rate of the network; the file must have it"),
-      velkparam::Spec::Int("CHANNELS", 2, "", "channel count the network expects; the file must have it").AtLeast(1),
+      velkparam::Declaration::Int("CHANNELS", 2, "", "channel count the network expects; the file must have it").AtLeast(1),
       param::frameLength(false, "frame length"),
       param::advance("frame shift"),
   };

@@ -18,10 +18,10 @@ constexpr long kReceiveBlock = 4096;
 
 // ---- framing ------------------------------------------------------------------------------------
 
-std::vector<velkparam::Spec> SampleStreamSource::framingParameters() {
+std::vector<velkparam::Declaration> SampleStreamSource::framingParameters() {
   return {
       param::samplingRate("sampling rate of the network; the stream must have it"),
-      velkparam::Spec::Int("CHANNELS", 2, "", "channel count the network expects; the stream must have it").AtLeast(1),
+      velkparam::Declaration::Int("CHANNELS", 2, "", "channel count the network expects; the stream must have it").AtLeast(1),
       param::frameLength(false, "frame length"),
       param::advance("frame shift"),
   };
@@ -129,13 +129,13 @@ NodeInfo AudioStreamSource::describe() {
   std::vector<std::string> formats{"WAV"};
   for (const std::string& raw : rawFormatNames()) formats.push_back(raw);
   info.parameters = {
-      velkparam::Spec::Text("FILENAME", "-", "\"-\" for standard input, or the path of a pipe, FIFO or file read as a stream"),
-      velkparam::Spec::Text("FORMAT", "WAV",
+      velkparam::Declaration::Text("FILENAME", "-", "\"-\" for standard input, or the path of a pipe, FIFO or file read as a stream"),
+      velkparam::Declaration::Text("FORMAT", "WAV",
                             "WAV: a WAV stream (8-32-bit PCM or float); the others: headerless little-endian samples, "
                             "CHANNELS interleaved (channel 0 first) at SAMPLING_RATE")
           .Keywords(formats),
   };
-  for (velkparam::Spec& spec : framingParameters()) info.parameters.push_back(spec);
+  for (velkparam::Declaration& decl : framingParameters()) info.parameters.push_back(decl);
   return info;
 }
 
@@ -172,10 +172,10 @@ NodeInfo AudioDeviceSource::describe() {
   info.outputs = {{"AUDIO", "Matrix<float>",
                    "channels x LENGTH samples of frame k, full scale +-1 (row 0 = channel 0 = left ear)"}};
   info.parameters = {
-      velkparam::Spec::Text("DEVICE", "default",
+      velkparam::Declaration::Text("DEVICE", "default",
                             "ALSA capture device: \"default\", \"hw:1,0\", \"plughw:1\" (converts rate and format), ..."),
   };
-  for (velkparam::Spec& spec : framingParameters()) info.parameters.push_back(spec);
+  for (velkparam::Declaration& decl : framingParameters()) info.parameters.push_back(decl);
   return info;
 }
 

@@ -391,7 +391,7 @@ void withContext(const std::string& context, Step&& step) {
 ParameterSet declaredParameters(const NetworkNodeSpec& node, const NodeInfo& info, const Place& where) {
   ParameterSet typed(node.name);
   for (const std::string& name : node.parameters.names()) {
-    const velkparam::Spec* declared = velkparam::Find(info.parameters, name);
+    const velkparam::Declaration* declared = velkparam::Find(info.parameters, name);
     if (!declared)
       where.fail("unknown parameter " + inQuotes(name) + " (" + node.type + " accepts: " +
                  velkparam::Names(info.parameters) + ")");

@@ -37,35 +37,35 @@ std::string text(const Node& node, const ParameterSet& params, const std::string
   return string->str();
 }
 
-std::string text(const Node& node, const ParameterSet& params, const std::vector<velkparam::Spec>& declared,
+std::string text(const Node& node, const ParameterSet& params, const std::vector<velkparam::Declaration>& declared,
                  const std::string& name) {
   if (params.exist(name)) return text(node, params, name);
   return std::get<std::string>(declaration(declared, name).defaultValue);
 }
 
-velkparam::Spec samplingRate(const std::string& meaning) {
-  return velkparam::Spec::Int("SAMPLING_RATE", 16000, "Hz", meaning).AtLeast(1);
+velkparam::Declaration samplingRate(const std::string& meaning) {
+  return velkparam::Declaration::Int("SAMPLING_RATE", 16000, "Hz", meaning).AtLeast(1);
 }
 
-velkparam::Spec frameLength(bool transformed, const std::string& meaning) {
-  velkparam::Spec spec = velkparam::Spec::Int("LENGTH", 512, "samples", meaning);
-  if (transformed) spec.AtLeast(2).Even();
-  else spec.AtLeast(1);
-  return spec.AtMost(kMaxFrameLength);
+velkparam::Declaration frameLength(bool transformed, const std::string& meaning) {
+  velkparam::Declaration decl = velkparam::Declaration::Int("LENGTH", 512, "samples", meaning);
+  if (transformed) decl.AtLeast(2).Even();
+  else decl.AtLeast(1);
+  return decl.AtMost(kMaxFrameLength);
 }
 
-velkparam::Spec advance(const std::string& meaning) {
-  return velkparam::Spec::Int("ADVANCE", 160, "samples", meaning).AtLeast(1);
+velkparam::Declaration advance(const std::string& meaning) {
+  return velkparam::Declaration::Int("ADVANCE", 160, "samples", meaning).AtLeast(1);
 }
 
-velkparam::Spec window() {
-  return velkparam::Spec::Text("WINDOW", "HANN", "the analysis window (periodic)")
+velkparam::Declaration window() {
+  return velkparam::Declaration::Text("WINDOW", "HANN", "the analysis window (periodic)")
       .Keywords(velkdsp::windowShapeNames())
       .Optional();
 }
 
-velkparam::Spec sampleFormat() {
-  return velkparam::Spec::Text("SAMPLE_FORMAT", "PCM16",
+velkparam::Declaration sampleFormat() {
+  return velkparam::Declaration::Text("SAMPLE_FORMAT", "PCM16",
                                "PCM16: 16-bit samples, beyond +-1 clipped; FLOAT: 32-bit float, lossless")
       .Keywords(sampleFormatNames())
       .Optional();

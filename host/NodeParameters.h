@@ -16,7 +16,7 @@ namespace param {
 int integer(const Node& node, const ParameterSet& params, const std::string& name);
 std::string text(const Node& node, const ParameterSet& params, const std::string& name);
 // The text of an optional string parameter, or its declared default when it is absent.
-std::string text(const Node& node, const ParameterSet& params, const std::vector<velkparam::Spec>& declared,
+std::string text(const Node& node, const ParameterSet& params, const std::vector<velkparam::Declaration>& declared,
                  const std::string& name);
 
 // A NodeException for parameter `name` of `node`: 'parameter "name": <message>'.
@@ -25,12 +25,12 @@ NodeException* error(const Node& node, const std::string& name, const std::strin
 // The declarations of the parameters several standard nodes share.
 // A frame length of more samples than this is taken for a mistake rather than allocated.
 constexpr int kMaxFrameLength = 1 << 20;
-velkparam::Spec samplingRate(const std::string& meaning);
+velkparam::Declaration samplingRate(const std::string& meaning);
 // LENGTH; even for nodes that transform frames.
-velkparam::Spec frameLength(bool transformed, const std::string& meaning);
-velkparam::Spec advance(const std::string& meaning);
-velkparam::Spec window();
-velkparam::Spec sampleFormat();
+velkparam::Declaration frameLength(bool transformed, const std::string& meaning);
+velkparam::Declaration advance(const std::string& meaning);
+velkparam::Declaration window();
+velkparam::Declaration sampleFormat();
 
 }  // namespace param
 

@@ -37,7 +37,7 @@ ObjectRef parameterObject(const velkparam::Value& value) {
   return ObjectRef();
 }
 
-ObjectRef typedForDeclaration(const velkparam::Spec* declared, const ObjectRef& object, const std::string& where) {
+ObjectRef typedForDeclaration(const velkparam::Declaration* declared, const ObjectRef& object, const std::string& where) {
   if (!declared) return object;
   const std::optional<velkparam::Value> value = parameterValue(object);
   if (!value) return object;
@@ -47,20 +47,20 @@ ObjectRef typedForDeclaration(const velkparam::Spec* declared, const ObjectRef& 
   return velkparam::TypeOf(*typed) == velkparam::TypeOf(*value) ? object : parameterObject(*typed);
 }
 
-void checkDeclaredParameters(const Node& node, const ParameterSet& params, const std::vector<velkparam::Spec>& declared) {
-  for (const velkparam::Spec& spec : declared) {
-    if (!params.exist(spec.name)) continue;
-    const std::optional<velkparam::Value> value = parameterValue(params.get(spec.name));
-    if (!value || velkparam::TypeOf(*value) != spec.type) continue;
-    const std::string problem = velkparam::Problem(spec, *value);
+void checkDeclaredParameters(const Node& node, const ParameterSet& params, const std::vector<velkparam::Declaration>& declared) {
+  for (const velkparam::Declaration& decl : declared) {
+    if (!params.exist(decl.name)) continue;
+    const std::optional<velkparam::Value> value = parameterValue(params.get(decl.name));
+    if (!value || velkparam::TypeOf(*value) != decl.type) continue;
+    const std::string problem = velkparam::Problem(decl, *value);
     if (!problem.empty())
-      throw new NodeException(&node, velkparam::ParameterError(spec.name, velkparam::ToText(*value), problem).what(),
+      throw new NodeException(&node, velkparam::ParameterError(decl.name, velkparam::ToText(*value), problem).what(),
                               "", 0);
   }
 }
 
-const velkparam::Spec& declaration(const std::vector<velkparam::Spec>& declared, const std::string& name) {
-  if (const velkparam::Spec* spec = velkparam::Find(declared, name)) return *spec;
+const velkparam::Declaration& declaration(const std::vector<velkparam::Declaration>& declared, const std::string& name) {
+  if (const velkparam::Declaration* decl = velkparam::Find(declared, name)) return *decl;
   throw std::logic_error("parameter \"" + name + "\" is not declared");
 }
 

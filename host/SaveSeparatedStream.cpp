@@ -18,9 +18,9 @@ NodeInfo SaveSeparatedStream::describe() {
                   "per source id a Vector<complex<float>> of LENGTH/2 + 1 bins (a separator's output); nil = no source"}};
   info.outputs = {{"OUTPUT", "Map<int, ObjectRef>", "the input map, unchanged"}};
   info.parameters = {
-      velkparam::Spec::Text("FILENAME", "-", "\"-\" for standard output, or the path of a pipe or file"),
-      velkparam::Spec::Int("SOURCE_ID", 0, "", "the source id whose sound is written"),
-      velkparam::Spec::Text("CONTAINER", "WAV", "WAV: a WAV stream; RAW: the samples alone, interleaved little-endian")
+      velkparam::Declaration::Text("FILENAME", "-", "\"-\" for standard output, or the path of a pipe or file"),
+      velkparam::Declaration::Int("SOURCE_ID", 0, "", "the source id whose sound is written"),
+      velkparam::Declaration::Text("CONTAINER", "WAV", "WAV: a WAV stream; RAW: the samples alone, interleaved little-endian")
           .Keywords({"WAV", "RAW"})
           .Optional(),
       param::samplingRate("sampling rate written in the WAV header"),

@@ -28,7 +28,7 @@ NodeInfo SaveSeparatedWaves::describe() {
                   "per source id a Vector<complex<float>> of LENGTH/2 + 1 bins (a separator's output); nil = no source"}};
   info.outputs = {{"OUTPUT", "Map<int, ObjectRef>", "the input map, unchanged"}};
   info.parameters = {
-      velkparam::Spec::Text("PREFIX", "separated", "path prefix of the files, relative to the working directory"),
+      velkparam::Declaration::Text("PREFIX", "separated", "path prefix of the files, relative to the working directory"),
       param::samplingRate("sampling rate written in the files"),
       param::frameLength(true, "frame length and FFT size of the analysis"),
       param::advance("frame shift of the analysis"),

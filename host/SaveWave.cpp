@@ -16,7 +16,7 @@ NodeInfo SaveWave::describe() {
   info.inputs = {{"INPUT", "Matrix<float>", "channels x samples of a frame, full scale +-1 (e.g. Synthesize's output)"}};
   info.outputs = {{"OUTPUT", "Matrix<float>", "the input frame, unchanged"}};
   info.parameters = {
-      velkparam::Spec::Text("FILENAME", "output.wav", "path of the WAV file to write, relative to the working directory"),
+      velkparam::Declaration::Text("FILENAME", "output.wav", "path of the WAV file to write, relative to the working directory"),
       param::samplingRate("sampling rate written in the file"),
       param::sampleFormat(),
   };

@@ -33,7 +33,7 @@ NodeInfo SourceRecorder::describe() {
   info.inputs = {{"INPUT", "Vector<ObjectRef>", "the frame's sources (Source records); nil = none"}};
   info.outputs = {{"OUTPUT", "Vector<ObjectRef>", "the input list, unchanged"}};
   info.parameters = {
-      velkparam::Spec::Text("FILENAME", "sources.jsonl",
+      velkparam::Declaration::Text("FILENAME", "sources.jsonl",
                             "path of the JSON-lines file to write, relative to the working directory; \"-\" for standard output"),
       param::samplingRate("sampling rate of the network, for the frame time"),
       param::advance("frame shift, for the frame time"),

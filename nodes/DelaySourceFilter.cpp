@@ -62,6 +62,6 @@ FD::NodeInfo DelaySourceFilter::describe() {
   info.outputs = {{"OUTPUT", "Vector<ObjectRef> of Source", "the persistent sources of the frame, by id ascending"}};
   // Every frame of look-ahead is kept in the buffers upstream; beyond this many the value is taken
   // for a mistake rather than allocated.
-  info.parameters = {velkparam::Spec::Int("DELAY", 5, "frames", "look-ahead (negative values act as 0)").AtMost(100000)};
+  info.parameters = {velkparam::Declaration::Int("DELAY", 5, "frames", "look-ahead (negative values act as 0)").AtMost(100000)};
   return info;
 }

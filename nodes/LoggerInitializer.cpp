@@ -17,14 +17,14 @@ const NamedLevel kLevels[] = {{"ALL", LogLevel::ALL},       {"FINEST", LogLevel:
                               {"FINE", LogLevel::FINE},     {"CONFIG", LogLevel::CONFIG}, {"INFO", LogLevel::INFO},
                               {"WARNING", LogLevel::WARNING}, {"SEVERE", LogLevel::SEVERE}, {"OFF", LogLevel::OFF}};
 
-const velkparam::Spec& LevelDeclaration() {
-  static const velkparam::Spec spec = [] {
+const velkparam::Declaration& LevelDeclaration() {
+  static const velkparam::Declaration decl = [] {
     std::vector<std::string> names;
     for (const NamedLevel& l : kLevels) names.push_back(l.name);
-    return velkparam::Spec::Text("LOG_LEVEL", "INFO", "the logger's new threshold (case matters)")
+    return velkparam::Declaration::Text("LOG_LEVEL", "INFO", "the logger's new threshold (case matters)")
         .Keywords(names, "SEVERE");
   }();
-  return spec;
+  return decl;
 }
 
 }  // namespace
@@ -61,7 +61,7 @@ FD::NodeInfo LoggerInitializer::describe() {
   FD::NodeInfo info;
   info.description = "Sets a logger's threshold while the network is built (no ports).";
   info.parameters = {
-      velkparam::Spec::Text("LOGGER", "global", "the logger to set; \"global\" is the one every component writes to"),
+      velkparam::Declaration::Text("LOGGER", "global", "the logger to set; \"global\" is the one every component writes to"),
       LevelDeclaration()};
   return info;
 }

@@ -48,22 +48,22 @@ class ParameterReader : public NodeBase {
   std::string getString(const std::string& name) const {
     return FD::object_cast<FD::String>(this->parameters.get(name)).str();
   }
-  // The value of parameter `spec.name` read as its declared type, with the failures of the typed
+  // The value of parameter `decl.name` read as its declared type, with the failures of the typed
   // reads above (and FD::CastException<FD::Vector<T>> for lists).
-  velkparam::Value read(const velkparam::Spec& spec) const {
-    switch (spec.type) {
+  velkparam::Value read(const velkparam::Declaration& decl) const {
+    switch (decl.type) {
       case velkparam::Type::Int:
-        return getParameter<int>(spec.name);
+        return getParameter<int>(decl.name);
       case velkparam::Type::Float:
-        return getParameter<float>(spec.name);
+        return getParameter<float>(decl.name);
       case velkparam::Type::String:
-        return getString(spec.name);
+        return getString(decl.name);
       case velkparam::Type::IntList: {
-        const auto& list = FD::object_cast<FD::Vector<int>>(this->parameters.get(spec.name));
+        const auto& list = FD::object_cast<FD::Vector<int>>(this->parameters.get(decl.name));
         return std::vector<int>(list.begin(), list.end());
       }
       case velkparam::Type::FloatList: {
-        const auto& list = FD::object_cast<FD::Vector<float>>(this->parameters.get(spec.name));
+        const auto& list = FD::object_cast<FD::Vector<float>>(this->parameters.get(decl.name));
         return std::vector<float>(list.begin(), list.end());
       }
     }
@@ -71,10 +71,10 @@ class ParameterReader : public NodeBase {
   }
   // The declared parameters in declaration order: each one that is always required (missing ones
   // fail as the reads do) and each other one that is given.
-  velkparam::Values readDeclared(const std::vector<velkparam::Spec>& table) const {
+  velkparam::Values readDeclared(const std::vector<velkparam::Declaration>& table) const {
     velkparam::Values values;
-    for (const velkparam::Spec& spec : table)
-      if (spec.need == velkparam::Need::Always || this->parameters.exist(spec.name)) values[spec.name] = read(spec);
+    for (const velkparam::Declaration& decl : table)
+      if (decl.need == velkparam::Need::Always || this->parameters.exist(decl.name)) values[decl.name] = read(decl);
     return values;
   }
   // A refused value as the node's error: 'Node "name": parameter "P" = v: expected ...'.

@@ -24,7 +24,7 @@ FD::NodeInfo SourceMaker::describe() {
   FD::NodeInfo info;
   info.description = "Emits one source record per fixed direction on every frame (ids 0, 1, ... in parameter order).";
   info.outputs = {{"OUTPUT", "Vector<ObjectRef> of Source", "the fixed sources: x = (cos a, sin a, 0), id = position"}};
-  info.parameters = {velkparam::Spec::FloatList("DIRECTIONS", {30.0f, -30.0f}, "degrees",
+  info.parameters = {velkparam::Declaration::FloatList("DIRECTIONS", {30.0f, -30.0f}, "degrees",
                                                 "azimuths of the sources, positive to the left; ids are positions")};
   return info;
 }

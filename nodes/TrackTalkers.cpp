@@ -20,15 +20,15 @@ namespace {
 const char* const kFile = "TrackTalkers";
 
 // The frame geometry's entries, as the localiser declares them.
-std::vector<velkparam::Spec> GeometryTable() {
-  const std::vector<velkparam::Spec>& localizer = NSVelkBinaural::LocalizerConfig::Parameters();
+std::vector<velkparam::Declaration> GeometryTable() {
+  const std::vector<velkparam::Declaration>& localizer = NSVelkBinaural::LocalizerConfig::Parameters();
   return {*velkparam::Find(localizer, "SAMPLING_RATE"), *velkparam::Find(localizer, "ADVANCE")};
 }
 
 // The node's own parameter: every frame of look-ahead is kept in the buffers upstream; beyond
 // this many the value is taken for a mistake rather than allocated.
-velkparam::Spec LookaheadSpec() {
-  return velkparam::Spec::Int("LOOKAHEAD", 0, "frames",
+velkparam::Declaration LookaheadSpec() {
+  return velkparam::Declaration::Int("LOOKAHEAD", 0, "frames",
                               "output each frame this many frames late, and a talker from its first direction rather "
                               "than from when it had evidence enough (0: at once)")
       .AtLeast(0)
@@ -37,10 +37,10 @@ velkparam::Spec LookaheadSpec() {
 }
 
 // The values of `values` that `table` declares.
-velkparam::Values Subset(const velkparam::Values& values, const std::vector<velkparam::Spec>& table) {
+velkparam::Values Subset(const velkparam::Values& values, const std::vector<velkparam::Declaration>& table) {
   velkparam::Values subset;
-  for (const velkparam::Spec& spec : table) {
-    auto found = values.find(spec.name);
+  for (const velkparam::Declaration& decl : table) {
+    auto found = values.find(decl.name);
     if (found != values.end()) subset.insert(*found);
   }
   return subset;
@@ -48,10 +48,10 @@ velkparam::Values Subset(const velkparam::Values& values, const std::vector<velk
 
 }  // namespace
 
-const std::vector<velkparam::Spec>& TrackTalkers::Parameters() {
-  static const std::vector<velkparam::Spec> table = [] {
-    std::vector<velkparam::Spec> all = GeometryTable();
-    const std::vector<velkparam::Spec>& tracker = TalkerTrackerConfig::Parameters();
+const std::vector<velkparam::Declaration>& TrackTalkers::Parameters() {
+  static const std::vector<velkparam::Declaration> table = [] {
+    std::vector<velkparam::Declaration> all = GeometryTable();
+    const std::vector<velkparam::Declaration>& tracker = TalkerTrackerConfig::Parameters();
     all.insert(all.end(), tracker.begin(), tracker.end());
     all.push_back(LookaheadSpec());
     return all;
@@ -65,13 +65,13 @@ TrackTalkers::TrackTalkers(const std::string& nodeName, const FD::ParameterSet& 
   outputID = addOutput("OUTPUT");
   const velkparam::Values values = readDeclared(Parameters());
   try {
-    const std::vector<velkparam::Spec> geometry = GeometryTable();
+    const std::vector<velkparam::Declaration> geometry = GeometryTable();
     const velkparam::Values frame = velkparam::Completed(geometry, Subset(values, geometry));
     samplingRate_ = velkparam::IntOf(geometry, frame, "SAMPLING_RATE");
     advance_ = velkparam::IntOf(geometry, frame, "ADVANCE");
     tracker_ = NSVelkBinaural::TalkerTracker(
         TalkerTrackerConfig::FromParameters(Subset(values, TalkerTrackerConfig::Parameters())));
-    const std::vector<velkparam::Spec> own = {LookaheadSpec()};
+    const std::vector<velkparam::Declaration> own = {LookaheadSpec()};
     lookaheadFrames_ = velkparam::IntOf(own, velkparam::Completed(own, Subset(values, own)), "LOOKAHEAD");
     lookahead_ = NSVelkBinaural::TalkerLookahead(lookaheadFrames_);
   } catch (const velkparam::ParameterError& e) {

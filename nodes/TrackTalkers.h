@@ -24,7 +24,7 @@ class TrackTalkers : public NSVelkBinaural::ParameterReader<FD::BufferedNode> {
   FD::FrameGeometry frameGeometry() const override { return {0, advance_, samplingRate_}; }
   static FD::NodeInfo describe();
   // The node's parameters: the frame geometry, the tracker's, then the look-ahead.
-  static const std::vector<velkparam::Spec>& Parameters();
+  static const std::vector<velkparam::Declaration>& Parameters();
 
   const NSVelkBinaural::TalkerTracker& Tracker() const { return tracker_; }
 

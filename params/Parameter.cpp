@@ -55,26 +55,26 @@ std::string WithArticle(Type type) {
 }
 
 // " of at least 1 and at most 10", " above 0", "" for a number without limits.
-std::string BoundsText(const Spec& spec) {
+std::string BoundsText(const Declaration& decl) {
   std::string text;
-  if (spec.min) text += (spec.min->inclusive ? " of at least " : " above ") + NumberText(spec.min->value);
-  if (spec.max)
-    text += std::string(spec.min ? " and" : "") + (spec.max->inclusive ? " at most " : " below ") +
-            NumberText(spec.max->value);
-  if (!spec.min && spec.max) text = " of" + text;
+  if (decl.min) text += (decl.min->inclusive ? " of at least " : " above ") + NumberText(decl.min->value);
+  if (decl.max)
+    text += std::string(decl.min ? " and" : "") + (decl.max->inclusive ? " at most " : " below ") +
+            NumberText(decl.max->value);
+  if (!decl.min && decl.max) text = " of" + text;
   return text;
 }
 
-bool WithinBounds(const Spec& spec, double v) {
+bool WithinBounds(const Declaration& decl, double v) {
   if (!std::isfinite(v)) return false;
-  if (spec.min && (spec.min->inclusive ? v < spec.min->value : v <= spec.min->value)) return false;
-  if (spec.max && (spec.max->inclusive ? v > spec.max->value : v >= spec.max->value)) return false;
+  if (decl.min && (decl.min->inclusive ? v < decl.min->value : v <= decl.min->value)) return false;
+  if (decl.max && (decl.max->inclusive ? v > decl.max->value : v >= decl.max->value)) return false;
   return true;
 }
 
-bool NumberAcceptable(const Spec& spec, double v, bool isInt) {
-  if (!WithinBounds(spec, v)) return false;
-  if (isInt && spec.multipleOf > 1 && static_cast<long long>(v) % spec.multipleOf != 0) return false;
+bool NumberAcceptable(const Declaration& decl, double v, bool isInt) {
+  if (!WithinBounds(decl, v)) return false;
+  if (isInt && decl.multipleOf > 1 && static_cast<long long>(v) % decl.multipleOf != 0) return false;
   return true;
 }
 
@@ -175,74 +175,74 @@ std::string ToText(const Value& value) {
 // ---- building entries -------------------------------------------------------------------------
 
 namespace {
-Spec Make(std::string name, Type type, Value defaultValue, std::string unit, std::string meaning) {
-  Spec spec;
-  spec.name = std::move(name);
-  spec.type = type;
-  spec.defaultValue = std::move(defaultValue);
-  spec.unit = std::move(unit);
-  spec.meaning = std::move(meaning);
-  return spec;
+Declaration Make(std::string name, Type type, Value defaultValue, std::string unit, std::string meaning) {
+  Declaration decl;
+  decl.name = std::move(name);
+  decl.type = type;
+  decl.defaultValue = std::move(defaultValue);
+  decl.unit = std::move(unit);
+  decl.meaning = std::move(meaning);
+  return decl;
 }
 }  // namespace
 
-Spec Spec::Int(std::string name, int defaultValue, std::string unit, std::string meaning) {
+Declaration Declaration::Int(std::string name, int defaultValue, std::string unit, std::string meaning) {
   return Make(std::move(name), Type::Int, defaultValue, std::move(unit), std::move(meaning));
 }
 
-Spec Spec::Float(std::string name, float defaultValue, std::string unit, std::string meaning) {
+Declaration Declaration::Float(std::string name, float defaultValue, std::string unit, std::string meaning) {
   return Make(std::move(name), Type::Float, defaultValue, std::move(unit), std::move(meaning));
 }
 
-Spec Spec::Text(std::string name, std::string defaultValue, std::string meaning) {
+Declaration Declaration::Text(std::string name, std::string defaultValue, std::string meaning) {
   return Make(std::move(name), Type::String, std::move(defaultValue), "", std::move(meaning));
 }
 
-Spec Spec::IntList(std::string name, std::vector<int> defaultValue, std::string unit, std::string meaning) {
+Declaration Declaration::IntList(std::string name, std::vector<int> defaultValue, std::string unit, std::string meaning) {
   return Make(std::move(name), Type::IntList, std::move(defaultValue), std::move(unit), std::move(meaning));
 }
 
-Spec Spec::FloatList(std::string name, std::vector<float> defaultValue, std::string unit, std::string meaning) {
+Declaration Declaration::FloatList(std::string name, std::vector<float> defaultValue, std::string unit, std::string meaning) {
   return Make(std::move(name), Type::FloatList, std::move(defaultValue), std::move(unit), std::move(meaning));
 }
 
-Spec& Spec::AtLeast(double v) {
+Declaration& Declaration::AtLeast(double v) {
   min = Bound{v, true};
   return *this;
 }
 
-Spec& Spec::Above(double v) {
+Declaration& Declaration::Above(double v) {
   min = Bound{v, false};
   return *this;
 }
 
-Spec& Spec::AtMost(double v) {
+Declaration& Declaration::AtMost(double v) {
   max = Bound{v, true};
   return *this;
 }
 
-Spec& Spec::Even() {
+Declaration& Declaration::Even() {
   multipleOf = 2;
   return *this;
 }
 
-Spec& Spec::Size(int n) {
+Declaration& Declaration::Size(int n) {
   listSize = n;
   return *this;
 }
 
-Spec& Spec::Keywords(std::vector<std::string> accepted, std::string otherwiseKeyword) {
+Declaration& Declaration::Keywords(std::vector<std::string> accepted, std::string otherwiseKeyword) {
   keywords = std::move(accepted);
   otherwise = std::move(otherwiseKeyword);
   return *this;
 }
 
-Spec& Spec::Optional() {
+Declaration& Declaration::Optional() {
   need = Need::Optional;
   return *this;
 }
 
-Spec& Spec::NeededWhen(std::string situation) {
+Declaration& Declaration::NeededWhen(std::string situation) {
   need = Need::Conditional;
   when = std::move(situation);
   return *this;
@@ -250,26 +250,26 @@ Spec& Spec::NeededWhen(std::string situation) {
 
 // ---- checking ---------------------------------------------------------------------------------
 
-std::string Accepted(const Spec& spec) {
-  switch (spec.type) {
+std::string Accepted(const Declaration& decl) {
+  switch (decl.type) {
     case Type::Int:
-      return std::string(spec.multipleOf == 2 ? "an even int" : "an int") + BoundsText(spec);
+      return std::string(decl.multipleOf == 2 ? "an even int" : "an int") + BoundsText(decl);
     case Type::Float:
-      return "a float" + BoundsText(spec);
+      return "a float" + BoundsText(decl);
     case Type::String: {
-      if (spec.keywords.empty()) return "any text";
+      if (decl.keywords.empty()) return "any text";
       std::string text;
-      for (size_t i = 0; i < spec.keywords.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == spec.keywords.size() ? " or " : ", ") + Quoted(spec.keywords[i]);
-      if (!spec.otherwise.empty()) text += " (any other text acts as " + Quoted(spec.otherwise) + ")";
+      for (size_t i = 0; i < decl.keywords.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == decl.keywords.size() ? " or " : ", ") + Quoted(decl.keywords[i]);
+      if (!decl.otherwise.empty()) text += " (any other text acts as " + Quoted(decl.otherwise) + ")";
       return text;
     }
     case Type::IntList:
     case Type::FloatList: {
-      const std::string element = spec.type == Type::IntList ? "int" : "float";
-      std::string text = "a list of " + (spec.listSize >= 0 ? std::to_string(spec.listSize) + " " : std::string()) +
-                         element + (spec.listSize == 1 ? "" : "s");
-      const std::string bounds = BoundsText(spec);
+      const std::string element = decl.type == Type::IntList ? "int" : "float";
+      std::string text = "a list of " + (decl.listSize >= 0 ? std::to_string(decl.listSize) + " " : std::string()) +
+                         element + (decl.listSize == 1 ? "" : "s");
+      const std::string bounds = BoundsText(decl);
       if (!bounds.empty()) text += ", each" + bounds.substr(bounds.compare(0, 4, " of ") == 0 ? 3 : 0);
       return text;
     }
@@ -277,19 +277,19 @@ std::string Accepted(const Spec& spec) {
   return "";
 }
 
-std::string Problem(const Spec& spec, const Value& value) {
+std::string Problem(const Declaration& decl, const Value& value) {
   const Type type = TypeOf(value);
-  const std::string expected = "expected " + Accepted(spec);
-  if (type != spec.type) return expected + ", got " + WithArticle(type);
+  const std::string expected = "expected " + Accepted(decl);
+  if (type != decl.type) return expected + ", got " + WithArticle(type);
   switch (type) {
     case Type::Int:
-      return NumberAcceptable(spec, std::get<int>(value), true) ? "" : expected;
+      return NumberAcceptable(decl, std::get<int>(value), true) ? "" : expected;
     case Type::Float:
-      return NumberAcceptable(spec, std::get<float>(value), false) ? "" : expected;
+      return NumberAcceptable(decl, std::get<float>(value), false) ? "" : expected;
     case Type::String: {
       const std::string& text = std::get<std::string>(value);
-      if (spec.keywords.empty() || !spec.otherwise.empty()) return "";
-      for (const std::string& k : spec.keywords)
+      if (decl.keywords.empty() || !decl.otherwise.empty()) return "";
+      for (const std::string& k : decl.keywords)
         if (k == text) return "";
       return expected;
     }
@@ -300,58 +300,58 @@ std::string Problem(const Spec& spec, const Value& value) {
         for (int v : std::get<std::vector<int>>(value)) elements.push_back(v);
       else
         for (float v : std::get<std::vector<float>>(value)) elements.push_back(v);
-      if (spec.listSize >= 0 && elements.size() != static_cast<size_t>(spec.listSize)) return expected;
+      if (decl.listSize >= 0 && elements.size() != static_cast<size_t>(decl.listSize)) return expected;
       for (double v : elements)
-        if (!NumberAcceptable(spec, v, type == Type::IntList)) return expected;
+        if (!NumberAcceptable(decl, v, type == Type::IntList)) return expected;
       return "";
     }
   }
   return expected;
 }
 
-const std::string& SelectedKeyword(const Spec& spec, const std::string& text) {
-  for (const std::string& k : spec.keywords)
+const std::string& SelectedKeyword(const Declaration& decl, const std::string& text) {
+  for (const std::string& k : decl.keywords)
     if (k == text) return k;
-  if (spec.otherwise.empty())
-    throw ParameterError(spec.name, Quoted(text), "expected " + Accepted(spec));
-  return spec.otherwise;
+  if (decl.otherwise.empty())
+    throw ParameterError(decl.name, Quoted(text), "expected " + Accepted(decl));
+  return decl.otherwise;
 }
 
-std::optional<Value> Converted(const Spec& spec, const Value& value, std::string* why) {
+std::optional<Value> Converted(const Declaration& decl, const Value& value, std::string* why) {
   const Type type = TypeOf(value);
-  if (type == spec.type) return value;
+  if (type == decl.type) return value;
   auto refuse = [&](const std::string& reason) -> std::optional<Value> {
     if (why) *why = reason;
     return std::nullopt;
   };
-  if (spec.type == Type::Float && type == Type::Int) return Value(static_cast<float>(std::get<int>(value)));
-  if (spec.type == Type::Int && type == Type::Float) {
+  if (decl.type == Type::Float && type == Type::Int) return Value(static_cast<float>(std::get<int>(value)));
+  if (decl.type == Type::Int && type == Type::Float) {
     int whole = 0;
     if (!WholeNumber(std::get<float>(value), whole))
-      return refuse(ToText(value) + " is not a whole number; expected " + Accepted(spec));
+      return refuse(ToText(value) + " is not a whole number; expected " + Accepted(decl));
     return Value(whole);
   }
-  if (spec.type == Type::FloatList && type == Type::IntList) {
+  if (decl.type == Type::FloatList && type == Type::IntList) {
     std::vector<float> list;
     for (int v : std::get<std::vector<int>>(value)) list.push_back(static_cast<float>(v));
     return Value(list);
   }
-  if (spec.type == Type::IntList && type == Type::FloatList) {
+  if (decl.type == Type::IntList && type == Type::FloatList) {
     std::vector<int> list;
     for (float v : std::get<std::vector<float>>(value)) {
       int whole = 0;
-      if (!WholeNumber(v, whole)) return refuse(FloatText(v) + " is not a whole number; expected " + Accepted(spec));
+      if (!WholeNumber(v, whole)) return refuse(FloatText(v) + " is not a whole number; expected " + Accepted(decl));
       list.push_back(whole);
     }
     return Value(list);
   }
-  return refuse("expected " + Accepted(spec) + ", got " + WithArticle(type));
+  return refuse("expected " + Accepted(decl) + ", got " + WithArticle(type));
 }
 
-Value Parse(const Spec& spec, const std::string& text) {
+Value Parse(const Declaration& decl, const std::string& text) {
   bool ok = true;
   Value value;
-  switch (spec.type) {
+  switch (decl.type) {
     case Type::Int: {
       int v = 0;
       ok = ReadInt(text, v);
@@ -380,19 +380,19 @@ Value Parse(const Spec& spec, const std::string& text) {
       break;
     }
   }
-  if (!ok) throw ParameterError(spec.name, Quoted(text), "does not read as " + WithArticle(spec.type));
+  if (!ok) throw ParameterError(decl.name, Quoted(text), "does not read as " + WithArticle(decl.type));
   return value;
 }
 
-const Spec* Find(const std::vector<Spec>& table, const std::string& name) {
-  for (const Spec& spec : table)
-    if (spec.name == name) return &spec;
+const Declaration* Find(const std::vector<Declaration>& table, const std::string& name) {
+  for (const Declaration& decl : table)
+    if (decl.name == name) return &decl;
   return nullptr;
 }
 
-std::string Names(const std::vector<Spec>& table) {
+std::string Names(const std::vector<Declaration>& table) {
   std::string names;
-  for (const Spec& spec : table) names += (names.empty() ? "" : ", ") + spec.name;
+  for (const Declaration& decl : table) names += (names.empty() ? "" : ", ") + decl.name;
   return names.empty() ? "none" : names;
 }
 
@@ -402,15 +402,15 @@ ParameterError::ParameterError(std::string parameter, std::string value, std::st
       value_(std::move(value)),
       problem_(std::move(problem)) {}
 
-void Check(const std::vector<Spec>& table, const Values& values) {
-  for (const Spec& spec : table) {
-    auto it = values.find(spec.name);
+void Check(const std::vector<Declaration>& table, const Values& values) {
+  for (const Declaration& decl : table) {
+    auto it = values.find(decl.name);
     if (it == values.end()) {
-      if (spec.need == Need::Always) throw ParameterError(spec.name, "", "missing; expected " + Accepted(spec));
+      if (decl.need == Need::Always) throw ParameterError(decl.name, "", "missing; expected " + Accepted(decl));
       continue;
     }
-    const std::string problem = Problem(spec, it->second);
-    if (!problem.empty()) throw ParameterError(spec.name, ToText(it->second), problem);
+    const std::string problem = Problem(decl, it->second);
+    if (!problem.empty()) throw ParameterError(decl.name, ToText(it->second), problem);
   }
   for (const auto& [name, value] : values)
     if (!Find(table, name)) throw ParameterError(name, ToText(value), "unknown; the parameters are " + Names(table));
@@ -418,40 +418,40 @@ void Check(const std::vector<Spec>& table, const Values& values) {
 
 namespace {
 template <class T>
-T TypedOf(const std::vector<Spec>& table, const Values& values, const std::string& name) {
-  const Spec* spec = Find(table, name);
-  if (!spec) throw std::logic_error("no parameter \"" + name + "\" is declared");
+T TypedOf(const std::vector<Declaration>& table, const Values& values, const std::string& name) {
+  const Declaration* decl = Find(table, name);
+  if (!decl) throw std::logic_error("no parameter \"" + name + "\" is declared");
   auto it = values.find(name);
-  const Value& value = it == values.end() ? spec->defaultValue : it->second;
+  const Value& value = it == values.end() ? decl->defaultValue : it->second;
   if (const T* typed = std::get_if<T>(&value)) return *typed;
-  throw ParameterError(name, ToText(value), "expected " + Accepted(*spec) + ", got " + WithArticle(TypeOf(value)));
+  throw ParameterError(name, ToText(value), "expected " + Accepted(*decl) + ", got " + WithArticle(TypeOf(value)));
 }
 }  // namespace
 
-int IntOf(const std::vector<Spec>& table, const Values& values, const std::string& name) {
+int IntOf(const std::vector<Declaration>& table, const Values& values, const std::string& name) {
   return TypedOf<int>(table, values, name);
 }
 
-float FloatOf(const std::vector<Spec>& table, const Values& values, const std::string& name) {
+float FloatOf(const std::vector<Declaration>& table, const Values& values, const std::string& name) {
   return TypedOf<float>(table, values, name);
 }
 
-std::string TextOf(const std::vector<Spec>& table, const Values& values, const std::string& name) {
+std::string TextOf(const std::vector<Declaration>& table, const Values& values, const std::string& name) {
   return TypedOf<std::string>(table, values, name);
 }
 
-std::vector<int> IntsOf(const std::vector<Spec>& table, const Values& values, const std::string& name) {
+std::vector<int> IntsOf(const std::vector<Declaration>& table, const Values& values, const std::string& name) {
   return TypedOf<std::vector<int>>(table, values, name);
 }
 
-const std::string& KeywordOf(const std::vector<Spec>& table, const Values& values, const std::string& name) {
+const std::string& KeywordOf(const std::vector<Declaration>& table, const Values& values, const std::string& name) {
   const std::string text = TextOf(table, values, name);
   return SelectedKeyword(*Find(table, name), text);
 }
 
-Values Completed(const std::vector<Spec>& table, const Values& given) {
+Values Completed(const std::vector<Declaration>& table, const Values& given) {
   Values values;
-  for (const Spec& spec : table) values[spec.name] = spec.defaultValue;
+  for (const Declaration& decl : table) values[decl.name] = decl.defaultValue;
   for (const auto& [name, value] : given) values[name] = value;
   Check(table, values);
   return values;

@@ -19,10 +19,10 @@ namespace {
 constexpr int kFrameLength = 512;
 const char* const kMeasuredKeyword = "HRTFMESURED";
 
-const velkparam::Value& Declared(const std::vector<velkparam::Spec>& table, const std::string& name) {
-  const velkparam::Spec* spec = velkparam::Find(table, name);
-  if (!spec) throw std::logic_error("no parameter " + name + " is declared");
-  return spec->defaultValue;
+const velkparam::Value& Declared(const std::vector<velkparam::Declaration>& table, const std::string& name) {
+  const velkparam::Declaration* decl = velkparam::Find(table, name);
+  if (!decl) throw std::logic_error("no parameter " + name + " is declared");
+  return decl->defaultValue;
 }
 
 // Parameters that an argument of the constructor sets may not be given as keywords too: the two
@@ -34,11 +34,11 @@ void Claim(const velkparam::Values& params, const std::string& name, const std::
 
 // Values given as another type than declared (an int for a float parameter) take the declared
 // type where that loses nothing; the others stay as given for the table's check to refuse.
-void TypeAsDeclared(const std::vector<velkparam::Spec>& table, velkparam::Values& values) {
+void TypeAsDeclared(const std::vector<velkparam::Declaration>& table, velkparam::Values& values) {
   for (auto& [name, value] : values)
-    if (const velkparam::Spec* spec = velkparam::Find(table, name)) {
+    if (const velkparam::Declaration* decl = velkparam::Find(table, name)) {
       std::string why;
-      if (std::optional<velkparam::Value> typed = velkparam::Converted(*spec, value, &why)) value = *typed;
+      if (std::optional<velkparam::Value> typed = velkparam::Converted(*decl, value, &why)) value = *typed;
     }
 }
 
@@ -248,7 +248,7 @@ namespace {
 using NSVelkBinaural::SoftMaskSeparatorConfig;
 
 // The separator's method and table as the command line sets them, then the caller's parameters.
-velkparam::Values SeparatorValues(const std::vector<velkparam::Spec>& table, int fs, const Model& model,
+velkparam::Values SeparatorValues(const std::vector<velkparam::Declaration>& table, int fs, const Model& model,
                                   bool readsTableAlways, velkparam::Values params) {
   Claim(params, "SAMPLING_RATE", "fs");
   for (const char* name : {"SEPARATE_METHOD", "VELK_DAT", "VELK_DAT_CHANNELS"}) Claim(params, name, "method/tables");

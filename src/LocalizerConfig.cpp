@@ -6,7 +6,7 @@
 
 namespace NSVelkBinaural {
 
-using velkparam::Spec;
+using velkparam::Declaration;
 
 namespace {
 
@@ -41,55 +41,55 @@ const char* const kBroadband = "BROADBAND";
 //
 // The optional stage parameters leave the harmonic-event pipeline when absent; the command line
 // chooses other stages (RecommendedStages.h; the measurements behind that choice are with its definition).
-std::vector<Spec> MakeTable() {
+std::vector<Declaration> MakeTable() {
   return {
-      Spec::Int("SAMPLING_RATE", 16000, "Hz", "sampling rate of the input").AtLeast(1),
-      Spec::Int("ADVANCE", 160, "samples", "frame shift; frame k is at k x ADVANCE / SAMPLING_RATE seconds")
+      Declaration::Int("SAMPLING_RATE", 16000, "Hz", "sampling rate of the input").AtLeast(1),
+      Declaration::Int("ADVANCE", 160, "samples", "frame shift; frame k is at k x ADVANCE / SAMPLING_RATE seconds")
           .AtLeast(1),
-      Spec::Text("BGNOISE_METHOD", kInternal,
+      Declaration::Text("BGNOISE_METHOD", kInternal,
                  "INTERNAL learns the noise from the first 10 frames; EXTERNAL takes it from input BGNOISE")
           .Keywords({kInternal, "EXTERNAL"}, "EXTERNAL"),
-      Spec::Int("PAUSE_LENGTH", 1000, "ms", "how long a talker may pause and keep its id").AtLeast(0),
-      Spec::Float("MIN_SRC_INTERVAL", 20.0f, "degrees",
+      Declaration::Int("PAUSE_LENGTH", 1000, "ms", "how long a talker may pause and keep its id").AtLeast(0),
+      Declaration::Float("MIN_SRC_INTERVAL", 20.0f, "degrees",
                   "smallest angle between two talkers (a sound within half of it joins an event)")
           .AtLeast(0),
-      Spec::Float("PEAK_FMIN", 100.0f, "Hz", "lowest frequency of the peak search").AtLeast(0),
-      Spec::Float("PEAK_FMAX", 1500.0f, "Hz",
+      Declaration::Float("PEAK_FMIN", 100.0f, "Hz", "lowest frequency of the peak search").AtLeast(0),
+      Declaration::Float("PEAK_FMAX", 1500.0f, "Hz",
                   "upper edge of the peak search (not included); above PEAK_FMIN, at most SAMPLING_RATE / 2")
           .Above(0),
-      Spec::Text("LOCALIZE_CHANNEL", "LEFT", "the ear whose peaks are clustered")
+      Declaration::Text("LOCALIZE_CHANNEL", "LEFT", "the ear whose peaks are clustered")
           .Keywords({"LEFT", "RIGHT"}, "RIGHT"),
-      Spec::Int("HARMONIC_THRESHOLD", 1, "", "smallest voice score of a harmonic structure (scores run -4 .. 4)"),
-      Spec::Float("PEAK_THRESHOLD", 20.0f, "dB", "margin above the noise a band needs in both ears to be a peak"),
-      Spec::Float("EVENT_RATIO_THRESHOLD", 3.0f, "1/s", "a talker heard this many times per second or fewer is dropped")
+      Declaration::Int("HARMONIC_THRESHOLD", 1, "", "smallest voice score of a harmonic structure (scores run -4 .. 4)"),
+      Declaration::Float("PEAK_THRESHOLD", 20.0f, "dB", "margin above the noise a band needs in both ears to be a peak"),
+      Declaration::Float("EVENT_RATIO_THRESHOLD", 3.0f, "1/s", "a talker heard this many times per second or fewer is dropped")
           .AtLeast(0),
-      Spec::Float("CLUSTERING_THRESHOLD", 50.0f, "",
+      Declaration::Float("CLUSTERING_THRESHOLD", 50.0f, "",
                   "merge cost limit of neighbouring peak bands (0 or less: no merging; above 100: all merge)"),
-      Spec::Text("LOCALIZE_METHOD", "EPIPOLAR",
+      Declaration::Text("LOCALIZE_METHOD", "EPIPOLAR",
                  "EPIPOLAR judges directions with a spherical head model; HRTFMESURED (or HRTFMEASURED) with the "
                  "tables of VELK_DAT")
           .Keywords({"EPIPOLAR", kMeasured, kMeasuredSpelledOut}),
-      Spec::Float("DIRPROB_THRESHOLD", 0.0f, "", "accepted for compatibility; no effect"),
-      Spec::Int("ROUND_COUNT", 0, "", "accepted for compatibility; no effect"),
-      Spec::Text("VELK_DAT", "examples/kemar_front_16k_512.velk",
+      Declaration::Float("DIRPROB_THRESHOLD", 0.0f, "", "accepted for compatibility; no effect"),
+      Declaration::Int("ROUND_COUNT", 0, "", "accepted for compatibility; no effect"),
+      Declaration::Text("VELK_DAT", "examples/kemar_front_16k_512.velk",
                  "transfer-function file of the head, read on the first frame")
           .NeededWhen(kNeededForTables),
-      Spec::IntList("VELK_DAT_CHANNELS", {0, 1}, "", "the file's channels used as the left and the right ear")
+      Declaration::IntList("VELK_DAT_CHANNELS", {0, 1}, "", "the file's channels used as the left and the right ear")
           .Size(2)
           .AtLeast(0)
           .NeededWhen(kNeededForTables),
-      Spec::Text("NOISE_FLOOR", kFirstFrames,
+      Declaration::Text("NOISE_FLOOR", kFirstFrames,
                  "with BGNOISE_METHOD INTERNAL: FIRST_FRAMES learns the noise from the first 10 frames and keeps "
                  "it; ADAPTIVE follows it all along (minimum statistics)")
           .Keywords({kFirstFrames, kAdaptive})
           .Optional(),
-      Spec::Text("DIRECTIONS", kHarmonic,
+      Declaration::Text("DIRECTIONS", kHarmonic,
                  "HARMONIC judges harmonic sounds below PEAK_FMAX; BROADBAND steers the interaural phase of every "
                  "coherent bin above the noise up to 5 kHz, several talkers per frame")
           .Keywords({kHarmonic, kBroadband})
           .Optional(),
-      Spec::Float("HEAD_RADIUS", 0.09f, "m", "radius of the spherical head of EPIPOLAR").Above(0).AtMost(0.5).Optional(),
-      Spec::Float("SOURCE_DISTANCE", 1.0f, "m",
+      Declaration::Float("HEAD_RADIUS", 0.09f, "m", "radius of the spherical head of EPIPOLAR").Above(0).AtMost(0.5).Optional(),
+      Declaration::Float("SOURCE_DISTANCE", 1.0f, "m",
                   "distance of the sources from the head centre for EPIPOLAR; beyond HEAD_RADIUS")
           .Above(0)
           .Optional(),
@@ -113,15 +113,15 @@ void CheckPairs(const LocalizerConfig& c, const velkparam::Values& values) {
 
 }  // namespace
 
-const std::vector<Spec>& LocalizerConfig::Parameters() {
-  static const std::vector<Spec> table = MakeTable();
+const std::vector<Declaration>& LocalizerConfig::Parameters() {
+  static const std::vector<Declaration> table = MakeTable();
   return table;
 }
 
 LocalizerConfig::LocalizerConfig() { *this = FromParameters({}); }
 
 LocalizerConfig LocalizerConfig::FromParameters(const velkparam::Values& given) {
-  const std::vector<Spec>& table = Parameters();
+  const std::vector<Declaration>& table = Parameters();
   const velkparam::Values values = velkparam::Completed(table, given);
   auto keyword = [&](const char* name) { return velkparam::KeywordOf(table, values, name); };
 

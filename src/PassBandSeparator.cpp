@@ -11,7 +11,7 @@
 
 namespace NSVelkBinaural {
 
-using velkparam::Spec;
+using velkparam::Declaration;
 
 namespace {
 
@@ -22,21 +22,21 @@ const char* const kMeasuredSpelledOut = "HRTFMEASURED";  // accepted beside it
 // worst gain in dB): 10/20 gave 2.16 / -4.44 (head model) and 4.64 / 0.16 (measured); 20/30 gave
 // 4.41 / -2.49 and 5.49 / 1.45; 20/40 gave 4.72 / -2.63 and 5.86 / 1.85; 30/45 made the pass bands
 // of a pair 60 degrees apart overlap.
-std::vector<Spec> MakeTable() {
+std::vector<Declaration> MakeTable() {
   return {
-      Spec::Int("SAMPLING_RATE", 16000, "Hz", "sampling rate of the spectrum").AtLeast(1),
-      Spec::Float("RANGE_MIN", 20.0f, "degrees", "half-width of the pass band for a source straight ahead").AtLeast(0),
-      Spec::Float("RANGE_MAX", 40.0f, "degrees",
+      Declaration::Int("SAMPLING_RATE", 16000, "Hz", "sampling rate of the spectrum").AtLeast(1),
+      Declaration::Float("RANGE_MIN", 20.0f, "degrees", "half-width of the pass band for a source straight ahead").AtLeast(0),
+      Declaration::Float("RANGE_MAX", 40.0f, "degrees",
                   "half-width of the pass band for a source at +-90 degrees (linear in between)")
           .AtLeast(0),
-      Spec::Text("SEPARATE_METHOD", "EPIPOLAR",
+      Declaration::Text("SEPARATE_METHOD", "EPIPOLAR",
                  "EPIPOLAR judges bins below 1500 Hz with a spherical head model (0.09 m); HRTFMESURED judges every "
                  "bin (HRTFMEASURED is the same) with the tables of VELK_DAT and keeps only bins 10 dB above the noise in both ears")
           .Keywords({"EPIPOLAR", kMeasured, kMeasuredSpelledOut}),
-      Spec::Text("VELK_DAT", "examples/kemar_front_16k_512.velk",
+      Declaration::Text("VELK_DAT", "examples/kemar_front_16k_512.velk",
                  "transfer-function file of the head, read on the first frame with either method; for HRTFMESURED "
                  "it must be made for SAMPLING_RATE and the spectrum's transform length"),
-      Spec::IntList("VELK_DAT_CHANNELS", {0, 1}, "", "the file's channels used as the left and the right ear")
+      Declaration::IntList("VELK_DAT_CHANNELS", {0, 1}, "", "the file's channels used as the left and the right ear")
           .Size(2)
           .AtLeast(0)
           .Optional(),
@@ -45,15 +45,15 @@ std::vector<Spec> MakeTable() {
 
 }  // namespace
 
-const std::vector<Spec>& PassBandSeparatorConfig::Parameters() {
-  static const std::vector<Spec> table = MakeTable();
+const std::vector<Declaration>& PassBandSeparatorConfig::Parameters() {
+  static const std::vector<Declaration> table = MakeTable();
   return table;
 }
 
 PassBandSeparatorConfig::PassBandSeparatorConfig() { *this = FromParameters({}); }
 
 PassBandSeparatorConfig PassBandSeparatorConfig::FromParameters(const velkparam::Values& given) {
-  const std::vector<Spec>& table = Parameters();
+  const std::vector<Declaration>& table = Parameters();
   const velkparam::Values values = velkparam::Completed(table, given);
   PassBandSeparatorConfig c(Uninitialised{});
   c.samplingRateHz = velkparam::IntOf(table, values, "SAMPLING_RATE");

@@ -8,7 +8,7 @@
 
 namespace NSVelkBinaural {
 
-using velkparam::Spec;
+using velkparam::Declaration;
 
 namespace {
 
@@ -41,75 +41,75 @@ const char* const kNeededForTables = "with SEPARATE_METHOD HRTFMESURED or HRTFME
 // known, 0 in free field), and DEMIX suits free field and close talkers.
 // The head model's sphere: radius 0.09 m and distance 1 m gave +9.97 / +2.95 dB (two talkers);
 // 0.0925 m 9.25 / 2.83, 0.095 m 8.47 / 2.67; distances of 1.4 and 2 m changed under 0.1 dB.
-std::vector<Spec> MakeTable() {
+std::vector<Declaration> MakeTable() {
   return {
-      Spec::Int("SAMPLING_RATE", 16000, "Hz", "sampling rate of the spectrum").AtLeast(1).Optional(),
-      Spec::Int("ADVANCE", 160, "samples", "frame shift; turns the times below into frames").AtLeast(1).Optional(),
-      Spec::Text("SEPARATE_METHOD", kEpipolar,
+      Declaration::Int("SAMPLING_RATE", 16000, "Hz", "sampling rate of the spectrum").AtLeast(1).Optional(),
+      Declaration::Int("ADVANCE", 160, "samples", "frame shift; turns the times below into frames").AtLeast(1).Optional(),
+      Declaration::Text("SEPARATE_METHOD", kEpipolar,
                  "where the interaural cues expected of a direction come from: EPIPOLAR a rigid spherical head "
                  "(HEAD_RADIUS, SOURCE_DISTANCE), HRTFMESURED (or HRTFMEASURED) the measured responses of VELK_DAT")
           .Keywords({kEpipolar, kMeasured, kMeasuredSpelledOut})
           .Optional(),
-      Spec::Text("VELK_DAT", "examples/kemar_front_16k_512.velk",
+      Declaration::Text("VELK_DAT", "examples/kemar_front_16k_512.velk",
                  "transfer-function file of the head, read on the first frame; made for SAMPLING_RATE and the "
                  "spectrum's transform length")
           .NeededWhen(kNeededForTables),
-      Spec::IntList("VELK_DAT_CHANNELS", {0, 1}, "", "the file's channels used as the left and the right ear")
+      Declaration::IntList("VELK_DAT_CHANNELS", {0, 1}, "", "the file's channels used as the left and the right ear")
           .Size(2)
           .AtLeast(0)
           .Optional(),
-      Spec::Float("HEAD_RADIUS", 0.09f, "m", "radius of the spherical head of EPIPOLAR").Above(0).AtMost(0.5).Optional(),
-      Spec::Float("SOURCE_DISTANCE", 1.0f, "m",
+      Declaration::Float("HEAD_RADIUS", 0.09f, "m", "radius of the spherical head of EPIPOLAR").Above(0).AtMost(0.5).Optional(),
+      Declaration::Float("SOURCE_DISTANCE", 1.0f, "m",
                   "distance of the talkers from the head centre for EPIPOLAR; beyond HEAD_RADIUS")
           .Above(0)
           .Optional(),
-      Spec::Float("CUE_SPREAD", 0.02f, "",
+      Declaration::Float("CUE_SPREAD", 0.02f, "",
                   "how far a talker's interaural cues may stray from those expected of its direction (share of the "
                   "least-expected spatial component); larger is more tolerant and less selective")
           .AtLeast(1e-4)
           .AtMost(1)
           .Optional(),
-      Spec::Float("LEARNING_TIME", 3.0f, "s",
+      Declaration::Float("LEARNING_TIME", 3.0f, "s",
                   "memory of the cues learnt from the recording (forgetting time constant); 0 keeps the expected cues")
           .AtLeast(0)
           .AtMost(600)
           .Optional(),
-      Spec::Float("ANCHOR_FRAMES", 20.0f, "frames",
+      Declaration::Float("ANCHOR_FRAMES", 20.0f, "frames",
                   "weight of the expected cues against the learnt ones, in frames of a bin fully owned by the talker")
           .AtLeast(0.1)
           .AtMost(1e6)
           .Optional(),
-      Spec::Int("NEIGHBOUR_BINS", 10, "bins",
+      Declaration::Int("NEIGHBOUR_BINS", 10, "bins",
                 "half-width of the band of neighbouring bins whose decisions bias each bin's decision; 0: none")
           .AtLeast(0)
           .AtMost(64)
           .Optional(),
-      Spec::Int("NEIGHBOUR_POWER", 2, "",
+      Declaration::Int("NEIGHBOUR_POWER", 2, "",
                 "how strongly the neighbours bias a bin: exponent of their mean decision; 0: not at all")
           .AtLeast(0)
           .AtMost(4)
           .Optional(),
-      Spec::Float("DECAY_TIME", 0.45f, "s",
+      Declaration::Float("DECAY_TIME", 0.45f, "s",
                   "60 dB decay time of the power a talker leaves in a bin (reverberation, held sounds), which stays "
                   "with that talker; 0: every frame is shared out anew")
           .AtLeast(0)
           .AtMost(10)
           .Optional(),
-      Spec::Int("NOISE_CLASS", 1, "", "1: the background noise takes its share of each bin; 0: talkers share everything")
+      Declaration::Int("NOISE_CLASS", 1, "", "1: the background noise takes its share of each bin; 0: talkers share everything")
           .AtLeast(0)
           .AtMost(1)
           .Optional(),
-      Spec::Float("NOISE_SCALE", 1.0f, "",
+      Declaration::Float("NOISE_SCALE", 1.0f, "",
                   "the background noise's share of a bin: this times the noise's mean power there, which the adaptive "
                   "noise floor follows")
           .AtLeast(0)
           .AtMost(10)
           .Optional(),
-      Spec::Float("MASK_FLOOR", 0.05f, "", "least gain of a mask, so that the output does not sound chopped")
+      Declaration::Float("MASK_FLOOR", 0.05f, "", "least gain of a mask, so that the output does not sound chopped")
           .AtLeast(0)
           .AtMost(1)
           .Optional(),
-      Spec::Int("DEMIX", 0, "",
+      Declaration::Int("DEMIX", 0, "",
                 "1: each output is a per-bin two-ear Wiener filter built from the masks and the learnt cues instead "
                 "of the masked ear (better in free field, worse in reverberant rooms)")
           .AtLeast(0)
@@ -128,15 +128,15 @@ void CheckHead(const SphereHead& head, const velkparam::Values& values) {
 
 }  // namespace
 
-const std::vector<Spec>& SoftMaskSeparatorConfig::Parameters() {
-  static const std::vector<Spec> table = MakeTable();
+const std::vector<Declaration>& SoftMaskSeparatorConfig::Parameters() {
+  static const std::vector<Declaration> table = MakeTable();
   return table;
 }
 
 SoftMaskSeparatorConfig::SoftMaskSeparatorConfig() { *this = FromParameters({}); }
 
 SoftMaskSeparatorConfig SoftMaskSeparatorConfig::FromParameters(const velkparam::Values& given) {
-  const std::vector<Spec>& table = Parameters();
+  const std::vector<Declaration>& table = Parameters();
   const velkparam::Values values = velkparam::Completed(table, given);
   auto number = [&](const char* name) { return velkparam::FloatOf(table, values, name); };
   auto whole = [&](const char* name) { return velkparam::IntOf(table, values, name); };

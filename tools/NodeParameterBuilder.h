@@ -23,7 +23,7 @@ class NodeParameterBuilder {
   const FD::ParameterSet& parameters() const { return params_; }
 
  private:
-  const velkparam::Spec& describe(const std::string& name) const;
+  const velkparam::Declaration& describe(const std::string& name) const;
 
   std::string nodeType_;
   const FD::NodeInfo& info_;

@@ -96,7 +96,7 @@ void printPorts(const char* title, const std::vector<FD::PortInfo>& ports) {
 }
 
 // When a parameter must be given: "required", "optional", or the situation that needs it.
-std::string neededText(const velkparam::Spec& p) {
+std::string neededText(const velkparam::Declaration& p) {
   switch (p.need) {
     case velkparam::Need::Always:
       return "required";
@@ -108,7 +108,7 @@ std::string neededText(const velkparam::Spec& p) {
   return "";
 }
 
-std::string withUnit(const velkparam::Spec& p) { return p.unit.empty() ? p.meaning : p.meaning + " (" + p.unit + ")"; }
+std::string withUnit(const velkparam::Declaration& p) { return p.unit.empty() ? p.meaning : p.meaning + " (" + p.unit + ")"; }
 
 void printNodeText(const std::string& name, const FD::NodeInfo* info) {
   std::cout << name << "\n";
@@ -120,7 +120,7 @@ void printNodeText(const std::string& name, const FD::NodeInfo* info) {
   printPorts("inputs", info->inputs);
   printPorts("outputs", info->outputs);
   std::cout << "  parameters:" << (info->parameters.empty() ? " none" : "") << "\n";
-  for (const velkparam::Spec& p : info->parameters)
+  for (const velkparam::Declaration& p : info->parameters)
     std::cout << "    " << p.name << "  " << velkparam::TypeName(p.type) << "  " << withUnit(p) << "; "
               << velkparam::Accepted(p) << "; " << neededText(p) << ", default " << velkparam::ToText(p.defaultValue)
               << "\n";
@@ -165,7 +165,7 @@ void printNodeMarkdown(const std::string& name, const FD::NodeInfo* info) {
   }
   if (info->parameters.empty()) return;
   std::cout << "| parameter | type | default | unit | accepted | meaning |\n|---|---|---|---|---|---|\n";
-  for (const velkparam::Spec& p : info->parameters)
+  for (const velkparam::Declaration& p : info->parameters)
     std::cout << "| " << code(p.name) << " | " << code(velkparam::TypeName(p.type)) << " | "
               << code(velkparam::ToText(p.defaultValue)) << " | " << cell(p.unit) << " | " << cell(velkparam::Accepted(p))
               << " | " << cell(p.meaning)
@@ -189,7 +189,7 @@ nlohmann::ordered_json defaultJson(const velkparam::Value& value) {
   return nullptr;
 }
 
-nlohmann::ordered_json parameterJson(const velkparam::Spec& p) {
+nlohmann::ordered_json parameterJson(const velkparam::Declaration& p) {
   nlohmann::ordered_json out = {{"name", p.name},
                                 {"type", velkparam::TypeName(p.type)},
                                 {"default", defaultJson(p.defaultValue)},
@@ -216,7 +216,7 @@ nlohmann::ordered_json nodeJson(const std::string& name, const FD::NodeInfo* inf
   node["inputs"] = ports(info->inputs);
   node["outputs"] = ports(info->outputs);
   node["parameters"] = nlohmann::ordered_json::array();
-  for (const velkparam::Spec& p : info->parameters) node["parameters"].push_back(parameterJson(p));
+  for (const velkparam::Declaration& p : info->parameters) node["parameters"].push_back(parameterJson(p));
   return node;
 }
 

@@ -264,9 +264,9 @@ long runWithProgress(FD::Network& network, const Diagnostics& diagnostics, const
 
 velkparam::Value declaredDefault(const std::string& nodeType, const std::string& name) {
   const FD::_NodeFactory* factory = FD::Node::getFactory(nodeType);
-  const velkparam::Spec* spec = factory && factory->info() ? velkparam::Find(factory->info()->parameters, name) : nullptr;
-  if (!spec) throw std::logic_error("the loaded plug-ins do not declare " + nodeType + "." + name);
-  return spec->defaultValue;
+  const velkparam::Declaration* decl = factory && factory->info() ? velkparam::Find(factory->info()->parameters, name) : nullptr;
+  if (!decl) throw std::logic_error("the loaded plug-ins do not declare " + nodeType + "." + name);
+  return decl->defaultValue;
 }
 
 void NetworkParameters::addNode(const std::string& nodeType) {
@@ -312,7 +312,7 @@ void NetworkParameters::assign(const std::string& assignment) {
   bool used = false;
   std::string accepted;
   for (Entry& e : nodes_) {
-    for (const velkparam::Spec& p : e.info->parameters) {
+    for (const velkparam::Declaration& p : e.info->parameters) {
       accepted += (accepted.empty() ? "" : ", ") + e.type + "." + p.name;
       if (p.name == name) {
         e.builder->set(name, value);

@@ -33,7 +33,7 @@ struct VELK_API PassBandSeparatorConfig {
   // Every parameter at its declared default.
   PassBandSeparatorConfig();
   // The separator's parameters: name, type, default, accepted values, unit and meaning.
-  static const std::vector<velkparam::Spec>& Parameters();
+  static const std::vector<velkparam::Declaration>& Parameters();
   // The configuration for parameter values named as in Parameters(); absent ones take their
   // defaults. velkparam::ParameterError for a value that is refused.
   static PassBandSeparatorConfig FromParameters(const velkparam::Values& values);

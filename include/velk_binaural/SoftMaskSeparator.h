@@ -46,7 +46,7 @@ struct VELK_API SoftMaskSeparatorConfig {
   // Every parameter at its declared default.
   SoftMaskSeparatorConfig();
   // The separator's parameters.
-  static const std::vector<velkparam::Spec>& Parameters();
+  static const std::vector<velkparam::Declaration>& Parameters();
   // The configuration for parameter values named as in Parameters(); absent ones take their
   // defaults. velkparam::ParameterError (a std::invalid_argument) naming the parameter, the value
   // and what is accepted for a value that is refused.

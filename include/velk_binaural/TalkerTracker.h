@@ -47,7 +47,7 @@ struct VELK_API TalkerTrackerConfig {
   // Every parameter at its declared default.
   TalkerTrackerConfig();
   // The tracker's parameters: name, type, default, accepted values, unit and meaning.
-  static const std::vector<velkparam::Spec>& Parameters();
+  static const std::vector<velkparam::Declaration>& Parameters();
   // The configuration for parameter values named as in Parameters(); absent ones take their
   // defaults. velkparam::ParameterError naming the parameter, the value and what is accepted for
   // a value that is refused.

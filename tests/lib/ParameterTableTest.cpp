@@ -14,81 +14,81 @@
 
 namespace {
 
-using velkparam::Spec;
+using velkparam::Declaration;
 using velkparam::Value;
 
-std::string ProblemOf(const Spec& spec, const Value& value) { return velkparam::Problem(spec, value); }
+std::string ProblemOf(const Declaration& decl, const Value& value) { return velkparam::Problem(decl, value); }
 
 TEST(ParameterSpec, AcceptedTextSaysEveryLimit) {
-  EXPECT_EQ(velkparam::Accepted(Spec::Int("N", 1, "", "").AtLeast(1)), "an int of at least 1");
-  EXPECT_EQ(velkparam::Accepted(Spec::Int("N", 2, "", "").AtLeast(2).AtMost(8).Even()),
+  EXPECT_EQ(velkparam::Accepted(Declaration::Int("N", 1, "", "").AtLeast(1)), "an int of at least 1");
+  EXPECT_EQ(velkparam::Accepted(Declaration::Int("N", 2, "", "").AtLeast(2).AtMost(8).Even()),
             "an even int of at least 2 and at most 8");
-  EXPECT_EQ(velkparam::Accepted(Spec::Float("F", 1, "", "").Above(0)), "a float above 0");
-  EXPECT_EQ(velkparam::Accepted(Spec::Float("F", 1, "", "").AtMost(0.5)), "a float of at most 0.5");
-  EXPECT_EQ(velkparam::Accepted(Spec::Float("F", 1, "", "")), "a float");
-  EXPECT_EQ(velkparam::Accepted(Spec::IntList("L", {0, 1}, "", "").Size(2).AtLeast(0)),
+  EXPECT_EQ(velkparam::Accepted(Declaration::Float("F", 1, "", "").Above(0)), "a float above 0");
+  EXPECT_EQ(velkparam::Accepted(Declaration::Float("F", 1, "", "").AtMost(0.5)), "a float of at most 0.5");
+  EXPECT_EQ(velkparam::Accepted(Declaration::Float("F", 1, "", "")), "a float");
+  EXPECT_EQ(velkparam::Accepted(Declaration::IntList("L", {0, 1}, "", "").Size(2).AtLeast(0)),
             "a list of 2 ints, each at least 0");
-  EXPECT_EQ(velkparam::Accepted(Spec::Text("S", "A", "").Keywords({"A", "B", "C"})), "\"A\", \"B\" or \"C\"");
-  EXPECT_EQ(velkparam::Accepted(Spec::Text("S", "A", "").Keywords({"A", "B"}, "B")),
+  EXPECT_EQ(velkparam::Accepted(Declaration::Text("S", "A", "").Keywords({"A", "B", "C"})), "\"A\", \"B\" or \"C\"");
+  EXPECT_EQ(velkparam::Accepted(Declaration::Text("S", "A", "").Keywords({"A", "B"}, "B")),
             "\"A\" or \"B\" (any other text acts as \"B\")");
-  EXPECT_EQ(velkparam::Accepted(Spec::Text("S", "x", "")), "any text");
+  EXPECT_EQ(velkparam::Accepted(Declaration::Text("S", "x", "")), "any text");
 }
 
 // Each side of each limit: the limit itself where it is included, the next value where it is not.
 TEST(ParameterSpec, ValuesAreCheckedAgainstBothSidesOfTheirLimits) {
-  const Spec count = Spec::Int("N", 2, "", "").AtLeast(2).AtMost(8).Even();
+  const Declaration count = Declaration::Int("N", 2, "", "").AtLeast(2).AtMost(8).Even();
   EXPECT_EQ(ProblemOf(count, 2), "");
   EXPECT_EQ(ProblemOf(count, 8), "");
   EXPECT_NE(ProblemOf(count, 0), "");
   EXPECT_NE(ProblemOf(count, 10), "");
   EXPECT_EQ(ProblemOf(count, 5), "expected an even int of at least 2 and at most 8");
-  const Spec above = Spec::Float("F", 1, "", "").Above(0);
+  const Declaration above = Declaration::Float("F", 1, "", "").Above(0);
   EXPECT_NE(ProblemOf(above, 0.0f), "");
   EXPECT_EQ(ProblemOf(above, 1e-30f), "");
   EXPECT_NE(ProblemOf(above, NAN), "") << "not a number is never in range";
-  EXPECT_NE(ProblemOf(Spec::Float("F", 1, "", ""), INFINITY), "");
-  const Spec pair = Spec::IntList("L", {0, 1}, "", "").Size(2).AtLeast(0);
+  EXPECT_NE(ProblemOf(Declaration::Float("F", 1, "", ""), INFINITY), "");
+  const Declaration pair = Declaration::IntList("L", {0, 1}, "", "").Size(2).AtLeast(0);
   EXPECT_EQ(ProblemOf(pair, std::vector<int>{2, 3}), "");
   EXPECT_NE(ProblemOf(pair, std::vector<int>{0}), "");
   EXPECT_NE(ProblemOf(pair, std::vector<int>{0, -1}), "");
-  EXPECT_EQ(ProblemOf(Spec::Text("S", "A", "").Keywords({"A"}), std::string("a")), "expected \"A\"");
-  EXPECT_EQ(ProblemOf(Spec::Text("S", "A", "").Keywords({"A"}, "A"), std::string("a")), "");
+  EXPECT_EQ(ProblemOf(Declaration::Text("S", "A", "").Keywords({"A"}), std::string("a")), "expected \"A\"");
+  EXPECT_EQ(ProblemOf(Declaration::Text("S", "A", "").Keywords({"A"}, "A"), std::string("a")), "");
   EXPECT_EQ(ProblemOf(count, std::string("4")), "expected an even int of at least 2 and at most 8, got a string");
 }
 
 // Values given as another number type take the declared type when nothing is lost.
 TEST(ParameterSpec, NumbersAreConvertedToTheDeclaredTypeOnlyWithoutLoss) {
   std::string why;
-  EXPECT_EQ(velkparam::Converted(Spec::Float("F", 1, "", ""), 20, &why), Value(20.0f));
-  EXPECT_EQ(velkparam::Converted(Spec::Int("N", 1, "", ""), 512.0f, &why), Value(512));
-  EXPECT_FALSE(velkparam::Converted(Spec::Int("N", 1, "", ""), 2.5f, &why));
+  EXPECT_EQ(velkparam::Converted(Declaration::Float("F", 1, "", ""), 20, &why), Value(20.0f));
+  EXPECT_EQ(velkparam::Converted(Declaration::Int("N", 1, "", ""), 512.0f, &why), Value(512));
+  EXPECT_FALSE(velkparam::Converted(Declaration::Int("N", 1, "", ""), 2.5f, &why));
   EXPECT_EQ(why, "2.5 is not a whole number; expected an int");
-  EXPECT_FALSE(velkparam::Converted(Spec::Int("N", 1, "", ""), 3e9f, &why)) << "beyond the range of an int";
-  EXPECT_EQ(velkparam::Converted(Spec::FloatList("L", {}, "", ""), std::vector<int>{30, -30}, &why),
+  EXPECT_FALSE(velkparam::Converted(Declaration::Int("N", 1, "", ""), 3e9f, &why)) << "beyond the range of an int";
+  EXPECT_EQ(velkparam::Converted(Declaration::FloatList("L", {}, "", ""), std::vector<int>{30, -30}, &why),
             Value(std::vector<float>{30.0f, -30.0f}));
-  EXPECT_EQ(velkparam::Converted(Spec::IntList("L", {}, "", ""), std::vector<float>{0, 1}, &why),
+  EXPECT_EQ(velkparam::Converted(Declaration::IntList("L", {}, "", ""), std::vector<float>{0, 1}, &why),
             Value(std::vector<int>{0, 1}));
-  EXPECT_FALSE(velkparam::Converted(Spec::Text("S", "", ""), 3, &why));
+  EXPECT_FALSE(velkparam::Converted(Declaration::Text("S", "", ""), 3, &why));
   EXPECT_EQ(why, "expected any text, got an int");
 }
 
 TEST(ParameterSpec, TextIsReadAsTheDeclaredType) {
-  EXPECT_EQ(velkparam::Parse(Spec::Float("F", 1, "", ""), "20"), Value(20.0f));
-  EXPECT_EQ(velkparam::Parse(Spec::Int("N", 1, "", ""), " 7 "), Value(7));
-  EXPECT_EQ(velkparam::Parse(Spec::IntList("L", {}, "", ""), "[0, 1]"), Value(std::vector<int>{0, 1}));
-  EXPECT_EQ(velkparam::Parse(Spec::FloatList("L", {}, "", ""), "30,-30.5"), Value(std::vector<float>{30.0f, -30.5f}));
-  EXPECT_EQ(velkparam::Parse(Spec::FloatList("L", {}, "", ""), ""), Value(std::vector<float>{}));
-  EXPECT_EQ(velkparam::Parse(Spec::Text("S", "", ""), " a b "), Value(std::string(" a b ")));
+  EXPECT_EQ(velkparam::Parse(Declaration::Float("F", 1, "", ""), "20"), Value(20.0f));
+  EXPECT_EQ(velkparam::Parse(Declaration::Int("N", 1, "", ""), " 7 "), Value(7));
+  EXPECT_EQ(velkparam::Parse(Declaration::IntList("L", {}, "", ""), "[0, 1]"), Value(std::vector<int>{0, 1}));
+  EXPECT_EQ(velkparam::Parse(Declaration::FloatList("L", {}, "", ""), "30,-30.5"), Value(std::vector<float>{30.0f, -30.5f}));
+  EXPECT_EQ(velkparam::Parse(Declaration::FloatList("L", {}, "", ""), ""), Value(std::vector<float>{}));
+  EXPECT_EQ(velkparam::Parse(Declaration::Text("S", "", ""), " a b "), Value(std::string(" a b ")));
   for (const char* bad : {"1.5", "", "12x", "99999999999"}) {
     try {
-      velkparam::Parse(Spec::Int("HARMONIC_THRESHOLD", 1, "", ""), bad);
+      velkparam::Parse(Declaration::Int("HARMONIC_THRESHOLD", 1, "", ""), bad);
       ADD_FAILURE() << bad << " was read as an int";
     } catch (const velkparam::ParameterError& e) {
       EXPECT_EQ(std::string(e.what()), "parameter \"HARMONIC_THRESHOLD\" = \"" + std::string(bad) +
                                            "\": does not read as an int");
     }
   }
-  EXPECT_THROW(velkparam::Parse(Spec::Float("F", 1, "", ""), "nan"), velkparam::ParameterError);
+  EXPECT_THROW(velkparam::Parse(Declaration::Float("F", 1, "", ""), "nan"), velkparam::ParameterError);
 }
 
 TEST(ParameterSpec, ValuesAreWrittenAsInANetworkFile) {
@@ -104,14 +104,14 @@ TEST(ParameterSpec, ValuesAreWrittenAsInANetworkFile) {
 // that decides it: a text is compared exactly, case included.
 TEST(ParameterSpec, TextsThatMatchNoKeywordSelectTheFallbackBranch) {
   const auto& localizer = NSVelkBinaural::LocalizerConfig::Parameters();
-  auto selected = [](const std::vector<Spec>& table, const char* name, const char* text) {
+  auto selected = [](const std::vector<Declaration>& table, const char* name, const char* text) {
     return velkparam::SelectedKeyword(*velkparam::Find(table, name), text);
   };
   EXPECT_EQ(selected(localizer, "BGNOISE_METHOD", "INTERNAL"), "INTERNAL");
   EXPECT_EQ(selected(localizer, "BGNOISE_METHOD", "internal"), "EXTERNAL");
   EXPECT_EQ(selected(localizer, "LOCALIZE_CHANNEL", "LEFT"), "LEFT");
   EXPECT_EQ(selected(localizer, "LOCALIZE_CHANNEL", "Left"), "RIGHT");
-  EXPECT_THROW(velkparam::SelectedKeyword(Spec::Text("S", "A", "").Keywords({"A"}), "B"), velkparam::ParameterError);
+  EXPECT_THROW(velkparam::SelectedKeyword(Declaration::Text("S", "A", "").Keywords({"A"}), "B"), velkparam::ParameterError);
 }
 
 // The methods of both separators take the measured method in both spellings; any other text is
@@ -127,7 +127,7 @@ TEST(ParameterSpec, SeparatorMethodsTakeBothSpellingsOfTheMeasuredMethodAndRefus
               SoftMaskSeparatorConfig::Cues::MeasuredTables)
         << text;
   }
-  for (const std::vector<Spec>* table : {&PassBandSeparatorConfig::Parameters(), &SoftMaskSeparatorConfig::Parameters()}) {
+  for (const std::vector<Declaration>* table : {&PassBandSeparatorConfig::Parameters(), &SoftMaskSeparatorConfig::Parameters()}) {
     for (const char* text : {"", "hrtfmesured", "MEASURED"}) {
       try {
         velkparam::SelectedKeyword(*velkparam::Find(*table, "SEPARATE_METHOD"), text);

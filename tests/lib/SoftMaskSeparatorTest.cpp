@@ -326,35 +326,35 @@ TEST(SoftMaskSeparator, GivesNoOutputForNoTalkersAndTakesEachFrameAlone) {
 
 // A value the entry accepts other than its default: another text, or the first of its limits and
 // of a few numbers near the default that it accepts.
-velkparam::Value OtherValue(const velkparam::Spec& spec) {
+velkparam::Value OtherValue(const velkparam::Declaration& decl) {
   // A keyword parameter's second keyword: the first is the default, later ones may spell the second
   // another way (and come back as it).
-  if (spec.type == velkparam::Type::String) return spec.keywords.empty() ? "other.velk" : spec.keywords.at(1);
-  if (spec.type == velkparam::Type::IntList) return std::vector<int>{3, 2};
+  if (decl.type == velkparam::Type::String) return decl.keywords.empty() ? "other.velk" : decl.keywords.at(1);
+  if (decl.type == velkparam::Type::IntList) return std::vector<int>{3, 2};
   std::vector<double> candidates;
-  if (spec.max) candidates.push_back(spec.max->value);
-  if (spec.min) candidates.push_back(spec.min->value);
-  const double d = spec.type == velkparam::Type::Int ? std::get<int>(spec.defaultValue) : std::get<float>(spec.defaultValue);
+  if (decl.max) candidates.push_back(decl.max->value);
+  if (decl.min) candidates.push_back(decl.min->value);
+  const double d = decl.type == velkparam::Type::Int ? std::get<int>(decl.defaultValue) : std::get<float>(decl.defaultValue);
   for (double v : {d + 1.0, d * 0.75, d - 1.0}) candidates.push_back(v);
   for (double v : candidates) {
     const velkparam::Value value =
-        spec.type == velkparam::Type::Int ? velkparam::Value(static_cast<int>(v)) : velkparam::Value(static_cast<float>(v));
-    if (velkparam::Problem(spec, value).empty() && value != spec.defaultValue) return value;
+        decl.type == velkparam::Type::Int ? velkparam::Value(static_cast<int>(v)) : velkparam::Value(static_cast<float>(v));
+    if (velkparam::Problem(decl, value).empty() && value != decl.defaultValue) return value;
   }
-  throw std::logic_error("no other value for " + spec.name);
+  throw std::logic_error("no other value for " + decl.name);
 }
 
 TEST(SoftMaskSeparatorConfig, EveryParameterReachesItsOwnFieldAndEveryFieldIsChecked) {
-  const std::vector<velkparam::Spec>& table = SoftMaskSeparatorConfig::Parameters();
+  const std::vector<velkparam::Declaration>& table = SoftMaskSeparatorConfig::Parameters();
   const velkparam::Values defaults = SoftMaskSeparatorConfig().ToParameters();
   ASSERT_EQ(defaults.size(), table.size()) << "every parameter has a field and every field a parameter";
-  for (const velkparam::Spec& spec : table) {
-    EXPECT_EQ(defaults.at(spec.name), spec.defaultValue) << spec.name;
+  for (const velkparam::Declaration& decl : table) {
+    EXPECT_EQ(defaults.at(decl.name), decl.defaultValue) << decl.name;
     // Changed alone, it comes back alone: no two parameters share a field.
-    const velkparam::Value other = OtherValue(spec);
+    const velkparam::Value other = OtherValue(decl);
     velkparam::Values expected = defaults;
-    expected[spec.name] = other;
-    EXPECT_EQ(SoftMaskSeparatorConfig::FromParameters({{spec.name, other}}).ToParameters(), expected) << spec.name;
+    expected[decl.name] = other;
+    EXPECT_EQ(SoftMaskSeparatorConfig::FromParameters({{decl.name, other}}).ToParameters(), expected) << decl.name;
   }
 
   SoftMaskSeparatorConfig config;

@@ -58,8 +58,8 @@ void RegisterPluginNodes() {
 // A parameter set of a node type's declared defaults, with the given values on top.
 FD::ParameterSet Defaults(const std::string& type, const velkparam::Values& values = {}) {
   FD::ParameterSet params(type);
-  for (const velkparam::Spec& spec : FD::Node::getFactory(type)->info()->parameters)
-    if (spec.need == velkparam::Need::Always) params.add(spec.name, FD::parameterObject(spec.defaultValue));
+  for (const velkparam::Declaration& decl : FD::Node::getFactory(type)->info()->parameters)
+    if (decl.need == velkparam::Need::Always) params.add(decl.name, FD::parameterObject(decl.defaultValue));
   for (const auto& [name, value] : values) params.add(name, FD::parameterObject(value));
   return params;
 }

@@ -26,7 +26,7 @@
 
 namespace {
 
-using velkparam::Spec;
+using velkparam::Declaration;
 using velkparam::Value;
 
 class NodeContracts : public testing::Test {
@@ -68,12 +68,12 @@ class NodeContracts : public testing::Test {
     return std::nullopt;
   }
 
-  FD::ParameterSet Defaults(const std::string& type, const std::vector<Spec>& table) const {
+  FD::ParameterSet Defaults(const std::string& type, const std::vector<Declaration>& table) const {
     FD::ParameterSet params(type);
-    for (const Spec& spec : table) {
-      if (spec.need != velkparam::Need::Always) continue;
-      const std::optional<std::string> file = FileFor(type, spec.name);
-      params.add(spec.name, FD::parameterObject(file ? Value(*file) : spec.defaultValue));
+    for (const Declaration& decl : table) {
+      if (decl.need != velkparam::Need::Always) continue;
+      const std::optional<std::string> file = FileFor(type, decl.name);
+      params.add(decl.name, FD::parameterObject(file ? Value(*file) : decl.defaultValue));
     }
     return params;
   }
@@ -93,11 +93,11 @@ class NodeContracts : public testing::Test {
   int savedLevel_ = 0;
 };
 
-// Values just outside what `spec` accepts.
-std::vector<Value> Refused(const Spec& spec) {
+// Values just outside what `decl` accepts.
+std::vector<Value> Refused(const Declaration& decl) {
   std::vector<Value> values;
   auto number = [&](double v) -> Value {
-    switch (spec.type) {
+    switch (decl.type) {
       case velkparam::Type::Int:
         return static_cast<int>(v);
       case velkparam::Type::Float:
@@ -108,13 +108,13 @@ std::vector<Value> Refused(const Spec& spec) {
         return std::vector<float>{static_cast<float>(v), static_cast<float>(v)};
     }
   };
-  const bool whole = spec.type == velkparam::Type::Int || spec.type == velkparam::Type::IntList;
-  if (spec.min) values.push_back(number(spec.min->inclusive ? spec.min->value - (whole ? 1 : 0.5) : spec.min->value));
-  if (spec.max) values.push_back(number(spec.max->inclusive ? spec.max->value + (whole ? 1 : 0.5) : spec.max->value));
-  if (spec.multipleOf > 1) values.push_back(std::get<int>(spec.defaultValue) + 1);
-  if (!spec.keywords.empty() && spec.otherwise.empty()) values.push_back(std::string("NOT_A_KEYWORD"));
-  if (spec.listSize >= 0 && spec.type == velkparam::Type::IntList) {
-    std::vector<int> longer = std::get<std::vector<int>>(spec.defaultValue);
+  const bool whole = decl.type == velkparam::Type::Int || decl.type == velkparam::Type::IntList;
+  if (decl.min) values.push_back(number(decl.min->inclusive ? decl.min->value - (whole ? 1 : 0.5) : decl.min->value));
+  if (decl.max) values.push_back(number(decl.max->inclusive ? decl.max->value + (whole ? 1 : 0.5) : decl.max->value));
+  if (decl.multipleOf > 1) values.push_back(std::get<int>(decl.defaultValue) + 1);
+  if (!decl.keywords.empty() && decl.otherwise.empty()) values.push_back(std::string("NOT_A_KEYWORD"));
+  if (decl.listSize >= 0 && decl.type == velkparam::Type::IntList) {
+    std::vector<int> longer = std::get<std::vector<int>>(decl.defaultValue);
     longer.push_back(longer.empty() ? 0 : longer.back());
     values.push_back(longer);
   }
@@ -129,21 +129,21 @@ TEST_F(NodeContracts, EveryNodeIsMadeFromItsDefaultsAndRefusesEachValueOutsideIt
     ++typesChecked;
     const FD::ParameterSet defaults = Defaults(type, info->parameters);
     EXPECT_EQ(Creation(type, defaults), "") << type << " from its declared defaults";
-    for (const Spec& spec : info->parameters) {
-      for (const Value& value : Refused(spec)) {
+    for (const Declaration& decl : info->parameters) {
+      for (const Value& value : Refused(decl)) {
         FD::ParameterSet params = defaults;
-        params.add(spec.name, FD::parameterObject(value));
+        params.add(decl.name, FD::parameterObject(value));
         const std::string error = Creation(type, params);
-        EXPECT_NE(error.find("\"node_" + type + "\""), std::string::npos) << type << "." << spec.name << ": " << error;
-        EXPECT_NE(error.find("parameter \"" + spec.name + "\" = " + velkparam::ToText(value)), std::string::npos)
-            << type << "." << spec.name << ": " << error;
+        EXPECT_NE(error.find("\"node_" + type + "\""), std::string::npos) << type << "." << decl.name << ": " << error;
+        EXPECT_NE(error.find("parameter \"" + decl.name + "\" = " + velkparam::ToText(value)), std::string::npos)
+            << type << "." << decl.name << ": " << error;
         ++refusalsChecked;
       }
       // A keyword parameter whose other texts select a branch accepts any text.
-      if (!spec.otherwise.empty()) {
+      if (!decl.otherwise.empty()) {
         FD::ParameterSet params = defaults;
-        params.add(spec.name, FD::parameterObject(std::string("not a keyword")));
-        EXPECT_EQ(Creation(type, params), "") << type << "." << spec.name;
+        params.add(decl.name, FD::parameterObject(std::string("not a keyword")));
+        EXPECT_EQ(Creation(type, params), "") << type << "." << decl.name;
       }
     }
   }

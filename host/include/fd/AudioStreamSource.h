@@ -37,7 +37,7 @@ class FD_API SampleStreamSource : public BufferedNode {
   void calculate(int outputId, int count, Buffer& out) override;
 
   // The parameters both declare.
-  static std::vector<velkparam::Spec> framingParameters();
+  static std::vector<velkparam::Declaration> framingParameters();
 
  protected:
   // Reads SAMPLING_RATE, CHANNELS, LENGTH and ADVANCE.

@@ -22,7 +22,7 @@ struct FD_API NodeInfo {
   std::vector<PortInfo> inputs, outputs;
   // Name, type, default, accepted values, unit and meaning of every parameter. Nodes require their
   // parameters as each entry says; the defaults are what the tools fill in.
-  std::vector<velkparam::Spec> parameters;
+  std::vector<velkparam::Declaration> parameters;
 };
 
 }  // namespace FD
